@@ -1,0 +1,74 @@
+// Every audio source is read through CReader: a decoded stream of interleaved PCM with its
+// format, read in pieces, positioned and measured in whole seconds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tolvane {
+
+class CReader {
+public:
+    CReader() = default;
+    CReader(const CReader&) = delete;
+    CReader& operator=(const CReader&) = delete;
+    virtual ~CReader() = default;
+
+    // Fills `buffer` with up to `count` bytes of interleaved PCM, whole sample frames; stores the
+    // count in `delivered` when given. 0 means the end of the stream. Never negative.
+    virtual std::size_t read(void* buffer, std::size_t count, std::size_t* delivered = nullptr) = 0;
+    // The next read starts at this whole second.
+    virtual void seek(int second) = 0;
+    // Current position in whole seconds (truncated).
+    virtual int tell() = 0;
+    // Duration in whole seconds (truncated).
+    virtual int length() = 0;
+
+    // Format of the decoded stream; -1 until the constructor has read the source.
+    std::int32_t totalBytes() const { return totalBytes_; }
+    std::int32_t sampleRate() const { return sampleRate_; }
+    std::int32_t channels() const { return channels_; }
+    // 8 (unsigned, 128 is silence) or 16 (signed little-endian).
+    std::int32_t bitsPerSample() const { return bitsPerSample_; }
+
+protected:
+    std::int32_t totalBytes_ = -1;
+    std::int32_t sampleRate_ = -1;
+    std::int32_t channels_ = -1;
+    std::int32_t bitsPerSample_ = -1;
+};
+
+// File types by extension (FileEntry::fileType).
+enum FileType : int {
+    kFileWav = 1,
+    kFileMp3 = 2,
+    kFileWma = 3,
+    kFileOgg = 4,
+    kFileApe = 5,
+    kFileFlac = 6,
+};
+
+// Chooses the reader by the path's extension (case-insensitive): ".wav", ".mp3", ".wma", ".ogg",
+// ".ape", ".flac". Other paths: ReaderException "no decoder available".
+std::unique_ptr<CReader> openReader(const std::string& path);
+// As openReader, but the new reader starts at `second` (the one-shot start position).
+std::unique_ptr<CReader> openReaderAt(const std::string& path, int second);
+// Duration in whole seconds by the matching reader's probe; 0 when unknown.
+int durationOf(const std::string& path);
+// Duration when a file is added: ReaderException "broken file" when it is 0.
+int checkedDurationOf(const std::string& path);
+// 1 WAV ... 6 FLAC (FileType); ReaderException "unknown file type" otherwise.
+int fileTypeOf(const std::string& path);
+
+// The process-wide one-shot start position. Every reader constructor calls this once after it
+// has read the source's format: it returns true (and clears the slot) when a start second was
+// set by openReaderAt, and the reader then positions itself there as seek would.
+bool takeStartPosition(int& second);
+
+// True when `path` ends with `ext` without regard to ASCII case.
+bool hasExtension(std::string_view path, std::string_view ext);
+
+}  // namespace tolvane

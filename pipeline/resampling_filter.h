@@ -1,0 +1,60 @@
+// An encoder that stands in front of another and converts the PCM it is given from the source's
+// format to the one the inner encoder accepts: rate (windowed-sinc interpolation with a table of
+// fractional phases), channels (one or two) and width (8 or 16 bits).
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "pipeline/encoder.h"
+#include "pipeline/fifo_buffer.h"
+#include "pipeline/pcm_format.h"
+
+namespace tolvane {
+
+struct ResampleState {
+    static constexpr std::size_t kFifoBytes = 524288;
+    static constexpr int kMaxPhaseRows = 641;
+
+    PcmFormat source;
+    PcmFormat target;
+    FifoBuffer input{kFifoBytes};
+    FifoBuffer output{kFifoBytes};
+    double ratio = 1.0;  // source rate / target rate
+    bool tableBuilt = false;
+    int filterLength = 0;  // L (31 or 32); taps = L + 1
+    int bpc = 0;           // phases per side: rows = 2 * bpc + 1
+    double cutoff = 1.0;
+    std::vector<float> history[2];
+    std::vector<std::vector<float>> phases;
+    double timeOffset[2] = {0.0, 0.0};
+};
+
+class CResamplingFilter : public CEncoder {
+public:
+    // Takes ownership of `inner` (destroyed also when construction fails).
+    CResamplingFilter(std::unique_ptr<CEncoder> inner, const PcmFormat& source,
+                      const PcmFormat& target);
+
+    void write(const void* data, std::size_t count, std::size_t* written = nullptr) override;
+    void finish() override;
+
+    CEncoder& inner() { return *inner_; }
+    const ResampleState& state() const { return state_; }
+
+private:
+    void push(const std::uint8_t* data, std::size_t count);
+    void makeRoom();
+    bool convertBlock();
+    void buildTable();
+    // Converts channel `c`: returns produced, sets `used`.
+    int convertChannel(int c, const float* x, int len, float* y, int wanted, int& used);
+    void drainOutput();
+
+    std::unique_ptr<CEncoder> inner_;
+    ResampleState state_;
+    std::size_t inBlockBytes_;
+    std::size_t outBlockBytes_;
+};
+
+}  // namespace tolvane
