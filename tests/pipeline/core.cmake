@@ -1,0 +1,6 @@
+tolvane_test(test_pipeline SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/reader_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/encoder_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/resampling_filter_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/normalizer_test.cpp
+)
