@@ -55,3 +55,14 @@ function(tolvane_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                        PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
+
+# Adds a folder's Qt-free sources to tolvane_core: every *.cpp of the folder except the wizard's
+# Qt files, which are named after their classes (Wiz*.cpp, Qt*.cpp, *Dlg.cpp) or main.cpp, and
+# except *_tool.cpp programs. The wizard target picks up the Qt files itself.
+function(tolvane_core_sources_from_folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "/(Wiz[^/]*|Qt[^/]*|[^/]*Dlg|main|[^/]*_tool)\\.cpp$")
+  if(sources)
+    target_sources(tolvane_core PRIVATE ${sources})
+  endif()
+endfunction()
