@@ -471,6 +471,20 @@ TEST_F(WorkerTest, SendingFailuresBecomeFixedLines) {
     }
 }
 
+TEST_F(WorkerTest, RunsOnItsOwnThreadAndPostsWhenDone) {
+    add(source("threaded.wav"), 2);
+    RunState state;
+    {
+        ConversionThread thread;
+        thread.start(job(), state, view_);
+        thread.start(job(), state, view_);  // a second run waits for the first
+    }
+    EXPECT_EQ(view_.messages, (std::vector<int>{kMsgWorkFinished, kMsgWorkFinished}));
+    // The second run met the first one's ringtone: asked once, "Skip All" without an asker.
+    EXPECT_EQ(state.errorLines(), std::vector<std::string>{"threaded.wav: file skipped."});
+    EXPECT_EQ(state.ProducedFiles, std::vector<std::string>{ringtone("threaded.wav")});
+}
+
 TEST(RunStateTest, ErrorLinesEndInCarriageReturnLineFeed) {
     RunState state;
     state.addError("a.wav: cannot open file.");
