@@ -55,7 +55,8 @@ public:
     virtual void setFileProgress(int percent) = 0;     // the file bar
     virtual void setOverallProgress(int percent) = 0;  // the "Overall progress" bar
     virtual void setStatus(std::string_view text) = 0; // the status line
-    virtual void setFileName(std::string_view name) = 0;  // the current file's name line
+    // The second status line: the name of the file being converted (or uploaded).
+    virtual void setFileName(std::string_view name) = 0;
     // kMsgWorkFinished or kMsgPasswordNeeded. Never waits for the page.
     virtual void postMessage(int message) = 0;
 };
