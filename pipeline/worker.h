@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "pipeline/job.h"
@@ -54,7 +55,8 @@ public:
     virtual void setFileProgress(int percent) = 0;     // the file bar
     virtual void setOverallProgress(int percent) = 0;  // the "Overall progress" bar
     virtual void setStatus(std::string_view text) = 0; // the status line
-    virtual void setFileName(std::string_view name) = 0;  // the current file's name line
+    // The second status line: the name of the file being converted (or uploaded).
+    virtual void setFileName(std::string_view name) = 0;
     // kMsgWorkFinished or kMsgPasswordNeeded. Never waits for the page.
     virtual void postMessage(int message) = 0;
 };
@@ -128,6 +130,9 @@ public:
 
 // Everything one run needs besides its page and run state.
 struct Job {
+    Job(FileList& files, Settings& settings, SendingPhase* sending = nullptr)
+        : files(files), settings(settings), sending(sending) {}
+
     FileList& files;
     // The run's copy of the settings: folder, save and send flags, format index, and for sending
     // the carrier, delivery method, phone number and e-mail. The caller loads it before the run.
@@ -147,5 +152,24 @@ struct Job {
 // state.conversionDone is 1), sends when chosen, and always ends by posting kMsgWorkFinished (or
 // kMsgPasswordNeeded from the sending phase). Never throws.
 void runConversion(const Job& job, RunState& state, ProgressView& view);
+
+// The Progress page's worker thread: one run at a time, started without waiting for it. The page
+// learns of the end from the posted message; the object joins the thread when it is started again
+// or destroyed, so no run outlives its page. The job, run state and view must outlive the run.
+class ConversionThread {
+public:
+    ConversionThread() = default;
+    ConversionThread(const ConversionThread&) = delete;
+    ConversionThread& operator=(const ConversionThread&) = delete;
+    ~ConversionThread() { join(); }
+
+    // Waits for the previous run (it has posted its message already), then starts runConversion.
+    void start(const Job& job, RunState& state, ProgressView& view);
+    // Waits for the current run to end.
+    void join();
+
+private:
+    std::thread thread_;
+};
 
 }  // namespace tolvane
