@@ -97,8 +97,8 @@ void WizPage6_Progress::onSetActive() {
     overallBar_->setValue(0);
     sendingPictures_ = state_.conversionDone != 0;
     timer_.start();
-    Job job{fileList(), settings_, sending_, {}, {}};
-    worker_ = std::thread([this, job] { runConversion(job, state_, *this); });
+    job_ = std::make_unique<Job>(fileList(), settings_, sending_);
+    worker_.start(*job_, state_, *this);
 }
 
 void WizPage6_Progress::onKillActive() { timer_.stop(); }
@@ -154,10 +154,7 @@ bool WizPage6_Progress::event(QEvent* event) {
     return WizPageBase::event(event);
 }
 
-void WizPage6_Progress::finishWorker() {
-    if (worker_.joinable())
-        worker_.join();
-}
+void WizPage6_Progress::finishWorker() { worker_.join(); }
 
 void WizPage6_Progress::workFinished() {
     finishWorker();

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <QTimer>
-#include <thread>
+#include <memory>
 
 #include "app/WizPageBase.h"
 #include "app/settings.h"
@@ -37,7 +37,6 @@ public:
     void postMessage(int message) override;
 
     const RunState& runState() const { return state_; }
-    bool workerRunning() const { return worker_.joinable(); }
     QLabel* statusLine() const { return status_; }
     QLabel* fileNameLine() const { return fileName_; }
     QProgressBar* fileBar() const { return fileBar_; }
@@ -57,7 +56,8 @@ private:
     Settings settings_;
     RunState state_;
     SendingPhase* sending_ = nullptr;
-    std::thread worker_;
+    std::unique_ptr<Job> job_;  // the current run's job; outlives its run
+    ConversionThread worker_;
     QTimer timer_;
     int frame_ = 0;
     // The second picture sequence once the worker sends (conversion done).
