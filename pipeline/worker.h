@@ -128,6 +128,9 @@ public:
 
 // Everything one run needs besides its page and run state.
 struct Job {
+    Job(FileList& files, Settings& settings, SendingPhase* sending = nullptr)
+        : files(files), settings(settings), sending(sending) {}
+
     FileList& files;
     // The run's copy of the settings: folder, save and send flags, format index, and for sending
     // the carrier, delivery method, phone number and e-mail. The caller loads it before the run.

@@ -1,0 +1,76 @@
+#include "cli/terminal_progress.h"
+
+#include <algorithm>
+
+namespace tolvane::cli {
+namespace {
+
+constexpr int kBarWidth = 20;
+// Names longer than this are shortened from the left, keeping their end (the extension).
+constexpr std::size_t kNameWidth = 32;
+
+std::string shortened(const std::string& name) {
+    if (name.size() <= kNameWidth) return name;
+    std::size_t cut = name.size() - (kNameWidth - 3);
+    // Never start inside a UTF-8 sequence.
+    while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) ++cut;
+    return "..." + name.substr(cut);
+}
+
+}  // namespace
+
+std::string TerminalProgress::line(int overall, int file, const std::string& name,
+                                   const std::string& status) {
+    overall = std::clamp(overall, 0, 100);
+    const int filled = overall * kBarWidth / 100;
+    std::string text = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, ' ') + "] ";
+    char percent[8];
+    std::snprintf(percent, sizeof percent, "%3d%%", overall);
+    text += percent;
+    if (!name.empty()) text += "  " + shortened(name);
+    if (!status.empty()) text += "  " + status;
+    std::snprintf(percent, sizeof percent, "%3d%%", std::clamp(file, 0, 100));
+    text += std::string("  (file ") + percent + ")";
+    return text;
+}
+
+void TerminalProgress::setFileProgress(int percent) {
+    file_ = percent;
+    redraw();
+}
+
+void TerminalProgress::setOverallProgress(int percent) {
+    overall_ = percent;
+    redraw();
+}
+
+void TerminalProgress::setStatus(std::string_view text) {
+    status_ = std::string(text);
+    redraw();
+}
+
+void TerminalProgress::setFileName(std::string_view name) {
+    name_ = std::string(name);
+    redraw();
+}
+
+void TerminalProgress::postMessage(int message) {
+    lastMessage_ = message;
+}
+
+void TerminalProgress::redraw() {
+    if (!enabled_) return;
+    // "\r" and erase-to-end-of-line redraw in place.
+    std::fprintf(out_, "\r%s\x1b[K", line(overall_, file_, name_, status_).c_str());
+    std::fflush(out_);
+    drawn_ = true;
+}
+
+void TerminalProgress::clear() {
+    if (!enabled_ || !drawn_) return;
+    std::fputs("\r\x1b[K", out_);
+    std::fflush(out_);
+    drawn_ = false;
+}
+
+}  // namespace tolvane::cli
