@@ -7,6 +7,13 @@
 #include <unistd.h>
 
 #include <Poco/JSON/Parser.h>
+#include <Poco/Net/HTTPRequestHandler.h>
+#include <Poco/Net/HTTPRequestHandlerFactory.h>
+#include <Poco/Net/HTTPServerParams.h>
+#include <Poco/Net/HTTPServerRequest.h>
+#include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/StreamCopier.h>
+#include <Poco/URI.h>
 #include <Poco/Net/SocketAddress.h>
 
 #include <chrono>
@@ -177,6 +184,76 @@ Poco::JSON::Object::Ptr SmtpServer::envelope(const fs::path& eml) {
     fs::path json = eml;
     json.replace_extension(".json");
     return Poco::JSON::Parser().parse(readText(json)).extract<Poco::JSON::Object::Ptr>();
+}
+
+namespace {
+
+class ScriptedHandler : public Poco::Net::HTTPRequestHandler {
+public:
+    explicit ScriptedHandler(std::shared_ptr<ScriptedHttpServer::Script> script)
+        : script_(std::move(script)) {}
+    void handleRequest(Poco::Net::HTTPServerRequest& request,
+                       Poco::Net::HTTPServerResponse& response) override {
+        ScriptedHttpServer::Request recorded;
+        recorded.method = request.getMethod();
+        recorded.uri = request.getURI();
+        for (const auto& [name, value] : request)
+            recorded.headers.add(name, value);
+        Poco::StreamCopier::copyToString(request.stream(), recorded.body);
+        std::string body = "OK";
+        {
+            std::lock_guard lock(script_->mutex);
+            auto found = script_->replies.find(Poco::URI(request.getURI()).getPath());
+            if (found != script_->replies.end())
+                body = found->second;
+            script_->requests.push_back(std::move(recorded));
+        }
+        response.setContentType("text/plain");
+        response.setContentLength(std::streamsize(body.size()));
+        response.send().write(body.data(), std::streamsize(body.size()));
+    }
+
+private:
+    std::shared_ptr<ScriptedHttpServer::Script> script_;
+};
+
+class ScriptedFactory : public Poco::Net::HTTPRequestHandlerFactory {
+public:
+    explicit ScriptedFactory(std::shared_ptr<ScriptedHttpServer::Script> script)
+        : script_(std::move(script)) {}
+    Poco::Net::HTTPRequestHandler* createRequestHandler(
+        const Poco::Net::HTTPServerRequest&) override {
+        return new ScriptedHandler(script_);
+    }
+
+private:
+    std::shared_ptr<ScriptedHttpServer::Script> script_;
+};
+
+}  // namespace
+
+ScriptedHttpServer::ScriptedHttpServer()
+    : script_(std::make_shared<Script>()),
+      socket_(Poco::Net::SocketAddress("127.0.0.1", 0)) {
+    server_ = std::make_unique<Poco::Net::HTTPServer>(new ScriptedFactory(script_), socket_,
+                                                      new Poco::Net::HTTPServerParams);
+    server_->start();
+}
+
+ScriptedHttpServer::~ScriptedHttpServer() { server_->stopAll(true); }
+
+void ScriptedHttpServer::reply(const std::string& path, const std::string& body) {
+    std::lock_guard lock(script_->mutex);
+    script_->replies[path] = body;
+}
+
+std::vector<ScriptedHttpServer::Request> ScriptedHttpServer::requests() const {
+    std::lock_guard lock(script_->mutex);
+    return script_->requests;
+}
+
+std::string ScriptedHttpServer::baseUrl() const {
+    return "http://127.0.0.1:" + std::to_string(socket_.address().port()) + "/";
 }
 
 SilentServer::SilentServer() : socket_(Poco::Net::SocketAddress("127.0.0.1", 0), 16) {}

@@ -7,7 +7,13 @@
 #include <Poco/JSON/Object.h>
 #include <Poco/Net/ServerSocket.h>
 
+#include <Poco/Net/HTTPServer.h>
+#include <Poco/Net/NameValueCollection.h>
+
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -89,6 +95,34 @@ public:
 
 private:
     Poco::Net::ServerSocket socket_;
+};
+
+// An HTTP server in this process that answers each path with a set text and records every
+// request, for replies skyletd never gives (empty, binary, huge, "7", "abc").
+class ScriptedHttpServer {
+public:
+    struct Request {
+        std::string method;
+        std::string uri;
+        Poco::Net::NameValueCollection headers;
+        std::string body;
+    };
+    struct Script {
+        std::mutex mutex;
+        std::map<std::string, std::string> replies;  // path -> reply body ("OK" otherwise)
+        std::vector<Request> requests;
+    };
+
+    ScriptedHttpServer();
+    ~ScriptedHttpServer();
+    void reply(const std::string& path, const std::string& body);
+    std::vector<Request> requests() const;
+    std::string baseUrl() const;
+
+private:
+    std::shared_ptr<Script> script_;
+    Poco::Net::ServerSocket socket_;
+    std::unique_ptr<Poco::Net::HTTPServer> server_;
 };
 
 // The Python interpreter that has aiosmtpd (the system one; a user's own Python may lack it).
