@@ -24,6 +24,9 @@ using Poco::Net::HTTPServerResponse;
 
 // Room for the multipart headers around the largest ringtone.
 constexpr std::size_t kMaxUploadBody = kMaxRingtoneBytes + 64 * 1024;
+// An oversize body up to this size is read and dropped before the refusal, so that a client
+// that sends its body whole still reads the answer; a larger one has its connection closed.
+constexpr std::size_t kMaxDrainedBody = 8 * 1024 * 1024;
 constexpr std::size_t kMaxDisplayName = 120;
 constexpr std::size_t kMaxReportField = 200;
 
@@ -147,15 +150,17 @@ const char* accessReply(Access access) {
 }
 
 // The file name the client sent, taken from the part's Content-Disposition without
-// interpreting backslashes (a Windows path keeps its separators).
+// interpreting backslashes (a Windows path keeps its separators). The client does not escape
+// quotes in the path, so the name runs to the last quote of the field.
 std::string dispositionFileName(const std::string& disposition) {
     const std::string key = "filename=\"";
     const std::size_t at = disposition.find(key);
     if (at == std::string::npos)
         return {};
     const std::size_t start = at + key.size();
-    const std::size_t end = disposition.find('"', start);
-    return disposition.substr(start, end == std::string::npos ? end : end - start);
+    const std::size_t end = disposition.rfind('"');
+    return end == std::string::npos || end < start ? std::string()
+                                                   : disposition.substr(start, end - start);
 }
 
 std::string baseName(const std::string& path) {
@@ -271,9 +276,7 @@ private:
         }
         if (request.hasContentLength() &&
             std::uint64_t(request.getContentLength64()) > kMaxUploadBody) {
-            // The body is not read; the connection closes after the reply.
-            reply.response().setKeepAlive(false);
-            reply.text("ERR SIZE");
+            refuseOversize(reply);
             return;
         }
         const Access access = store_->check(*id, param("pwd"));
@@ -284,8 +287,7 @@ private:
             return;
         }
         if (!whole) {
-            reply.response().setKeepAlive(false);
-            reply.text("ERR SIZE");
+            refuseOversize(reply);
             return;
         }
         std::string fileName, bytes;
@@ -305,6 +307,13 @@ private:
         }
         store_->addFile(*id, extension, name, bytes);
         reply.text("OK", "OK " + formatAccountNumber(*id) + " " + name);
+    }
+
+    static void refuseOversize(Reply& reply) {
+        std::string dropped;
+        readAtMost(reply.request().stream(), kMaxDrainedBody, dropped);
+        reply.response().setKeepAlive(false);
+        reply.text("ERR SIZE");
     }
 
     // The part named "file" of a multipart/form-data body: its file name and bytes.
