@@ -46,20 +46,26 @@ void TerminalProgress::setOverallProgress(int percent) {
 
 void TerminalProgress::setStatus(std::string_view text) {
     status_ = std::string(text);
-    redraw();
+    redraw(true);
 }
 
 void TerminalProgress::setFileName(std::string_view name) {
+    // A new file starts without a status of its own until the worker reports one.
     name_ = std::string(name);
-    redraw();
+    status_.clear();
+    file_ = 0;
+    redraw(true);
 }
 
 void TerminalProgress::postMessage(int message) {
     lastMessage_ = message;
 }
 
-void TerminalProgress::redraw() {
+void TerminalProgress::redraw(bool now) {
     if (!enabled_) return;
+    const auto time = std::chrono::steady_clock::now();
+    if (!now && drawn_ && time - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = time;
     // "\r" and erase-to-end-of-line redraw in place.
     std::fprintf(out_, "\r%s\x1b[K", line(overall_, file_, name_, status_).c_str());
     std::fflush(out_);

@@ -3,6 +3,7 @@
 // is not a terminal, so scripts and logs see only the error lines.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -33,11 +34,14 @@ public:
                             const std::string& status);
 
 private:
-    void redraw();
+    // Figures change hundreds of times a second; the line is redrawn at most ten times a second,
+    // and at once when the file or the status changes.
+    void redraw(bool now = false);
 
     std::FILE* out_;
     bool enabled_;
     bool drawn_ = false;
+    std::chrono::steady_clock::time_point lastDraw_{};
     int file_ = 0;
     int overall_ = 0;
     std::string status_;

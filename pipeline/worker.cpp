@@ -324,4 +324,13 @@ void runConversion(const Job& job, RunState& state, ProgressView& view) {
     sendProtected(job, state, view);
 }
 
+void ConversionThread::start(const Job& job, RunState& state, ProgressView& view) {
+    join();
+    thread_ = std::thread([job, &state, &view] { runConversion(job, state, view); });
+}
+
+void ConversionThread::join() {
+    if (thread_.joinable()) thread_.join();
+}
+
 }  // namespace tolvane

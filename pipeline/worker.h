@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "pipeline/job.h"
@@ -150,5 +151,24 @@ struct Job {
 // state.conversionDone is 1), sends when chosen, and always ends by posting kMsgWorkFinished (or
 // kMsgPasswordNeeded from the sending phase). Never throws.
 void runConversion(const Job& job, RunState& state, ProgressView& view);
+
+// The Progress page's worker thread: one run at a time, started without waiting for it. The page
+// learns of the end from the posted message; the object joins the thread when it is started again
+// or destroyed, so no run outlives its page. The job, run state and view must outlive the run.
+class ConversionThread {
+public:
+    ConversionThread() = default;
+    ConversionThread(const ConversionThread&) = delete;
+    ConversionThread& operator=(const ConversionThread&) = delete;
+    ~ConversionThread() { join(); }
+
+    // Waits for the previous run (it has posted its message already), then starts runConversion.
+    void start(const Job& job, RunState& state, ProgressView& view);
+    // Waits for the current run to end.
+    void join();
+
+private:
+    std::thread thread_;
+};
 
 }  // namespace tolvane
