@@ -1,0 +1,36 @@
+#include "delivery/account.h"
+
+#include <ctime>
+
+#include "app/settings.h"
+
+namespace tolvane::delivery {
+
+std::uint64_t localFileTimeNow() {
+    constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::int64_t localSeconds = std::int64_t(now) + local.tm_gmtoff;
+    return kUnixEpochAsFileTime + std::uint64_t(localSeconds) * 10000000ULL;
+}
+
+std::string createAndStoreAccount(SkyletClient& service, Settings& settings) {
+    const std::string number = service.createAccount();
+    const std::uint64_t created = localFileTimeNow();
+    settings.setAccountNumber(number);
+    settings.setAccountStatus(1);
+    settings.setCreationDateLow(std::uint32_t(created & 0xFFFFFFFFu));
+    settings.setCreationDateHigh(std::uint32_t(created >> 32));
+    settings.setAccountPassword("");
+    return number;
+}
+
+SkyletClient clientFor(const Settings& settings, const std::string& password,
+                       std::chrono::milliseconds timeout) {
+    SkyletClient client(settings.skyletUrl(), settings.accountNumber(), password);
+    client.setTimeout(timeout);
+    return client;
+}
+
+}  // namespace tolvane::delivery
