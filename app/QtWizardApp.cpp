@@ -11,6 +11,7 @@
 #include "app/WizPage9_Uploads.h"
 #include "catalogue/WizPage3_Format.h"
 #include "delivery/WizPage4_Target.h"
+#include "delivery/sending_phase.h"
 #include "delivery/WizSkylet1_Manage.h"
 #include "delivery/WizSkylet2_Password.h"
 #include "delivery/WizSkylet3_Negotiate.h"
@@ -40,7 +41,10 @@ std::unique_ptr<Wizard> buildWizard() {
     sheet.addPage(new WizPage3_Format);
     sheet.addPage(new WizPage4_Target);
     sheet.addPage(new WizPage5_Password);
-    sheet.addPage(new WizPage6_Progress);
+    wizard->sending = std::make_unique<delivery::DeliverySendingPhase>();
+    auto* progress = new WizPage6_Progress;
+    progress->setSendingPhase(wizard->sending.get());
+    sheet.addPage(progress);
     sheet.addPage(new WizPage7_Success);
     sheet.addPage(new WizPage8_Failure);
     sheet.addPage(new WizPage9_Uploads);

@@ -9,11 +9,17 @@
 namespace tolvane::wizard {
 
 class QtConvertedQuestion;
+}  // namespace tolvane::wizard
+namespace tolvane::delivery {
+class DeliverySendingPhase;
+}
+namespace tolvane::wizard {
 
 // Registers the embedded pictures; call once after the QApplication exists.
 void initWizardResources();
 
 struct Wizard {
+    std::unique_ptr<delivery::DeliverySendingPhase> sending;
     std::unique_ptr<QtWizardSheet> sheet;
     std::unique_ptr<QtConvertedQuestion> question;
     ~Wizard();

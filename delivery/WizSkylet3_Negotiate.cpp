@@ -18,6 +18,7 @@ constexpr int kFrames = 16;
 }
 
 WizSkylet3_Negotiate::WizSkylet3_Negotiate(QWidget* parent) : WizPageBase(kNegotiate, parent) {
+    settings_.load();
     timer_.setInterval(100);
     connect(&timer_, &QTimer::timeout, this, [this] {
         frame_ = (frame_ + 1) % kFrames;
@@ -29,8 +30,8 @@ WizSkylet3_Negotiate::WizSkylet3_Negotiate(QWidget* parent) : WizPageBase(kNegot
 WizSkylet3_Negotiate::~WizSkylet3_Negotiate() { finishThread(); }
 
 void WizSkylet3_Negotiate::setPasswords(std::string oldPassword, std::string newPassword) {
-    oldPassword_ = std::move(oldPassword);
-    newPassword_ = std::move(newPassword);
+    request_.oldPassword = std::move(oldPassword);
+    request_.newPassword = std::move(newPassword);
 }
 
 void WizSkylet3_Negotiate::onInitDialog() {
@@ -55,19 +56,28 @@ void WizSkylet3_Negotiate::onInitDialog() {
 
 void WizSkylet3_Negotiate::onSetActive() {
     finishThread();
-    backTarget_ = kNoTarget;
-    nextTarget_ = kNoTarget;
+    result_ = delivery::AccountTaskResult{};
     setWizardButtons(0);
+    settings_.load();
     status_->clear();
     timer_.start();
     startTask();
 }
 
 void WizSkylet3_Negotiate::startTask() {
-    // The account tasks arrive with the upload client; until then the page says so.
-    status_->setText(QStringLiteral("Internal error."));
-    backTarget_ = kManage;
-    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kMsgWorkFinished)));
+    worker_ = std::thread([this, request = request_] {
+        delivery::runAccountTask(request, settings_, result_, *this);
+    });
+}
+
+void WizSkylet3_Negotiate::setStatus(std::string_view text) {
+    const QString status = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    QMetaObject::invokeMethod(this, [this, status] { status_->setText(status); },
+                              Qt::QueuedConnection);
+}
+
+void WizSkylet3_Negotiate::postMessage(int message) {
+    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(message)));
 }
 
 void WizSkylet3_Negotiate::finishThread() {
@@ -93,8 +103,8 @@ bool WizSkylet3_Negotiate::event(QEvent* event) {
 void WizSkylet3_Negotiate::taskFinished() {
     finishThread();
     timer_.stop();
-    setWizardButtons((backTarget_ != kNoTarget ? kBack : 0) |
-                     (nextTarget_ != kNoTarget ? kNext : 0));
+    setWizardButtons((result_.backTarget != kNoTarget ? kBack : 0) |
+                     (result_.nextTarget != kNoTarget ? kNext : 0));
     QApplication::beep();
 }
 

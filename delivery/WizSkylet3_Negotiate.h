@@ -8,32 +8,37 @@
 #include <thread>
 
 #include "app/WizPageBase.h"
+#include "app/settings.h"
+#include "delivery/account_tasks.h"
 
 class QLabel;
 
 namespace tolvane::wizard {
 
-// Task codes shared by the account pages.
-constexpr int kTaskSetPassword = 1;
-constexpr int kTaskWipe = 2;
-constexpr int kTaskNewAccount = 3;
+using delivery::kTaskNewAccount;
+using delivery::kTaskSetPassword;
+using delivery::kTaskWipe;
 
-class WizSkylet3_Negotiate : public WizPageBase {
+class WizSkylet3_Negotiate : public WizPageBase, public delivery::AccountTaskView {
     Q_OBJECT
 public:
     explicit WizSkylet3_Negotiate(QWidget* parent = nullptr);
     ~WizSkylet3_Negotiate() override;
 
-    void setTask(int task) { task_ = task; }
-    int task() const { return task_; }
+    void setTask(int task) { request_.task = task; }
+    int task() const { return request_.task; }
     void setPasswords(std::string oldPassword, std::string newPassword);
 
     void onInitDialog() override;
     void onSetActive() override;
     void onKillActive() override { timer_.stop(); }
     bool onQueryCancel() override { return false; }
-    int onWizardNext() override { return nextTarget_; }
-    int onWizardBack() override { return backTarget_; }
+    int onWizardNext() override { return result_.nextTarget; }
+    int onWizardBack() override { return result_.backTarget; }
+
+    // AccountTaskView: called on the task's thread.
+    void setStatus(std::string_view text) override;
+    void postMessage(int message) override;
 
     QLabel* statusLine() const { return status_; }
 
@@ -45,11 +50,9 @@ private:
     void finishThread();
     void taskFinished();
 
-    int task_ = 0;
-    std::string oldPassword_;
-    std::string newPassword_;
-    int backTarget_ = kNoTarget;
-    int nextTarget_ = kNoTarget;
+    Settings settings_;
+    delivery::AccountTaskRequest request_;
+    delivery::AccountTaskResult result_;
     std::thread worker_;
     QTimer timer_;
     int frame_ = 0;
