@@ -93,6 +93,8 @@ bool WizSkylet3_Negotiate::event(QEvent* event) {
     if (event->type() == static_cast<QEvent::Type>(kMsgPasswordNeeded)) {
         finishThread();
         timer_.stop();
+        if (!isActivePage())
+            return true;
         sheet()->selectPageById(kPassword);
         QApplication::beep();
         return true;
@@ -103,6 +105,8 @@ bool WizSkylet3_Negotiate::event(QEvent* event) {
 void WizSkylet3_Negotiate::taskFinished() {
     finishThread();
     timer_.stop();
+    if (!isActivePage())
+        return;
     setWizardButtons((result_.backTarget != kNoTarget ? kBack : 0) |
                      (result_.nextTarget != kNoTarget ? kNext : 0));
     QApplication::beep();
