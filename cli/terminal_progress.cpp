@@ -16,7 +16,9 @@ std::string shortened(const std::string& name) {
     // Never start inside a UTF-8 sequence.
     while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
         ++cut;
-    return "..." + name.substr(cut);
+    std::string text = "...";
+    text.append(name, cut, std::string::npos);
+    return text;
 }
 
 }  // namespace
@@ -25,16 +27,25 @@ std::string TerminalProgress::line(int overall, int file, const std::string& nam
                                    const std::string& status) {
     overall = std::clamp(overall, 0, 100);
     const int filled = overall * kBarWidth / 100;
-    std::string text = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, ' ') + "] ";
+    std::string text = "[";
+    text.append(static_cast<std::size_t>(filled), '#');
+    text.append(static_cast<std::size_t>(kBarWidth - filled), ' ');
+    text += "] ";
     char percent[8];
     std::snprintf(percent, sizeof percent, "%3d%%", overall);
     text += percent;
-    if (!name.empty())
-        text += "  " + shortened(name);
-    if (!status.empty())
-        text += "  " + status;
+    if (!name.empty()) {
+        text += "  ";
+        text += shortened(name);
+    }
+    if (!status.empty()) {
+        text += "  ";
+        text += status;
+    }
     std::snprintf(percent, sizeof percent, "%3d%%", std::clamp(file, 0, 100));
-    text += std::string("  (file ") + percent + ")";
+    text += "  (file ";
+    text += percent;
+    text += ")";
     return text;
 }
 
