@@ -135,7 +135,8 @@ CNormalizer::CNormalizer(std::unique_ptr<CReader> inner, double gain, const File
     } else if (bitsPerSample_ == 8) {
         table_.resize(256);
         for (std::uint32_t bits = 0; bits < 256; ++bits)
-            table_[bits] = static_cast<std::uint16_t>(process(static_cast<std::int32_t>(bits) - 128) + 128);
+            table_[bits] =
+                static_cast<std::uint16_t>(process(static_cast<std::int32_t>(bits) - 128) + 128);
     }
 }
 
@@ -156,7 +157,8 @@ std::size_t CNormalizer::read(void* buffer, std::size_t count, std::size_t* deli
             bytes[i + 1] = static_cast<std::uint8_t>(r >> 8);
         }
     } else if (bitsPerSample_ == 8) {
-        for (std::size_t i = 0; i < got; ++i) bytes[i] = static_cast<std::uint8_t>(table_[bytes[i]]);
+        for (std::size_t i = 0; i < got; ++i)
+            bytes[i] = static_cast<std::uint8_t>(table_[bytes[i]]);
     }
     if (delivered != nullptr) *delivered = got;
     return got;
