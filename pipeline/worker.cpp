@@ -93,7 +93,7 @@ public:
     Conversion(const Job& job, RunState& state, ProgressView& view)
         : job_(job), state_(state), view_(view) {}
 
-    // Steps 2 to 5 of a run: every file of the list, or until cancel or a fatal failure.
+    // Converts every file of the list in order, until cancel or a failure that ends the run.
     void convertAll();
 
 private:
@@ -101,7 +101,7 @@ private:
     // Converts one entry; false when a failure ends the run.
     bool convertEntry(FileEntry& entry);
     FileOutcome convertProtected(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
-    // The protected block; returns true when the ringtone counts as produced.
+    // Everything that may fail for one file; true when the ringtone counts as produced.
     bool convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
     std::unique_ptr<CReader> openSource(const FileEntry& entry) const;
     std::unique_ptr<CEncoder> makeEncoder(const CReader& reader, const std::string& ringtone) const;
