@@ -2,9 +2,13 @@
 
 namespace tolvane::catalogue {
 
-std::span<const PhoneVendor> vendors() { return {kVendorTable, kVendorCount}; }
+std::span<const PhoneVendor> vendors() {
+    return {kVendorTable, kVendorCount};
+}
 
-std::span<const PhoneModel> models() { return {kModelTable, kModelCount}; }
+std::span<const PhoneModel> models() {
+    return {kModelTable, kModelCount};
+}
 
 std::vector<CatalogueEntry> vendorEntries() {
     std::vector<CatalogueEntry> entries;
@@ -26,20 +30,23 @@ std::vector<CatalogueEntry> offeredModels(std::uint32_t vendorId) {
 
 std::uint32_t modelMask(std::uint32_t modelId) {
     const PhoneModel* row = kModelTable;
-    while (row->id != kEndOfTable && row->id != modelId) ++row;
+    while (row->id != kEndOfTable && row->id != modelId)
+        ++row;
     return row->formatMask;
 }
 
 const PhoneVendor* findVendor(std::uint32_t vendorId) {
     for (const PhoneVendor& row : vendors()) {
-        if (row.id == vendorId) return &row;
+        if (row.id == vendorId)
+            return &row;
     }
     return nullptr;
 }
 
 const PhoneModel* findModel(std::uint32_t modelId) {
     for (const PhoneModel& row : models()) {
-        if (row.id == modelId) return &row;
+        if (row.id == modelId)
+            return &row;
     }
     return nullptr;
 }

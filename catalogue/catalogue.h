@@ -33,10 +33,13 @@ inline constexpr std::uint32_t kMaskMp3 = 0x02;   // Mp3Medium, Mp3High
 inline constexpr std::uint32_t kMaskSmaf = 0x04;  // Smaf
 inline constexpr std::uint32_t kMaskAmr = 0x10;   // Amr
 inline constexpr std::uint32_t kMaskQcp = 0x20;   // Qcp
-inline constexpr std::uint32_t kPlayableBits = kMaskWav | kMaskMp3 | kMaskSmaf | kMaskAmr | kMaskQcp;
+inline constexpr std::uint32_t kPlayableBits =
+    kMaskWav | kMaskMp3 | kMaskSmaf | kMaskAmr | kMaskQcp;
 
 // A model is offered on the Format page only when it plays at least one format.
-constexpr bool isOffered(std::uint32_t formatMask) { return (formatMask & kPlayableBits) != 0; }
+constexpr bool isOffered(std::uint32_t formatMask) {
+    return (formatMask & kPlayableBits) != 0;
+}
 
 // The entry for phones missing from the catalogue: vendor 0 with its single model 0.
 inline constexpr std::uint32_t kNotListedVendorId = 0;
@@ -48,15 +51,41 @@ inline constexpr std::size_t kModelCount = 2320;
 
 // Vendor rows in catalogue order (not sorted), ids equal to positions, then the terminator.
 inline constexpr PhoneVendor kVendorTable[kVendorCount + 1] = {
-    {0, "> Not listed <"}, {1, "Nokia"},       {2, "Samsung"},       {3, "LG"},
-    {4, "Siemens"},        {5, "Motorola"},    {6, "SonyEricsson"},  {7, "Philips"},
-    {8, "Panasonic"},      {9, "Audiovox"},    {10, "Sanyo"},        {11, "NEC"},
-    {12, "Blackberry"},    {13, "Other"},      {14, "HP"},           {15, "HTC"},
-    {16, "Apple"},         {17, "Toshiba"},    {18, "Sagem"},        {19, "Helio"},
-    {20, "Pantech"},       {21, "Kyocera"},    {22, "Sharp"},        {23, "Palm (Treo)"},
-    {24, "Cingular"},      {25, "Sprint"},     {26, "T-Mobile"},     {27, "Verizon"},
-    {28, "Nextel"},        {29, "Alltel"},     {30, "Fly"},          {31, "Sendo"},
-    {32, "Alcatel"},       {33, "BenQ-Siemens"}, {kEndOfTable, nullptr},
+    {0, "> Not listed <"},
+    {1, "Nokia"},
+    {2, "Samsung"},
+    {3, "LG"},
+    {4, "Siemens"},
+    {5, "Motorola"},
+    {6, "SonyEricsson"},
+    {7, "Philips"},
+    {8, "Panasonic"},
+    {9, "Audiovox"},
+    {10, "Sanyo"},
+    {11, "NEC"},
+    {12, "Blackberry"},
+    {13, "Other"},
+    {14, "HP"},
+    {15, "HTC"},
+    {16, "Apple"},
+    {17, "Toshiba"},
+    {18, "Sagem"},
+    {19, "Helio"},
+    {20, "Pantech"},
+    {21, "Kyocera"},
+    {22, "Sharp"},
+    {23, "Palm (Treo)"},
+    {24, "Cingular"},
+    {25, "Sprint"},
+    {26, "T-Mobile"},
+    {27, "Verizon"},
+    {28, "Nextel"},
+    {29, "Alltel"},
+    {30, "Fly"},
+    {31, "Sendo"},
+    {32, "Alcatel"},
+    {33, "BenQ-Siemens"},
+    {kEndOfTable, nullptr},
 };
 
 // Model rows grouped by vendor in ascending vendor id, ids equal to positions, then the
@@ -67,7 +96,8 @@ extern const PhoneModel kModelTable[kModelCount + 1];
 // vendor name stops the build (a constant expression cannot throw).
 consteval std::uint32_t vendorIdOf(std::string_view name) {
     for (const PhoneVendor& vendor : kVendorTable) {
-        if (vendor.name != nullptr && name == vendor.name) return vendor.id;
+        if (vendor.name != nullptr && name == vendor.name)
+            return vendor.id;
     }
     throw "unknown vendor name in models.tsv";
 }

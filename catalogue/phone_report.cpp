@@ -12,6 +12,7 @@
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
 
+#include <unistd.h>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -21,7 +22,6 @@
 #include <fstream>
 #include <istream>
 #include <system_error>
-#include <unistd.h>
 
 namespace tolvane::catalogue {
 
@@ -35,8 +35,8 @@ constexpr std::streamsize kMaxReplyBytes = 64 * 1024;
 constexpr std::size_t kJudgedReplyBytes = 8;
 
 bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 // A file in the cache folder that holds one downloaded reply and is removed with the object.
@@ -47,7 +47,8 @@ public:
         std::filesystem::create_directories(platform::cacheFolder(), error);
         std::string pattern = (platform::cacheFolder() / "phone_notify-XXXXXX").string();
         const int fd = ::mkstemp(pattern.data());
-        if (fd < 0) throw std::system_error(errno, std::generic_category(), "cache file");
+        if (fd < 0)
+            throw std::system_error(errno, std::generic_category(), "cache file");
         ::close(fd);
         path_ = pattern;
     }
@@ -67,16 +68,19 @@ public:
             file.write(buffer.data(), body.gcount());
             total += body.gcount();
         }
-        if (!file) throw std::runtime_error("cache file write");
+        if (!file)
+            throw std::runtime_error("cache file write");
     }
 
     // The first bytes of the stored reply; nothing when the file cannot be read.
     std::optional<std::string> firstBytes(std::size_t count) const {
         std::ifstream file(path_, std::ios::binary);
-        if (!file) return std::nullopt;
+        if (!file)
+            return std::nullopt;
         std::string bytes(count, '\0');
         file.read(bytes.data(), static_cast<std::streamsize>(count));
-        if (file.bad()) return std::nullopt;
+        if (file.bad())
+            return std::nullopt;
         bytes.resize(static_cast<std::size_t>(file.gcount()));
         return bytes;
     }
@@ -86,7 +90,8 @@ private:
 };
 
 void report(const ReportProgress& progress, std::string_view text) {
-    if (progress) progress(text);
+    if (progress)
+        progress(text);
 }
 
 unsigned short portOf(const Poco::URI& uri) {
@@ -143,9 +148,11 @@ bool download(const std::string& address, CachedReply& reply, const ReportProgre
     try {
         Poco::URI uri(address);
         for (int hop = 0; hop <= kMaxRedirects; ++hop) {
-            if (uri.getScheme() != "http" || uri.getHost().empty()) return false;
+            if (uri.getScheme() != "http" || uri.getHost().empty())
+                return false;
             std::optional<Poco::URI> next = fetchOnce(uri, reply, progress, timeout);
-            if (!next) return true;
+            if (!next)
+                return true;
             uri = *next;
         }
         return false;
@@ -186,27 +193,33 @@ std::optional<std::string> phoneReportUrl(std::string_view homeUrl, std::string_
     } catch (const Poco::Exception&) {
         return std::nullopt;
     }
-    if (host.empty()) return std::nullopt;
+    if (host.empty())
+        return std::nullopt;
 
     std::string url = "http://";
     url += host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    if (port != kDefaultHttpPort) url += ":" + std::to_string(port);
+    if (port != kDefaultHttpPort)
+        url += ":" + std::to_string(port);
     url += kReportPath;
     url += "?vendor=" + percentEncode(truncateUtf16(vendor, kReportFieldLimit));
     url += "&model=" + percentEncode(truncateUtf16(model, kReportFieldLimit));
     return url;
 }
 
-bool replyAccepted(std::string_view replyStart) { return replyStart == "OK"; }
+bool replyAccepted(std::string_view replyStart) {
+    return replyStart == "OK";
+}
 
 ReportOutcome sendPhoneReport(std::string_view homeUrl, std::string_view vendor,
                               std::string_view model, const ReportProgress& progress,
                               std::chrono::milliseconds timeout) {
     const std::optional<std::string> address = phoneReportUrl(homeUrl, vendor, model);
-    if (!address) return kCannotEncodeUrl;
+    if (!address)
+        return kCannotEncodeUrl;
     try {
         CachedReply reply;
-        if (!download(*address, reply, progress, timeout)) return kUnableToSend;
+        if (!download(*address, reply, progress, timeout))
+            return kUnableToSend;
         const std::optional<std::string> start = reply.firstBytes(kJudgedReplyBytes);
         return start && replyAccepted(*start) ? kReportSent : kServerError;
     } catch (const std::exception&) {
@@ -221,11 +234,13 @@ PhoneReportTask::PhoneReportTask(std::string homeUrl, std::string vendor, std::s
     : thread_([homeUrl = std::move(homeUrl), vendor = std::move(vendor), model = std::move(model),
                progress = std::move(progress), done = std::move(done), timeout] {
           const ReportOutcome outcome = sendPhoneReport(homeUrl, vendor, model, progress, timeout);
-          if (done) done(outcome);
+          if (done)
+              done(outcome);
       }) {}
 
 PhoneReportTask::~PhoneReportTask() {
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 }  // namespace tolvane::catalogue

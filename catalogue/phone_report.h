@@ -36,7 +36,8 @@ inline constexpr std::string_view kFinishing = "Finishing...";
 struct ReportOutcome {
     bool sent = false;
     std::string_view headline;  // "Successfully sent" or "Failure!"
-    std::string_view detail;    // "Thank you...", "Cannot encode URL", "Unable to send", "Server error"
+    std::string_view
+        detail;  // "Thank you...", "Cannot encode URL", "Unable to send", "Server error"
 };
 
 inline constexpr ReportOutcome kReportSent{true, "Successfully sent", "Thank you..."};

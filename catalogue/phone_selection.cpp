@@ -8,7 +8,9 @@ namespace tolvane::catalogue {
 namespace {
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                       [&](char x, char y) { return lower(x) == lower(y); });
 }
@@ -18,7 +20,8 @@ std::optional<std::size_t> positionOf(const std::vector<CatalogueEntry>& list,
     auto hit = std::find_if(list.begin(), list.end(), [&](const CatalogueEntry& entry) {
         return equalIgnoringCase(entry.name, name);
     });
-    if (hit == list.end()) return std::nullopt;
+    if (hit == list.end())
+        return std::nullopt;
     return static_cast<std::size_t>(hit - list.begin());
 }
 
@@ -69,7 +72,8 @@ std::string catalogueLine(const PhoneModel& model) {
 }
 
 void listPhones(std::ostream& out) {
-    for (const PhoneModel& model : models()) out << catalogueLine(model) << '\n';
+    for (const PhoneModel& model : models())
+        out << catalogueLine(model) << '\n';
 }
 
 }  // namespace tolvane::catalogue

@@ -29,7 +29,8 @@ std::vector<FileRow> readTableFile() {
     std::vector<FileRow> rows;
     std::string line;
     while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty() || line[0] == '#')
+            continue;
         std::istringstream fields(line);
         std::string id, vendor, name, mask;
         std::getline(fields, id, '\t');
@@ -48,11 +49,14 @@ const std::vector<FileRow>& tableFile() {
 }
 
 // The real models: every row but row 0.
-std::vector<FileRow> realModels() { return {tableFile().begin() + 1, tableFile().end()}; }
+std::vector<FileRow> realModels() {
+    return {tableFile().begin() + 1, tableFile().end()};
+}
 
 std::map<std::uint32_t, int> maskCounts() {
     std::map<std::uint32_t, int> counts;
-    for (const FileRow& row : realModels()) ++counts[row.mask];
+    for (const FileRow& row : realModels())
+        ++counts[row.mask];
     return counts;
 }
 
@@ -84,15 +88,18 @@ TEST(CatalogueTable, VendorsInOrderWithTheirModelCounts) {
         int models;
     };
     const std::vector<Expected> expected = {
-        {"> Not listed <", 1}, {"Nokia", 264},     {"Samsung", 549},     {"LG", 284},
-        {"Siemens", 60},       {"Motorola", 225},  {"SonyEricsson", 144}, {"Philips", 17},
-        {"Panasonic", 20},     {"Audiovox", 26},   {"Sanyo", 50},        {"NEC", 8},
-        {"Blackberry", 35},    {"Other", 5},       {"HP", 4},            {"HTC", 60},
-        {"Apple", 1},          {"Toshiba", 10},    {"Sagem", 16},        {"Helio", 5},
-        {"Pantech", 20},       {"Kyocera", 37},    {"Sharp", 34},        {"Palm (Treo)", 14},
-        {"Cingular", 68},      {"Sprint", 95},     {"T-Mobile", 76},     {"Verizon", 105},
-        {"Nextel", 27},        {"Alltel", 20},     {"Fly", 15},          {"Sendo", 4},
-        {"Alcatel", 10},       {"BenQ-Siemens", 11},
+        {"> Not listed <", 1}, {"Nokia", 264},  {"Samsung", 549},
+        {"LG", 284},           {"Siemens", 60}, {"Motorola", 225},
+        {"SonyEricsson", 144}, {"Philips", 17}, {"Panasonic", 20},
+        {"Audiovox", 26},      {"Sanyo", 50},   {"NEC", 8},
+        {"Blackberry", 35},    {"Other", 5},    {"HP", 4},
+        {"HTC", 60},           {"Apple", 1},    {"Toshiba", 10},
+        {"Sagem", 16},         {"Helio", 5},    {"Pantech", 20},
+        {"Kyocera", 37},       {"Sharp", 34},   {"Palm (Treo)", 14},
+        {"Cingular", 68},      {"Sprint", 95},  {"T-Mobile", 76},
+        {"Verizon", 105},      {"Nextel", 27},  {"Alltel", 20},
+        {"Fly", 15},           {"Sendo", 4},    {"Alcatel", 10},
+        {"BenQ-Siemens", 11},
     };
     ASSERT_EQ(vendors().size(), expected.size());
     EXPECT_EQ(kVendorTable[kVendorCount].id, kEndOfTable);
@@ -123,10 +130,12 @@ TEST(CatalogueStatistics, BitCounts) {
     const int expected[7] = {286, 1557, 440, 578, 265, 259, 518};
     int counts[7] = {};
     for (const FileRow& row : realModels()) {
-        for (int bit = 0; bit < 7; ++bit) counts[bit] += (row.mask >> bit) & 1;
+        for (int bit = 0; bit < 7; ++bit)
+            counts[bit] += (row.mask >> bit) & 1;
         EXPECT_EQ(row.mask & ~0x7Fu, 0u) << row.name;
     }
-    for (int bit = 0; bit < 7; ++bit) EXPECT_EQ(counts[bit], expected[bit]) << "bit " << bit;
+    for (int bit = 0; bit < 7; ++bit)
+        EXPECT_EQ(counts[bit], expected[bit]) << "bit " << bit;
 }
 
 TEST(CatalogueStatistics, OfferedAndNeverOffered) {
@@ -150,10 +159,12 @@ TEST(CatalogueStatistics, MostFrequentAndDistinctMasks) {
         {0x28, 77},  {0x06, 73},  {0x10, 70},  {0x20, 68},  {0x01, 57}, {0x0A, 51},
     };
     std::map<std::uint32_t, int> counts = maskCounts();
-    for (const auto& [mask, count] : top) EXPECT_EQ(counts[mask], count) << std::hex << mask;
+    for (const auto& [mask, count] : top)
+        EXPECT_EQ(counts[mask], count) << std::hex << mask;
     // Every other mask is rarer than the twelfth.
     for (const auto& [mask, count] : counts) {
-        const bool isTop = std::any_of(top.begin(), top.end(), [&](auto& t) { return t.first == mask; });
+        const bool isTop =
+            std::any_of(top.begin(), top.end(), [&](auto& t) { return t.first == mask; });
         if (!isTop) {
             EXPECT_LT(count, 51) << std::hex << mask;
         }
@@ -166,7 +177,8 @@ TEST(CatalogueStatistics, MostFrequentAndDistinctMasks) {
 
 TEST(CatalogueStatistics, SameNamePairsWithinAVendor) {
     std::map<std::pair<std::string, std::string>, std::vector<std::uint32_t>> byName;
-    for (const FileRow& row : realModels()) byName[{row.vendor, row.name}].push_back(row.mask);
+    for (const FileRow& row : realModels())
+        byName[{row.vendor, row.name}].push_back(row.mask);
     int pairs = 0;
     for (const auto& [key, masks] : byName) {
         ASSERT_LE(masks.size(), 2u) << key.first << " " << key.second;
@@ -188,12 +200,18 @@ TEST(CatalogueStatistics, TellingRows) {
         std::uint32_t mask;
     };
     const Telling rows[] = {
-        {1, "Nokia", "3205", 0x20},           {20, "Nokia", "6600", 0x52},
-        {49, "Nokia", "N91", 0x02},           {51, "Nokia", "6236i", 0x3A},
-        {103, "Nokia", "3410", 0x08},         {165, "Nokia", "3310", 0x0C},
-        {569, "Samsung", "SGH-D900", 0x02},   {872, "LG", "VX8300", 0x02},
-        {1204, "Motorola", "RAZR V3", 0x0A},  {1211, "Motorola", "KRZR K1m", 0x42},
-        {1426, "SonyEricsson", "W810i", 0x42}, {1451, "SonyEricsson", "K750i", 0x02},
+        {1, "Nokia", "3205", 0x20},
+        {20, "Nokia", "6600", 0x52},
+        {49, "Nokia", "N91", 0x02},
+        {51, "Nokia", "6236i", 0x3A},
+        {103, "Nokia", "3410", 0x08},
+        {165, "Nokia", "3310", 0x0C},
+        {569, "Samsung", "SGH-D900", 0x02},
+        {872, "LG", "VX8300", 0x02},
+        {1204, "Motorola", "RAZR V3", 0x0A},
+        {1211, "Motorola", "KRZR K1m", 0x42},
+        {1426, "SonyEricsson", "W810i", 0x42},
+        {1451, "SonyEricsson", "K750i", 0x02},
         {1752, "Apple", "iPhone", 0x43},
     };
     for (const Telling& t : rows) {
@@ -225,8 +243,8 @@ TEST(CatalogueLookups, OfferedModelsOfAVendor) {
     EXPECT_EQ(named("6103"), 2);
     EXPECT_EQ(named("3310"), 1);
     // Table order, ids are the rows' ids.
-    EXPECT_TRUE(std::is_sorted(nokia.begin(), nokia.end(),
-                               [](auto& a, auto& b) { return a.id < b.id; }));
+    EXPECT_TRUE(
+        std::is_sorted(nokia.begin(), nokia.end(), [](auto& a, auto& b) { return a.id < b.id; }));
     EXPECT_EQ(nokia.front(), (CatalogueEntry{1, "3205"}));
 
     EXPECT_EQ(offeredModels(kNotListedVendorId),

@@ -23,12 +23,14 @@ std::size_t positionOf(const std::vector<CatalogueEntry>& list, std::string_view
 
 std::vector<std::string> namesOf(const std::vector<CatalogueEntry>& list) {
     std::vector<std::string> names;
-    for (const CatalogueEntry& e : list) names.emplace_back(e.name);
+    for (const CatalogueEntry& e : list)
+        names.emplace_back(e.name);
     return names;
 }
 
 // The page opened on the stored phone `vendor`/`model` with `storedFormat` checked.
-FormatPageState pageWith(std::string_view vendor, std::string_view model, std::uint32_t storedFormat) {
+FormatPageState pageWith(std::string_view vendor, std::string_view model,
+                         std::uint32_t storedFormat) {
     FormatPageState lists({0, 0, storedFormat});
     const std::size_t vendorPosition = positionOf(lists.vendorList(), vendor);
     lists.chooseVendor(vendorPosition);
@@ -40,7 +42,8 @@ FormatPageState pageWith(std::string_view vendor, std::string_view model, std::u
 // The name of the first Nokia model whose mask is `mask`.
 std::string_view nokiaWithMask(std::uint32_t mask) {
     for (const PhoneModel& row : models()) {
-        if (row.vendorId == 1 && row.formatMask == mask) return row.name;
+        if (row.vendorId == 1 && row.formatMask == mask)
+            return row.name;
     }
     ADD_FAILURE() << "no Nokia model with mask " << mask;
     return "";
@@ -63,7 +66,8 @@ TEST(FormatRules, MaskBitsEnableTheirChoices) {
         {0x7F, kAllEnabled},
         {0x3A, {false, false, true, true, false, true, true}},
     };
-    for (const Case& c : cases) EXPECT_EQ(enabledFormats(c.mask), c.enabled) << std::hex << c.mask;
+    for (const Case& c : cases)
+        EXPECT_EQ(enabledFormats(c.mask), c.enabled) << std::hex << c.mask;
 }
 
 TEST(FormatRules, CheckedChoiceKeptOrReplaced) {
@@ -73,17 +77,17 @@ TEST(FormatRules, CheckedChoiceKeptOrReplaced) {
         std::optional<int> expected;
     };
     const Case cases[] = {
-        {Mp3High, 0x10, Amr},        // AMR only
-        {Smaf, 0x03, Mp3High},       // MP3 preferred
-        {Mp3High, 0x20, Qcp},        // QCP only
-        {WavMedium, 0x20, Qcp},      //
-        {WavMedium, 0x01, WavMedium}, // still enabled: kept, not moved to WavHigh
-        {Mp3Medium, 0x05, WavHigh},  // no MP3: high-quality WAV
-        {Qcp, 0x14, Smaf},           // SMAF before AMR
-        {Amr, 0x02, Mp3High},        //
-        {Qcp, 0x3A, Qcp},            //
+        {Mp3High, 0x10, Amr},                // AMR only
+        {Smaf, 0x03, Mp3High},               // MP3 preferred
+        {Mp3High, 0x20, Qcp},                // QCP only
+        {WavMedium, 0x20, Qcp},              //
+        {WavMedium, 0x01, WavMedium},        // still enabled: kept, not moved to WavHigh
+        {Mp3Medium, 0x05, WavHigh},          // no MP3: high-quality WAV
+        {Qcp, 0x14, Smaf},                   // SMAF before AMR
+        {Amr, 0x02, Mp3High},                //
+        {Qcp, 0x3A, Qcp},                    //
         {std::nullopt, 0x20, std::nullopt},  // nothing checked: nothing changes
-        {WavHigh, 0x08, Qcp},        // nothing enabled: the last resort
+        {WavHigh, 0x08, Qcp},                // nothing enabled: the last resort
     };
     for (const Case& c : cases) {
         EXPECT_EQ(checkedAfterApplying(c.checked, enabledFormats(c.mask)), c.expected)
@@ -99,7 +103,7 @@ TEST(FormatRules, LabelsOfTheChoices) {
 }
 
 TEST(SortedLists, OrderOfTheDropDown) {
-    EXPECT_TRUE(sortsBefore("Helio", "HP"));        // without case
+    EXPECT_TRUE(sortsBefore("Helio", "HP"));  // without case
     EXPECT_TRUE(sortsBefore("HP", "HTC"));
     EXPECT_TRUE(sortsBefore("SCH-i600", "SCH-I730"));
     EXPECT_TRUE(sortsBefore("> Not listed <", "3205"));  // punctuation, digits, letters
@@ -114,12 +118,12 @@ TEST(SortedLists, OrderOfTheDropDown) {
 TEST(SortedLists, VendorList) {
     FormatPageState page({0, 0, 0});
     const std::vector<std::string> expected = {
-        "> Not listed <", "Alcatel", "Alltel",      "Apple",     "Audiovox", "BenQ-Siemens",
-        "Blackberry",     "Cingular", "Fly",        "Helio",     "HP",       "HTC",
-        "Kyocera",        "LG",       "Motorola",   "NEC",       "Nextel",   "Nokia",
+        "> Not listed <", "Alcatel",     "Alltel",    "Apple",   "Audiovox", "BenQ-Siemens",
+        "Blackberry",     "Cingular",    "Fly",       "Helio",   "HP",       "HTC",
+        "Kyocera",        "LG",          "Motorola",  "NEC",     "Nextel",   "Nokia",
         "Other",          "Palm (Treo)", "Panasonic", "Pantech", "Philips",  "Sagem",
-        "Samsung",        "Sanyo",    "Sendo",      "Sharp",     "Siemens",  "SonyEricsson",
-        "Sprint",         "T-Mobile", "Toshiba",    "Verizon",
+        "Samsung",        "Sanyo",       "Sendo",     "Sharp",   "Siemens",  "SonyEricsson",
+        "Sprint",         "T-Mobile",    "Toshiba",   "Verizon",
     };
     EXPECT_EQ(namesOf(page.vendorList()), expected);
     // Entries carry the vendor ids.
@@ -136,7 +140,8 @@ TEST(SortedLists, ModelListMapsPositionsThroughIds) {
     ASSERT_EQ(models.size(), 245u);
     EXPECT_TRUE(std::is_sorted(models.begin(), models.end(),
                                [](auto& a, auto& b) { return sortsBefore(a.name, b.name); }));
-    EXPECT_EQ(std::count_if(models.begin(), models.end(), [](auto& e) { return e.name == "3410"; }), 0);
+    EXPECT_EQ(std::count_if(models.begin(), models.end(), [](auto& e) { return e.name == "3410"; }),
+              0);
 
     // Both "6103" rows are listed, next to each other, in table order, each with its own formats.
     const std::size_t first = positionOf(models, "6103");
@@ -217,7 +222,8 @@ TEST(FormatPage, StoredPositionsRestoreThePhone) {
     const LeavingValues left = first.leave();
     ASSERT_TRUE(left.format);
     EXPECT_EQ(*left.format, Mp3High);
-    FormatPageState again({left.vendorPosition, left.modelPosition, static_cast<std::uint32_t>(*left.format)});
+    FormatPageState again(
+        {left.vendorPosition, left.modelPosition, static_cast<std::uint32_t>(*left.format)});
     EXPECT_EQ(again.selectedVendorId(), 5u);
     EXPECT_EQ(again.selectedModelId(), 1204u);
     EXPECT_EQ(again.enabled(), enabledFormats(0x0A));

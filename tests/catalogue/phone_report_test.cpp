@@ -65,7 +65,8 @@ private:
                 return;
             }
             response.setStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(server_.status_));
-            if (!server_.location_.empty()) response.set("Location", server_.location_);
+            if (!server_.location_.empty())
+                response.set("Location", server_.location_);
             response.setContentLength(static_cast<std::streamsize>(server_.body_.size()));
             response.send() << server_.body_;
         }
@@ -76,7 +77,8 @@ private:
     class Factory : public Poco::Net::HTTPRequestHandlerFactory {
     public:
         explicit Factory(ReportServer& server) : server_(server) {}
-        Poco::Net::HTTPRequestHandler* createRequestHandler(const Poco::Net::HTTPServerRequest&) override {
+        Poco::Net::HTTPRequestHandler* createRequestHandler(
+            const Poco::Net::HTTPServerRequest&) override {
             return new Handler(server_);
         }
 
@@ -112,9 +114,12 @@ TEST(PhoneReportAddress, BuiltFromTheMakersHost) {
          "http://www.quorrel.example/phone_notify.php?vendor=Nokia&model=6600"},
         {"http://127.0.0.1:8099/", "Sony Ericsson", "W810i & more",
          "http://127.0.0.1:8099/phone_notify.php?vendor=Sony%20Ericsson&model=W810i%20%26%20more"},
-        {"https://www.quorrel.example/", "", "", "http://www.quorrel.example/phone_notify.php?vendor=&model="},
-        {"http://[::1]:81/", "a=b", "c#d?e", "http://[::1]:81/phone_notify.php?vendor=a%3Db&model=c%23d%3Fe"},
-        {"http://h.example/", "Nöki", "x/y+z", "http://h.example/phone_notify.php?vendor=N%C3%B6ki&model=x%2Fy%2Bz"},
+        {"https://www.quorrel.example/", "", "",
+         "http://www.quorrel.example/phone_notify.php?vendor=&model="},
+        {"http://[::1]:81/", "a=b", "c#d?e",
+         "http://[::1]:81/phone_notify.php?vendor=a%3Db&model=c%23d%3Fe"},
+        {"http://h.example/", "Nöki", "x/y+z",
+         "http://h.example/phone_notify.php?vendor=N%C3%B6ki&model=x%2Fy%2Bz"},
         {"", "Nokia", "6600", std::nullopt},
         {"www.quorrel.example", "Nokia", "6600", std::nullopt},  // no scheme: no host
         {"http://", "Nokia", "6600", std::nullopt},
@@ -124,7 +129,8 @@ TEST(PhoneReportAddress, BuiltFromTheMakersHost) {
     }
     // Fields are cut to what the dialog holds.
     const std::string url = *phoneReportUrl("http://h.example/", std::string(2000, 'v'), "m");
-    EXPECT_NE(url.find("vendor=" + std::string(kReportFieldLimit, 'v') + "&model=m"), std::string::npos);
+    EXPECT_NE(url.find("vendor=" + std::string(kReportFieldLimit, 'v') + "&model=m"),
+              std::string::npos);
 }
 
 TEST(PhoneReportReply, OnlyExactlyOkIsSuccess) {
@@ -152,9 +158,10 @@ TEST(PhoneReport, ReachesTheServerPercentEncoded) {
     ASSERT_EQ(parameters.size(), 2u);
     EXPECT_EQ(parameters[0], (std::pair<std::string, std::string>{"vendor", "Sony Ericsson"}));
     EXPECT_EQ(parameters[1], (std::pair<std::string, std::string>{"model", "W810i & K750i=twins"}));
-    EXPECT_EQ(statuses, (std::vector<std::string>{std::string(kFindingHost), std::string(kConnectingHost),
-                                                  std::string(kSendingRequest),
-                                                  std::string(kReceivingResponse), std::string(kFinishing)}));
+    EXPECT_EQ(statuses,
+              (std::vector<std::string>{std::string(kFindingHost), std::string(kConnectingHost),
+                                        std::string(kSendingRequest),
+                                        std::string(kReceivingResponse), std::string(kFinishing)}));
     // The downloaded reply does not stay in the cache.
     EXPECT_TRUE(std::filesystem::is_empty(tolvane::platform::cacheFolder()));
 }
@@ -173,12 +180,9 @@ TEST(PhoneReport, OutcomeOfEachReply) {
         std::string_view detail;
     };
     const Case cases[] = {
-        {200, "OK", "Thank you..."},
-        {200, "OK\n", "Server error"},
-        {200, "OK, thanks", "Server error"},
-        {200, "", "Server error"},
-        {200, "ERR unknown", "Server error"},
-        {404, "OK", "Unable to send"},
+        {200, "OK", "Thank you..."},          {200, "OK\n", "Server error"},
+        {200, "OK, thanks", "Server error"},  {200, "", "Server error"},
+        {200, "ERR unknown", "Server error"}, {404, "OK", "Unable to send"},
         {500, "", "Unable to send"},
     };
     ReportServer server;
@@ -228,7 +232,8 @@ TEST(PhoneReport, TaskRunsOnItsOwnThreadAndReportsOnce) {
         PhoneReportTask task(
             server.homeUrl(), "Nokia", "7710",
             [&](std::string_view) {
-                if (std::this_thread::get_id() == caller) progressOffThread = false;
+                if (std::this_thread::get_id() == caller)
+                    progressOffThread = false;
             },
             [&](const ReportOutcome& outcome) {
                 ++doneCalls;

@@ -17,13 +17,13 @@ TEST(PhoneSelection, ChoosesTheFormatAsThePageWould) {
         std::optional<int> format;
     };
     const Case cases[] = {
-        {"Nokia/3205", 3, 1, 6},            // QCP only: replaced
-        {"Nokia/6600", 3, 20, 3},           // kept
-        {"nokia/n91", 5, 49, 3},            // names without case; AMR replaced by Mp3High
-        {"Apple/iPhone", 0, 1752, 0},       // WavMedium still enabled
+        {"Nokia/3205", 3, 1, 6},       // QCP only: replaced
+        {"Nokia/6600", 3, 20, 3},      // kept
+        {"nokia/n91", 5, 49, 3},       // names without case; AMR replaced by Mp3High
+        {"Apple/iPhone", 0, 1752, 0},  // WavMedium still enabled
         {"Palm (Treo)/Treo 650", 9, 1880, std::nullopt},  // nothing checked stays unchecked
         {"> Not listed </> Not listed <", 6, 0, 6},
-        {"Nokia/6103", 5, 114, 5},          // the first of the two rows, which plays AMR
+        {"Nokia/6103", 5, 114, 5},  // the first of the two rows, which plays AMR
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.phone);
@@ -63,7 +63,8 @@ TEST(PhoneListing, EveryRowInTableOrderAsInTheTableFile) {
     std::ifstream file(std::string(TOLVANE_SOURCE_DIR) + "/catalogue/models.tsv");
     std::string rows, line;
     while (std::getline(file, line)) {
-        if (!line.empty() && line[0] != '#') rows += line + "\n";
+        if (!line.empty() && line[0] != '#')
+            rows += line + "\n";
     }
     EXPECT_EQ(listing.str(), rows);
 }
