@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "catalogue/phone_selection.h"
 #include "cli/options.h"
 #include "cli/terminal_progress.h"
 #include "pipeline/encoder.h"
@@ -103,6 +104,13 @@ Settings runSettings(const Options& options) {
     settings.setPersistence(Settings::Persistence::AccountOnly);
     if (options.format)
         settings.setFormat(*options.format);
+    if (options.phone) {
+        // Throws PhoneNotFound for a phone the Format page would not list.
+        const catalogue::PhoneSelection phone =
+            catalogue::selectPhone(*options.phone, static_cast<std::uint32_t>(settings.format()));
+        if (phone.values.format)
+            settings.setFormat(*phone.values.format);
+    }
     if (options.folder) {
         std::error_code ec;
         const fs::path absolute = fs::absolute(*options.folder, ec);
@@ -120,7 +128,14 @@ int listFormats() {
 }
 
 int convert(const Options& options) {
-    Settings settings = runSettings(options);
+    Settings settings;
+    try {
+        settings = runSettings(options);
+    } catch (const catalogue::PhoneNotFound& error) {
+        std::fprintf(stderr, "tolvane-convert: %s\nTry 'tolvane-convert --list-phones'.\n",
+                     error.what());
+        return kExitUsage;
+    }
     FileList files;
     for (const SourceArgument& source : options.sources)
         files.add(entryFor(source));
@@ -158,6 +173,9 @@ int main(int argc, char** argv) {
             return kExitClean;
         case Action::ListFormats:
             return listFormats();
+        case Action::ListPhones:
+            catalogue::listPhones(std::cout);
+            return std::cout.flush() ? kExitClean : kExitErrors;
         case Action::Convert:
             break;
     }

@@ -16,7 +16,7 @@ std::optional<std::uint32_t> wholeNumber(std::string_view text) {
 }
 
 // The options that take a value, with their long and short spellings.
-enum class Valued { None, Format, Out, Part };
+enum class Valued { None, Format, Out, Part, Phone };
 
 Valued valuedOption(std::string_view name) {
     if (name == "-f" || name == "--format")
@@ -25,6 +25,8 @@ Valued valuedOption(std::string_view name) {
         return Valued::Out;
     if (name == "--part")
         return Valued::Part;
+    if (name == "--phone")
+        return Valued::Phone;
     return Valued::None;
 }
 
@@ -42,6 +44,8 @@ public:
         Options& o = result_.options;
         if (o.action == Action::Convert && o.sources.empty())
             return fail("no FILE given");
+        if (o.format && o.phone)
+            return fail("--format and --phone exclude each other");
         return result_;
     }
 
@@ -57,9 +61,10 @@ private:
             result_.options.action = Action::Help;
             return;
         }
-        if (arg == "--list-formats") {
+        if (arg == "--list-formats" || arg == "--list-phones") {
             if (result_.options.action != Action::Help)
-                result_.options.action = Action::ListFormats;
+                result_.options.action =
+                    arg == "--list-formats" ? Action::ListFormats : Action::ListPhones;
             return;
         }
         if (arg == "--skip-existing")
@@ -114,6 +119,12 @@ private:
                     fail("bad part '" + std::string(value) +
                          "': START+LEN in whole seconds, LEN at least 1");
                 break;
+            case Valued::Phone:
+                if (value.find('/') == std::string_view::npos)
+                    fail("bad phone '" + std::string(value) +
+                         "': VENDOR/MODEL (see --list-phones)");
+                o.phone = std::string(value);
+                break;
             case Valued::None:
                 break;
         }
@@ -159,6 +170,9 @@ const char* const kUsageText =
     "      --skip-existing    answer \"Skip All\" to the already-converted question\n"
     "      --reconvert        answer \"Reconvert All\"\n"
     "      --list-formats     print the seven formats, index and name, and exit\n"
+    "      --phone VENDOR/MODEL  pick the format this phone plays, as the wizard's Format page\n"
+    "                         does: the stored format if the phone plays it, else the best one\n"
+    "      --list-phones      print every phone: model id, vendor, model, format mask; and exit\n"
     "  -h, --help             print this help and exit\n"
     "\n"
     "Each produced ringtone's path is printed on standard output, one per line; error lines go\n"

@@ -9,6 +9,8 @@
 //         --skip-existing    answer "Skip All" to the already-converted question
 //         --reconvert        answer "Reconvert All"
 //         --list-formats     print the seven formats, index and name, and exit
+//         --phone VENDOR/MODEL  choose the format for this phone as the wizard's Format page would
+//         --list-phones      print every phone of the catalogue and exit
 //     -h, --help
 #pragma once
 
@@ -37,11 +39,12 @@ struct SourceArgument {
 };
 
 enum class ExistingAnswer { Ask, SkipAll, ReconvertAll };
-enum class Action { Convert, ListFormats, Help };
+enum class Action { Convert, ListFormats, ListPhones, Help };
 
 struct Options {
     Action action = Action::Convert;
     std::optional<int> format;          // none: the stored format
+    std::optional<std::string> phone;   // "VENDOR/MODEL": the format this phone plays
     std::optional<std::string> folder;  // none: the stored folder
     ExistingAnswer existing = ExistingAnswer::Ask;
     std::vector<SourceArgument> sources;
