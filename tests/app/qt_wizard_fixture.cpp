@@ -14,7 +14,9 @@
 #include "pipeline/encoder.h"
 #include "pipeline/job.h"
 #include "pipeline/worker.h"
+#include "app/settings.h"
 #include "platform/registry.h"
+#include "support/test_support.h"
 
 namespace tolvane::wizard::test {
 
@@ -32,6 +34,26 @@ QApplication& application() {
 }
 
 }  // namespace
+
+TempMachineHive::TempMachineHive(const std::string& serviceUrl) {
+    char pattern[] = "/tmp/tolvane-machine-XXXXXX";
+    folder_ = mkdtemp(pattern);
+    registry::setHiveRoot(registry::Hive::LocalMachine, folder_);
+    setServiceUrl(serviceUrl);
+}
+
+TempMachineHive::~TempMachineHive() {
+    registry::setHiveRoot(registry::Hive::LocalMachine, {});
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+}
+
+void TempMachineHive::setServiceUrl(const std::string& serviceUrl) const {
+    auto key = registry::Key::create(registry::Hive::LocalMachine, kSettingsKey);
+    key->setString("AppPath", tolvane::test::appDir().string());
+    key->setString("HomeURL", serviceUrl);
+    key->setString("SkyletURL", serviceUrl);
+}
 
 void WizardTest::SetUp() {
     application();

@@ -27,6 +27,19 @@ public slots:
     void open(const QUrl& url) { urls.push_back(url); }
 };
 
+// Points the machine-wide values somewhere else for one test: the build's application folder,
+// and `serviceUrl` as both HomeURL and SkyletURL.
+class TempMachineHive {
+public:
+    explicit TempMachineHive(const std::string& serviceUrl);
+    ~TempMachineHive();
+    // Changes the service address (a page reads it when it loads its settings again).
+    void setServiceUrl(const std::string& serviceUrl) const;
+
+private:
+    std::string folder_;
+};
+
 class WizardTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -28,21 +28,7 @@ using tolvane::test::TempDir;
 
 class WizardDeliveryTest : public WizardTest {
 protected:
-    void SetUp() override {
-        WizardTest::SetUp();
-        registry::setHiveRoot(registry::Hive::LocalMachine, machine_.path());
-        useService("http://127.0.0.1:1/");  // nothing listens there
-    }
-    void TearDown() override {
-        WizardTest::TearDown();
-        registry::setHiveRoot(registry::Hive::LocalMachine, {});
-    }
-    void useService(const std::string& url) {
-        auto key = registry::Key::create(registry::Hive::LocalMachine, kSettingsKey);
-        key->setString("AppPath", tolvane::test::appDir().string());
-        key->setString("HomeURL", "http://127.0.0.1:1/");
-        key->setString("SkyletURL", url);
-    }
+    void useService(const std::string& url) { machine_.setServiceUrl(url); }
     void storeSending(std::uint32_t carrier, const std::string& delivery, bool save = false) {
         Settings settings;
         settings.load();
@@ -58,7 +44,7 @@ protected:
         return page<WizPage4_Target>(kTarget);
     }
 
-    TempDir machine_;
+    TempMachineHive machine_{"http://127.0.0.1:1/"};  // nothing listens there
     TempDir out_;
 };
 
