@@ -87,6 +87,7 @@ PhoneNotifyDlg::PhoneNotifyDlg(std::string homeUrl, QWidget* parent)
         w->hide();
     layout->addLayout(fields);
     layout->addLayout(sending);
+    layout->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
     submit_ = new QPushButton("&Submit report", this);
@@ -96,7 +97,7 @@ PhoneNotifyDlg::PhoneNotifyDlg(std::string homeUrl, QWidget* parent)
     buttons->addWidget(submit_);
     buttons->addWidget(dontSend_);
     layout->addLayout(buttons);
-    setMinimumWidth(460);
+    setFixedWidth(680);
 
     indicatorTimer_.setInterval(kIndicatorMs);
     connect(&indicatorTimer_, &QTimer::timeout, this, &PhoneNotifyDlg::advanceIndicator);

@@ -27,6 +27,7 @@
 #include "app/WizPage6_Progress.h"
 #include "app/WizPage8_Failure.h"
 #include "app/settings.h"
+#include "catalogue/PhoneNotifyDlg.h"
 #include "pages/WizPage2_Files.h"
 #include "pipeline/job.h"
 #include "platform/paths.h"
@@ -186,6 +187,22 @@ int main(int argc, char** argv) {
     save(&sheet, "WizSkylet3_Negotiate");
     shoot(kFinalSms);
     shoot(kFinalMms);
+
+    {
+        // The unlisted-phone report, before and after a report to an address nobody answers.
+        PhoneNotifyDlg report("http://127.0.0.1:1/", &sheet);
+        report.show();
+        save(&report, "PhoneNotifyDlg");
+        report.vendorField()->setText("Acme");
+        report.modelField()->setText("X1");
+        report.submit();
+        for (int i = 0; i < 300 && report.detailLabel()->text() == "Please wait..."; ++i) {
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(10);
+        }
+        save(&report, "PhoneNotifyDlg_Outcome");
+        report.hide();
+    }
 
     QtConvertedQuestion question(&sheet);
     QTimer::singleShot(0, [&] {
