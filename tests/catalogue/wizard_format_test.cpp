@@ -98,6 +98,17 @@ TEST_F(FormatPageTest, LeavingStoresTheListPositionsAndTheFormat) {
     EXPECT_EQ(stored.format(), 2);
 }
 
+TEST_F(FormatPageTest, CancelOnTheFormatPageStoresItsValuesFirst) {
+    WizPage3_Format* format = openFormat();
+    QTest::mouseClick(format->formatChoice(6), Qt::LeftButton, {}, QPoint(8, 8));
+    clickCancel();
+    EXPECT_FALSE(sheet().isVisible());
+    Settings stored;
+    stored.load();
+    EXPECT_EQ(stored.vendorPosition(), 0);
+    EXPECT_EQ(stored.format(), 6);
+}
+
 TEST_F(FormatPageTest, TheReportReachesTheServerEncodedAndNotListedIsSelectedAfterwards) {
     tolvane::test::ScriptedHttpServer server;
     TempMachineHive hive(server.baseUrl());

@@ -48,6 +48,34 @@ protected:
     TempDir out_;
 };
 
+TEST_F(WizardDeliveryTest, FirstRunStoresAndSendsByWapToTheDocumentsFolder) {
+    WizPage4_Target* target = openTarget();
+    EXPECT_TRUE(target->storeBox()->isChecked());
+    EXPECT_TRUE(target->sendBox()->isChecked());
+    EXPECT_TRUE(target->folderField()->text().endsWith("/Documents/My Ringtones"))
+        << target->folderField()->text().toStdString();
+    EXPECT_EQ(target->carrierList()->currentText(), "> Not listed <");
+    EXPECT_EQ(target->deliveryList()->currentText(), "WAP");
+    EXPECT_TRUE(sheet().nextButton()->isEnabled());
+}
+
+TEST_F(WizardDeliveryTest, CancelOnTheTargetPageStoresItsValuesFirst) {
+    WizPage4_Target* target = openTarget();
+    QTest::mouseClick(target->storeBox(), Qt::LeftButton, {}, QPoint(8, target->storeBox()->height() / 2));
+    const int verizon = target->carrierList()->findText("Verizon");
+    target->carrierList()->setCurrentIndex(verizon);
+    emit target->carrierList()->activated(verizon);
+    QTest::keyClicks(target->phoneField(), "5550100");
+    clickCancel();
+    EXPECT_FALSE(sheet().isVisible());
+    Settings stored;
+    stored.load();
+    EXPECT_EQ(stored.save(), 0);
+    EXPECT_EQ(stored.carrier(), 15);
+    EXPECT_EQ(stored.delivery(), "MMS");
+    EXPECT_EQ(stored.phoneNumber(), "5550100");
+}
+
 TEST_F(WizardDeliveryTest, TargetChecksRefuseWithTheirMessageAndPutTheFocusInTheField) {
     struct Case {
         const char* phone;
