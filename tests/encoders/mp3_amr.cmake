@@ -1,0 +1,11 @@
+# The MP3 and AMR ringtone encoders, read back by ffmpeg/ffprobe.
+tolvane_test(test_mp3_amr_encoders SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/encoder_fixtures.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mp3_encoder_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/amr_encoder_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ringtone_failures_test.cpp)
+# The real lame_enc.so in the application folder, a broken stand-in, and the machine hive that
+# names the application folder.
+add_dependencies(test_mp3_amr_encoders lame_enc lame_enc_without_close machine_hive)
+target_compile_definitions(test_mp3_amr_encoders PRIVATE
+  BROKEN_LAME_ENC_DIR="${CMAKE_BINARY_DIR}/tests/broken-lame-enc")
