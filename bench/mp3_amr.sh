@@ -2,7 +2,7 @@
 # MP3 and AMR ringtones against the same coders driven by the usual tools, on one 3-minute
 # 44.1 kHz stereo WAV:
 #   tolvane-convert -f mp3-medium  vs  ffmpeg -i in.wav -ac 1 -b:a 48k out.mp3   (target <= 1.1)
-#   tolvane-convert -f amr         vs  sox in.wav -r 8000 -c 1 -C 7 out.amr      (target <= 1.0)
+#   tolvane-convert -f amr         vs  sox in.wav -r 8000 -c 1 -C 7 -t amr-nb out.amr (target <= 1.0)
 # Both sides use the same LAME and the same AMR-NB coder; tolvane-convert also measures and
 # normalises the loudness. Each command runs three times; the best time counts.
 set -euo pipefail
@@ -20,9 +20,9 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/ca
        XDG_DATA_HOME="$work/data" TMPDIR="$work"
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
 
-# Music-like material: a chord with a moving voice and a little noise, different on each side.
-sox -D -r 44100 -c 2 -n -b 16 "$work/in.wav" synth 180 \
-    sine 220 sine 277 sine 330-660 pinknoise tremolo 3 40 remix 1,2v0.5 3,4v0.5 gain -3
+# Music-like material: a different sweeping voice on each side, mixed with noise, pulsing.
+sox -D -r 44100 -c 2 -n -b 16 "$work/in.wav" synth 180 sine 220-880 sine 330-990 \
+    synth 180 pinknoise mix tremolo 3 40 gain -3
 
 # Seconds of the fastest of three runs of the command.
 best_of_three() {
@@ -50,7 +50,8 @@ report() {  # name, ours, theirs, target
 mp3_ours=$(best_of_three "$convert" -f mp3-medium -o "$work/out" "$work/in.wav")
 mp3_ref=$(best_of_three ffmpeg -v error -y -i "$work/in.wav" -ac 1 -b:a 48k "$work/out/ref.mp3")
 amr_ours=$(best_of_three "$convert" -f amr -o "$work/out" "$work/in.wav")
-amr_ref=$(best_of_three sox "$work/in.wav" -r 8000 -c 1 -C 7 "$work/out/ref.amr")
+# This sox knows the AMR-NB writer by its type name, not by the ".amr" extension.
+amr_ref=$(best_of_three sox "$work/in.wav" -r 8000 -c 1 -C 7 -t amr-nb "$work/out/ref.amr")
 
 report mp3-medium "$mp3_ours" "$mp3_ref" 1.1
 report amr "$amr_ours" "$amr_ref" 1.0
