@@ -14,23 +14,29 @@ constexpr std::size_t kFramePcmBytes = CAMREncoder::kFrameSamples * 2;
 
 }  // namespace
 
-void CAMREncoder::CodecDeleter::operator()(void* state) const { Encoder_Interface_exit(state); }
+void CAMREncoder::CodecDeleter::operator()(void* state) const {
+    Encoder_Interface_exit(state);
+}
 
 CAMREncoder::CAMREncoder(const std::string& path) {
     queue_.setChunkBytes(kFramePcmBytes);
     prepareTarget(path);
-    if (!file_.create(path)) throw EncoderException("cannot create file");
+    if (!file_.create(path))
+        throw EncoderException("cannot create file");
     codec_.reset(Encoder_Interface_init(kDtxOff));
-    if (codec_ == nullptr) throw EncoderException("unexpected error");
+    if (codec_ == nullptr)
+        throw EncoderException("unexpected error");
     // A file without its magic is no AMR file: a failed write (a full disk) is an error.
-    if (!file_.write(kMagic, sizeof kMagic - 1)) throw EncoderException("write error");
+    if (!file_.write(kMagic, sizeof kMagic - 1))
+        throw EncoderException("write error");
     block_.reserve(kBlockFrames * kFramePcmBytes);
     coder_ = std::make_unique<CodingThread>(
         [this](const std::vector<std::uint8_t>& block) { codeBlock(block); });
 }
 
 CAMREncoder::~CAMREncoder() {
-    if (coder_ == nullptr || finished_) return;
+    if (coder_ == nullptr || finished_)
+        return;
     try {
         // The frames already complete still reach the file; errors have nobody to go to now.
         submitBlock();
@@ -39,13 +45,14 @@ CAMREncoder::~CAMREncoder() {
 }
 
 void CAMREncoder::write(const void* data, std::size_t count, std::size_t* written) {
-    queue_.push(data, count,
-                [this](const std::uint8_t* b, std::size_t n) { collectFrame(b, n); });
-    if (written != nullptr) *written = count;
+    queue_.push(data, count, [this](const std::uint8_t* b, std::size_t n) { collectFrame(b, n); });
+    if (written != nullptr)
+        *written = count;
 }
 
 void CAMREncoder::finish() {
-    if (finished_) return;
+    if (finished_)
+        return;
     queue_.drain([this](const std::uint8_t* b, std::size_t n) { collectFrame(b, n); }, true);
     finished_ = true;
     submitBlock();
@@ -54,11 +61,13 @@ void CAMREncoder::finish() {
 
 void CAMREncoder::collectFrame(const std::uint8_t* pcm, std::size_t count) {
     block_.insert(block_.end(), pcm, pcm + count);
-    if (block_.size() >= kBlockFrames * kFramePcmBytes) submitBlock();
+    if (block_.size() >= kBlockFrames * kFramePcmBytes)
+        submitBlock();
 }
 
 void CAMREncoder::submitBlock() {
-    if (block_.empty()) return;
+    if (block_.empty())
+        return;
     std::vector<std::uint8_t> block;
     block.reserve(kBlockFrames * kFramePcmBytes);
     block.swap(block_);

@@ -27,7 +27,8 @@ void ChunkQueue::emitWholeChunks(const ChunkSink& sink) {
 
 void ChunkQueue::drain(const ChunkSink& sink, bool padToChunk) {
     emitWholeChunks(sink);
-    if (fifo_.empty()) return;
+    if (fifo_.empty())
+        return;
     std::array<std::uint8_t, kMaxChunk> chunk{};
     const std::size_t taken = fifo_.read(chunk.data(), chunkBytes_);
     sink(chunk.data(), padToChunk ? chunkBytes_ : taken);

@@ -33,7 +33,8 @@ std::optional<std::string> folderForTesting;
 
 std::string libraryPath() {
     std::string folder = folderForTesting ? *folderForTesting : platform::applicationFolder();
-    if (folder.empty() || folder.back() != '/') folder += '/';
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
     return folder + kLibraryName;
 }
 
@@ -46,20 +47,24 @@ Fn entryPoint(void* handle, const char* name) {
 // lacks one stays loaded: every later encoder finds it broken again.
 const LameLibrary& loadLibrary() {
     std::lock_guard lock(libraryMutex);
-    if (library.complete()) return library;
+    if (library.complete())
+        return library;
     void* handle = ::dlopen(libraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) throw EncoderException("MP3 libraries are not installed");
+    if (handle == nullptr)
+        throw EncoderException("MP3 libraries are not installed");
     library.handle = handle;
     library.init = entryPoint<BeInitStreamFn>(handle, "beInitStream");
     library.encode = entryPoint<BeEncodeChunkFn>(handle, "beEncodeChunk");
     library.deinit = entryPoint<BeDeinitStreamFn>(handle, "beDeinitStream");
     library.close = entryPoint<BeCloseStreamFn>(handle, "beCloseStream");
-    if (!library.complete()) throw EncoderException("MP3 libraries are broken");
+    if (!library.complete())
+        throw EncoderException("MP3 libraries are broken");
     return library;
 }
 
 void putLe32(std::array<std::uint8_t, BE_CONFIG_SIZE>& record, int offset, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) record[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        record[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // Mono, constant bit rate, MPEG-1 requested, the output rate left to the library; every other
@@ -86,18 +91,21 @@ void setMp3LibraryFolderForTesting(std::optional<std::string> folder) {
 
 void unloadMp3LibraryForTesting() {
     std::lock_guard lock(libraryMutex);
-    if (library.handle != nullptr) ::dlclose(library.handle);
+    if (library.handle != nullptr)
+        ::dlclose(library.handle);
     library = LameLibrary{};
 }
 
 CMP3Encoder::CMP3Encoder(const std::string& path) {
     loadLibrary();
     prepareTarget(path);
-    if (!file_.create(path)) throw EncoderException("cannot create file");
+    if (!file_.create(path))
+        throw EncoderException("cannot create file");
 }
 
 CMP3Encoder::~CMP3Encoder() {
-    if (stream_ != nullptr) library.close(stream_);
+    if (stream_ != nullptr)
+        library.close(stream_);
 }
 
 void CMP3Encoder::openStream() {
@@ -118,9 +126,11 @@ void CMP3Encoder::openStream() {
 }
 
 void CMP3Encoder::write(const void* data, std::size_t count, std::size_t* written) {
-    if (streamPending_) openStream();
+    if (streamPending_)
+        openStream();
     queue_.push(data, count, [this](const std::uint8_t* b, std::size_t n) { encodeChunk(b, n); });
-    if (written != nullptr) *written = count;
+    if (written != nullptr)
+        *written = count;
 }
 
 void CMP3Encoder::encodeChunk(const std::uint8_t* bytes, std::size_t count) {
@@ -137,14 +147,16 @@ void CMP3Encoder::encodeChunk(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void CMP3Encoder::writeOutput(std::uint32_t produced) {
-    if (produced > output_.size()) throw EncoderException("unexpected error");
+    if (produced > output_.size())
+        throw EncoderException("unexpected error");
     if (produced > 0 && !file_.write(output_.data(), produced))
         throw EncoderException("write error");
 }
 
 void CMP3Encoder::finish() {
     // Nothing was ever written: there is no stream and the file stays empty.
-    if (streamPending_ || flushed_) return;
+    if (streamPending_ || flushed_)
+        return;
     queue_.drain([this](const std::uint8_t* b, std::size_t n) { encodeChunk(b, n); }, false);
     flushed_ = true;
     std::uint32_t produced = 0;

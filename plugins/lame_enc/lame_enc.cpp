@@ -29,7 +29,8 @@ constexpr uint32_t kSamplesPerChunk = 1152;
 // the end needs at most 7200.
 constexpr uint32_t kOutputBufferSize = kSamplesPerChunk * 5 / 4 + 7200;
 
-constexpr int kBitrates[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224, 256, 320};
+constexpr int kBitrates[] = {8,  16,  24,  32,  40,  48,  56,  64,  80,
+                             96, 112, 128, 144, 160, 192, 224, 256, 320};
 constexpr int kSampleRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 // The highest input rate the coder is asked to take (it resamples to an MPEG rate itself).
 constexpr uint32_t kMaxInputRate = 192000;
@@ -46,14 +47,17 @@ bool oneOf(uint32_t value, const int (&allowed)[N]) {
            std::end(allowed);
 }
 
-bool isFlag(uint32_t value) { return value == 0 || value == 1; }
+bool isFlag(uint32_t value) {
+    return value == 0 || value == 1;
+}
 
 // Fields that must be zero: what this library does not implement, and the reserved tail.
 bool unsupportedFieldsClear(const uint8_t* config) {
-    for (int offset : {BE_CFG_MAX_BITRATE, BE_CFG_PRESET, BE_CFG_PSY_MODEL, BE_CFG_ENABLE_VBR,
-                       BE_CFG_VBR_QUALITY, BE_CFG_AVERAGE_BITRATE, BE_CFG_VBR_METHOD,
-                       BE_CFG_QUALITY})
-        if (field(config, offset) != 0) return false;
+    for (int offset :
+         {BE_CFG_MAX_BITRATE, BE_CFG_PRESET, BE_CFG_PSY_MODEL, BE_CFG_ENABLE_VBR,
+          BE_CFG_VBR_QUALITY, BE_CFG_AVERAGE_BITRATE, BE_CFG_VBR_METHOD, BE_CFG_QUALITY})
+        if (field(config, offset) != 0)
+            return false;
     const int reservedStart = BE_CFG_QUALITY + 4;
     return std::all_of(config + reservedStart, config + BE_CONFIG_SIZE,
                        [](uint8_t b) { return b == 0; });
@@ -67,17 +71,15 @@ uint32_t checkConfig(const uint8_t* config) {
     const uint32_t inRate = field(config, BE_CFG_SAMPLE_RATE);
     const uint32_t outRate = field(config, BE_CFG_OUT_SAMPLE_RATE);
     const uint32_t mpeg = field(config, BE_CFG_MPEG_VERSION);
-    const bool ok = inRate > 0 && inRate <= kMaxInputRate &&
-                    (outRate == 0 || oneOf(outRate, kSampleRates)) &&
-                    field(config, BE_CFG_MODE) == BE_MODE_MONO &&
-                    oneOf(field(config, BE_CFG_BITRATE), kBitrates) &&
-                    (mpeg == BE_MPEG1 || mpeg == BE_MPEG2) &&
-                    field(config, BE_CFG_EMPHASIS) <= 3 && isFlag(field(config, BE_CFG_PRIVATE)) &&
-                    isFlag(field(config, BE_CFG_CRC)) && isFlag(field(config, BE_CFG_COPYRIGHT)) &&
-                    isFlag(field(config, BE_CFG_ORIGINAL)) &&
-                    isFlag(field(config, BE_CFG_WRITE_VBR_HEADER)) &&
-                    isFlag(field(config, BE_CFG_NO_RESERVOIR)) &&
-                    isFlag(field(config, BE_CFG_STRICT_ISO)) && unsupportedFieldsClear(config);
+    const bool ok =
+        inRate > 0 && inRate <= kMaxInputRate && (outRate == 0 || oneOf(outRate, kSampleRates)) &&
+        field(config, BE_CFG_MODE) == BE_MODE_MONO &&
+        oneOf(field(config, BE_CFG_BITRATE), kBitrates) && (mpeg == BE_MPEG1 || mpeg == BE_MPEG2) &&
+        field(config, BE_CFG_EMPHASIS) <= 3 && isFlag(field(config, BE_CFG_PRIVATE)) &&
+        isFlag(field(config, BE_CFG_CRC)) && isFlag(field(config, BE_CFG_COPYRIGHT)) &&
+        isFlag(field(config, BE_CFG_ORIGINAL)) && isFlag(field(config, BE_CFG_WRITE_VBR_HEADER)) &&
+        isFlag(field(config, BE_CFG_NO_RESERVOIR)) && isFlag(field(config, BE_CFG_STRICT_ISO)) &&
+        unsupportedFieldsClear(config);
     return ok ? BE_OK : BE_ERR_INVALID_FORMAT_PARAMETERS;
 }
 
@@ -105,15 +107,17 @@ void silent(const char*, va_list) {}
 
 }  // namespace
 
-uint32_t beInitStream(const uint8_t* config, uint32_t* samplesPerChunk,
-                                      uint32_t* outputBufferSize, BeStream* stream) {
+uint32_t beInitStream(const uint8_t* config, uint32_t* samplesPerChunk, uint32_t* outputBufferSize,
+                      BeStream* stream) {
     if (config == nullptr || samplesPerChunk == nullptr || outputBufferSize == nullptr ||
         stream == nullptr)
         return BE_ERR_INVALID_FORMAT;
-    if (const uint32_t check = checkConfig(config); check != BE_OK) return check;
+    if (const uint32_t check = checkConfig(config); check != BE_OK)
+        return check;
 
     lame_global_flags* flags = lame_init();
-    if (flags == nullptr) return BE_ERR_NO_MORE_HANDLES;
+    if (flags == nullptr)
+        return BE_ERR_NO_MORE_HANDLES;
     lame_set_errorf(flags, silent);
     lame_set_debugf(flags, silent);
     lame_set_msgf(flags, silent);
@@ -136,38 +140,45 @@ uint32_t beInitStream(const uint8_t* config, uint32_t* samplesPerChunk,
     return BE_OK;
 }
 
-uint32_t beEncodeChunk(BeStream stream, uint32_t sampleCount,
-                                       const int16_t* samples, uint8_t* output,
-                                       uint32_t* produced) {
-    if (produced != nullptr) *produced = 0;
+uint32_t beEncodeChunk(BeStream stream, uint32_t sampleCount, const int16_t* samples,
+                       uint8_t* output, uint32_t* produced) {
+    if (produced != nullptr)
+        *produced = 0;
     if (stream == nullptr || stream->flushed || output == nullptr || produced == nullptr)
         return BE_ERR_BAD_HANDLE;
-    if (sampleCount > stream->samplesPerChunk) return BE_ERR_BUFFER_TOO_SMALL;
-    if (sampleCount == 0) return BE_OK;
-    if (samples == nullptr) return BE_ERR_BAD_HANDLE;
+    if (sampleCount > stream->samplesPerChunk)
+        return BE_ERR_BUFFER_TOO_SMALL;
+    if (sampleCount == 0)
+        return BE_OK;
+    if (samples == nullptr)
+        return BE_ERR_BAD_HANDLE;
     // Mono: the coder reads only the first channel's buffer.
-    const int bytes = lame_encode_buffer(stream->flags, samples, samples,
-                                         static_cast<int>(sampleCount), output,
-                                         static_cast<int>(stream->outputBufferSize));
-    if (bytes < 0) return BE_ERR_ENCODING;
+    const int bytes =
+        lame_encode_buffer(stream->flags, samples, samples, static_cast<int>(sampleCount), output,
+                           static_cast<int>(stream->outputBufferSize));
+    if (bytes < 0)
+        return BE_ERR_ENCODING;
     *produced = static_cast<uint32_t>(bytes);
     return BE_OK;
 }
 
 uint32_t beDeinitStream(BeStream stream, uint8_t* output, uint32_t* produced) {
-    if (produced != nullptr) *produced = 0;
+    if (produced != nullptr)
+        *produced = 0;
     if (stream == nullptr || stream->flushed || output == nullptr || produced == nullptr)
         return BE_ERR_BAD_HANDLE;
     stream->flushed = true;
     const int bytes =
         lame_encode_flush(stream->flags, output, static_cast<int>(stream->outputBufferSize));
-    if (bytes < 0) return BE_ERR_ENCODING;
+    if (bytes < 0)
+        return BE_ERR_ENCODING;
     *produced = static_cast<uint32_t>(bytes);
     return BE_OK;
 }
 
 uint32_t beCloseStream(BeStream stream) {
-    if (stream == nullptr) return BE_ERR_BAD_HANDLE;
+    if (stream == nullptr)
+        return BE_ERR_BAD_HANDLE;
     lame_close(stream->flags);
     delete stream;
     return BE_OK;

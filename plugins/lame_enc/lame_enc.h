@@ -22,8 +22,8 @@ enum BeResult {
     BE_ERR_INVALID_FORMAT_PARAMETERS = 2,  // a field the library cannot honour
     BE_ERR_NO_MORE_HANDLES = 3,            // the encoder could not be set up
     BE_ERR_BAD_HANDLE = 4,
-    BE_ERR_BUFFER_TOO_SMALL = 5,           // more samples than one chunk
-    BE_ERR_ENCODING = 6,                   // the MP3 coder failed
+    BE_ERR_BUFFER_TOO_SMALL = 5,  // more samples than one chunk
+    BE_ERR_ENCODING = 6,          // the MP3 coder failed
 };
 
 enum {
@@ -66,12 +66,12 @@ enum { BE_MODE_MONO = 3, BE_MPEG1 = 1, BE_MPEG2 = 0 };
 // Opens a stream. On success: the number of 16-bit samples each beEncodeChunk call takes (the
 // last call of a stream may take fewer), the size of the output buffer the caller must pass to
 // beEncodeChunk and beDeinitStream, and the stream.
-LAME_ENC_API uint32_t beInitStream(const uint8_t* config, uint32_t* samplesPerChunk, uint32_t* outputBufferSize,
-                      BeStream* stream);
+LAME_ENC_API uint32_t beInitStream(const uint8_t* config, uint32_t* samplesPerChunk,
+                                   uint32_t* outputBufferSize, BeStream* stream);
 // Encodes up to samplesPerChunk samples into output (outputBufferSize bytes); *produced is the
 // number of MP3 bytes placed there.
 LAME_ENC_API uint32_t beEncodeChunk(BeStream stream, uint32_t sampleCount, const int16_t* samples,
-                       uint8_t* output, uint32_t* produced);
+                                    uint8_t* output, uint32_t* produced);
 // Flushes the coder: the last MP3 bytes of the stream go to output.
 LAME_ENC_API uint32_t beDeinitStream(BeStream stream, uint8_t* output, uint32_t* produced);
 // Releases the stream.

@@ -46,7 +46,8 @@ TEST_F(AmrRingtone, OneFramePerTwentyMillisecondsAndOnePaddedLastFrame) {
         }
         const auto file = test::readFile(path);
         expectStorageFormat(file, c.frames);
-        if (c.frames == 0) continue;
+        if (c.frames == 0)
+            continue;
         EXPECT_EQ(test::probe(path, "codec_name"), "amr_nb");
         EXPECT_EQ(test::probe(path, "sample_rate"), "8000");
         EXPECT_EQ(test::probe(path, "channels"), "1");
@@ -55,7 +56,8 @@ TEST_F(AmrRingtone, OneFramePerTwentyMillisecondsAndOnePaddedLastFrame) {
 }
 
 TEST_F(AmrRingtone, SpeechThroughTheFactoryKeepsItsLengthAndWaveform) {
-    if (!test::haveTool("espeak-ng")) GTEST_SKIP() << "espeak-ng is not installed";
+    if (!test::haveTool("espeak-ng"))
+        GTEST_SKIP() << "espeak-ng is not installed";
     const std::string speech = dir_.file("speech.wav");
     ASSERT_EQ(test::run({"espeak-ng", "-w", speech, "Your phone is ringing"}).status, 0);
     const int rate = std::stoi(test::probe(speech, "sample_rate"));

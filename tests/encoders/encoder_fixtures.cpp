@@ -13,14 +13,29 @@ std::vector<std::uint8_t> synthPcm(int rate, int channels, const std::string& le
                                    const std::string& synth) {
     // The rate and channels belong to the synth's own (null) input, so that a length in samples
     // counts samples of `rate` and sox does not resample.
-    std::vector<std::string> argv = {"sox", "-D", "-r", std::to_string(rate), "-c",
-                                     std::to_string(channels), "-n", "-b", "16", "-e",
-                                     "signed-integer", "-t", "raw", "-", "synth", length};
+    std::vector<std::string> argv = {"sox",
+                                     "-D",
+                                     "-r",
+                                     std::to_string(rate),
+                                     "-c",
+                                     std::to_string(channels),
+                                     "-n",
+                                     "-b",
+                                     "16",
+                                     "-e",
+                                     "signed-integer",
+                                     "-t",
+                                     "raw",
+                                     "-",
+                                     "synth",
+                                     length};
     std::size_t start = 0;
     while (start < synth.size()) {
         auto space = synth.find(' ', start);
-        if (space == std::string::npos) space = synth.size();
-        if (space > start) argv.push_back(synth.substr(start, space - start));
+        if (space == std::string::npos)
+            space = synth.size();
+        if (space > start)
+            argv.push_back(synth.substr(start, space - start));
         start = space + 1;
     }
     argv.insert(argv.end(), {"gain", "-6"});
@@ -30,9 +45,9 @@ std::vector<std::uint8_t> synthPcm(int rate, int channels, const std::string& le
 }
 
 std::vector<std::uint8_t> pcmOfFile(const std::string& path, int rate, int channels) {
-    const CommandResult r = run({"sox", "-D", path, "-r", std::to_string(rate), "-c",
-                                 std::to_string(channels), "-b", "16", "-e", "signed-integer",
-                                 "-t", "raw", "-"});
+    const CommandResult r =
+        run({"sox", "-D", path, "-r", std::to_string(rate), "-c", std::to_string(channels), "-b",
+             "16", "-e", "signed-integer", "-t", "raw", "-"});
     EXPECT_EQ(r.status, 0) << r.errors;
     return {r.output.begin(), r.output.end()};
 }
@@ -64,7 +79,8 @@ double bestCorrelation(const std::vector<std::int16_t>& source,
             ss += s * s;
             dd += d * d;
         }
-        if (ss > 0 && dd > 0) best = std::max(best, sd / std::sqrt(ss * dd));
+        if (ss > 0 && dd > 0)
+            best = std::max(best, sd / std::sqrt(ss * dd));
     }
     return best;
 }

@@ -39,12 +39,16 @@ protected:
     TempDir dir_;
 };
 
-double seconds(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+double seconds(const std::string& text) {
+    return std::strtod(text.c_str(), nullptr);
+}
 
 // LAME starts every stream with its fixed coder delay and pads the end to a whole frame; without a
 // gapless-playback tag (a constant-bit-rate ringtone carries none) decoders play both.
 constexpr int kCoderDelaySamples = 576 + 529;
-int frameSamples(int outRate) { return outRate >= 32000 ? 1152 : 576; }
+int frameSamples(int outRate) {
+    return outRate >= 32000 ? 1152 : 576;
+}
 
 void expectLengthOfSource(const std::string& path, double sourceSeconds) {
     const int outRate = std::stoi(test::probe(path, "sample_rate"));
@@ -67,7 +71,8 @@ TEST_F(Mp3Ringtone, RealSourcesBecomeMonoConstantBitRateAtTheirLength) {
     struct Case {
         int rate, channels, quality, kbps;
     };
-    const Case cases[] = {{44100, 2, 1, 48}, {22050, 1, 2, 96}, {8000, 1, 1, 48}, {48000, 2, 2, 96}};
+    const Case cases[] = {
+        {44100, 2, 1, 48}, {22050, 1, 2, 96}, {8000, 1, 1, 48}, {48000, 2, 2, 96}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz x" + std::to_string(c.channels) + ", quality " +
                      std::to_string(c.quality));

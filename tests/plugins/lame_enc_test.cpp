@@ -18,7 +18,8 @@ namespace {
 using Record = std::array<std::uint8_t, BE_CONFIG_SIZE>;
 
 void put(Record& r, int offset, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) r[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        r[offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // What the MP3 ringtone encoder asks for: mono, constant bit rate, MPEG-1, output rate open.
@@ -47,7 +48,8 @@ protected:
         ASSERT_TRUE(init_ && encode_ && deinit_ && close_);
     }
     void TearDown() override {
-        if (handle_ != nullptr) dlclose(handle_);
+        if (handle_ != nullptr)
+            dlclose(handle_);
     }
 
     void* handle_ = nullptr;
@@ -119,7 +121,8 @@ TEST_F(LameEncLibrary, EncodesChunksAndFlushesIntoAPlayableStream) {
 
     std::size_t n = 0;
     for (int c = 0; c < 22050 / static_cast<int>(chunk) + 1; ++c) {
-        for (auto& s : samples) s = static_cast<std::int16_t>(8000 * std::sin(0.06 * n++));
+        for (auto& s : samples)
+            s = static_cast<std::int16_t>(8000 * std::sin(0.06 * n++));
         ASSERT_EQ(encode_(stream, chunk, samples.data(), buffer.data(), &produced), BE_OK);
         ASSERT_LE(produced, bufferSize);
         mp3.insert(mp3.end(), buffer.begin(), buffer.begin() + produced);
