@@ -48,9 +48,10 @@ TEST_F(AmrRingtone, OneFramePerTwentyMillisecondsAndOnePaddedLastFrame) {
         expectStorageFormat(file, c.frames);
         if (c.frames == 0)
             continue;
-        EXPECT_EQ(test::probe(path, "codec_name"), "amr_nb");
-        EXPECT_EQ(test::probe(path, "sample_rate"), "8000");
-        EXPECT_EQ(test::probe(path, "channels"), "1");
+        auto info = test::streamInfo(path);
+        EXPECT_EQ(info["codec_name"], "amr_nb");
+        EXPECT_EQ(info["sample_rate"], "8000");
+        EXPECT_EQ(info["channels"], "1");
         EXPECT_EQ(test::decodeWithFfmpeg(path).size(), c.frames * CAMREncoder::kFrameSamples);
     }
 }

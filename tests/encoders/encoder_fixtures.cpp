@@ -59,6 +59,25 @@ std::vector<std::int16_t> samplesOf(const std::vector<std::uint8_t>& pcm) {
     return samples;
 }
 
+std::map<std::string, std::string> streamInfo(const std::string& path) {
+    const CommandResult r =
+        run({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+             "stream=codec_name,sample_rate,channels,bit_rate,duration", "-of",
+             "default=noprint_wrappers=1", path});
+    std::map<std::string, std::string> fields;
+    std::size_t start = 0;
+    while (start < r.output.size()) {
+        std::size_t end = r.output.find('\n', start);
+        if (end == std::string::npos)
+            end = r.output.size();
+        const std::string line = r.output.substr(start, end - start);
+        if (const auto eq = line.find('='); eq != std::string::npos)
+            fields[line.substr(0, eq)] = line.substr(eq + 1);
+        start = end + 1;
+    }
+    return fields;
+}
+
 void encodeAll(CEncoder& encoder, const std::vector<std::uint8_t>& pcm, std::size_t piece) {
     for (std::size_t at = 0; at < pcm.size(); at += piece) {
         encoder.write(pcm.data() + at, std::min(piece, pcm.size() - at));

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ std::vector<std::uint8_t> synthPcm(int rate, int channels, const std::string& le
 // 16-bit PCM of a WAV file, converted by sox to `rate` and `channels`.
 std::vector<std::uint8_t> pcmOfFile(const std::string& path, int rate, int channels);
 std::vector<std::int16_t> samplesOf(const std::vector<std::uint8_t>& pcm);
+
+// Fields of the first audio stream as ffprobe reports them, read in one run ("codec_name",
+// "sample_rate", "channels", "bit_rate", "duration").
+std::map<std::string, std::string> streamInfo(const std::string& path);
 
 // Writes the PCM in pieces of `piece` bytes (one second for the worker), then finishes.
 void encodeAll(CEncoder& encoder, const std::vector<std::uint8_t>& pcm, std::size_t piece);
