@@ -34,6 +34,11 @@ constexpr int kBitrates[] = {8,  16,  24,  32,  40,  48,  56,  64,  80,
 constexpr int kSampleRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 // The highest input rate the coder is asked to take (it resamples to an MPEG rate itself).
 constexpr uint32_t kMaxInputRate = 192000;
+// libmp3lame aborts on an assertion in its resampler when it upsamples by large factors (found
+// by fuzzing; seen from about 7 times up); such streams are refused rather than let into the
+// coder. Its own choice of output rate never goes below 8000 Hz, so this also refuses inputs
+// below 2000 Hz.
+constexpr int kMaxUpsampling = 4;
 
 uint32_t field(const uint8_t* config, int offset) {
     return static_cast<uint32_t>(config[offset]) | static_cast<uint32_t>(config[offset + 1]) << 8 |
@@ -122,7 +127,8 @@ uint32_t beInitStream(const uint8_t* config, uint32_t* samplesPerChunk, uint32_t
     lame_set_debugf(flags, silent);
     lame_set_msgf(flags, silent);
     applyConfig(flags, config);
-    if (lame_init_params(flags) < 0) {
+    if (lame_init_params(flags) < 0 ||
+        lame_get_out_samplerate(flags) > kMaxUpsampling * lame_get_in_samplerate(flags)) {
         lame_close(flags);
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     }

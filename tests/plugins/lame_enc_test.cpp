@@ -86,6 +86,13 @@ TEST_F(LameEncLibrary, RefusesConfigurationsItCannotHonour) {
         {"structure version 0", [](Record& r) { put(r, BE_CFG_VERSION, 0); }},
         {"wrong structure size", [](Record& r) { put(r, BE_CFG_SIZE, 330); }},
         {"no input rate", [](Record& r) { put(r, BE_CFG_SAMPLE_RATE, 0); }},
+        // libmp3lame aborts when it upsamples by large factors; it would take 1000 Hz to 8000.
+        {"input rate 1000 Hz", [](Record& r) { put(r, BE_CFG_SAMPLE_RATE, 1000); }},
+        {"output rate 12 times the input",
+         [](Record& r) {
+             put(r, BE_CFG_SAMPLE_RATE, 4000);
+             put(r, BE_CFG_OUT_SAMPLE_RATE, 48000);
+         }},
         {"output rate no MPEG rate", [](Record& r) { put(r, BE_CFG_OUT_SAMPLE_RATE, 44000); }},
         {"stereo", [](Record& r) { put(r, BE_CFG_MODE, 0); }},
         {"bit rate no MPEG rate", [](Record& r) { put(r, BE_CFG_BITRATE, 50); }},
