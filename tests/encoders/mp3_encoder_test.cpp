@@ -186,5 +186,28 @@ TEST_F(Mp3Ringtone, LibraryMissingAnEntryPointIsBrokenForEveryLaterEncoder) {
     }
 }
 
+TEST_F(Mp3Ringtone, MisbehavingLibraryIsAnErrorNotASilentHole) {
+    struct Case {
+        const char* what;
+        const char* folder;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"chunks fail to encode", FAILING_LAME_ENC_DIR, "unexpected error"},
+        {"chunks larger than 2048 samples", OVERSIZED_LAME_ENC_DIR, "unable to encode"}};
+    const auto pcm = test::synthPcm(22050, 1, "0.5");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        unloadMp3LibraryForTesting();
+        setMp3LibraryFolderForTesting(c.folder);
+        const std::string path = dir_.file(std::string(c.what) + ".mp3");
+        EXPECT_EQ(messageOf([&] {
+                      auto encoder = createEncoder(16, 1, kKindMp3, 1, path, 22050);
+                      test::encodeAll(*encoder, pcm, pcm.size());
+                  }),
+                  c.message);
+    }
+}
+
 }  // namespace
 }  // namespace tolvane
