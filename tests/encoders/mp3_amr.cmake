@@ -6,7 +6,7 @@ tolvane_test(test_mp3_amr_encoders SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ringtone_failures_test.cpp)
 # The real lame_enc.so in the application folder, stand-ins that are broken or misbehave, and the
 # machine hive that names the application folder.
-add_dependencies(test_mp3_amr_encoders lame_enc lame_enc_without_close lame_enc_failing
+add_dependencies(test_mp3_amr_encoders lame_enc lame_enc_broken lame_enc_failing
                  lame_enc_oversized machine_hive)
 target_compile_definitions(test_mp3_amr_encoders PRIVATE
   BROKEN_LAME_ENC_DIR="${CMAKE_BINARY_DIR}/tests/broken-lame-enc"
