@@ -1,0 +1,80 @@
+// QCELP-13K full-rate encoder: analysis by synthesis against an exact model of the decoder's
+// excitation and synthesis filters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "plugins/qscl/qcelp_frame.h"
+#include "plugins/qscl/qcelp_lpc.h"
+
+namespace tolvane::qcelp {
+
+class Encoder {
+public:
+    // Samples of look-ahead the LPC analysis reads beyond the frame.
+    static constexpr int kLookahead = 60;
+    // Pitch lag range of the decoder and the length of its excitation history.
+    static constexpr int kMinLag = 17;
+    static constexpr int kMaxLag = 143;
+    static constexpr int kMaxFracLag = 139;
+    static constexpr int kHistory = 143;
+
+    Encoder();
+
+    // Encodes the frame samples[0..159]; samples[160..219] must hold the look-ahead (zeros after
+    // the end of the signal). Samples are in units of full scale (16-bit value / 32768).
+    FullRateFrame encode(const float* samples);
+
+private:
+    struct SubframeFilters {
+        LpcF synthesis;                       // the decoder's 1/A(z), bandwidth-expanded
+        std::array<double, kLpcOrder> wNum;   // A(z/0.94) of the unquantised predictor
+        std::array<double, kLpcOrder> wDen;   // A(z/0.6)
+        std::array<float, kPitchSubframeLength> impulse;  // of W(z)/A(z)
+    };
+    struct PitchChoice {
+        int lagCode = 0;
+        int frac = 0;
+        int gainCode = 0;
+    };
+    struct CodebookChoice {
+        int shift = 0;
+        bool negative = false;
+        int gainCode = 0;
+        int g1 = 0;
+    };
+    // Filter states the analysis by synthesis advances sample by sample.
+    struct FilterState {
+        std::array<float, kLpcOrder> synthesis{};   // last decoded samples, newest first
+        std::array<double, kLpcOrder> error{};      // last errors (input - decoded), newest first
+        std::array<double, kLpcOrder> weighted{};   // last weighted errors, newest first
+    };
+
+    void analyse(const float* samples, Lsp& lsp);
+    std::array<std::uint8_t, 5> quantiseLsp(const Lsp& target);
+    SubframeFilters subframeFilters(const LspF& quantised, const Lsp& unquantised) const;
+    // Runs `count` samples of excitation through the synthesis and weighting filters from
+    // `state`, giving the weighted error against `speech`.
+    static void weightedError(const SubframeFilters& f, FilterState& state, const float* speech,
+                              const float* excitation, int count, float* out);
+    PitchChoice searchPitch(const SubframeFilters& f, const float* target) const;
+    // The lagged excitation b * p[n - L] (or its half-sample interpolation) at subframe offset n.
+    float pitchContribution(const PitchChoice& p, int n) const;
+    // The excitation the decoder's formant filter receives for the pitch subframe just coded:
+    // the pitch prefilter's output brought back to the energy of the excitation.
+    void prefilter(const PitchChoice& p, float* out);
+    CodebookChoice searchCodebook(const SubframeFilters& f, const float* target,
+                                  int subframe, const std::array<int, 16>& g1) const;
+
+    LspF previousQuantised_;
+    Lsp previousUnquantised_;
+    std::array<std::uint8_t, 5> lastValidLsp_{};
+    FilterState state_;
+    // Excitation history p[-143..-1] followed by the current pitch subframe.
+    std::array<float, kHistory + kPitchSubframeLength> excitation_{};
+    // The decoder's pitch prefilter output, laid out like excitation_.
+    std::array<float, kHistory + kPitchSubframeLength> prefiltered_{};
+};
+
+}  // namespace tolvane::qcelp
