@@ -72,7 +72,8 @@ struct PcmData {
 std::int32_t locatePcm(Stream& in, PcmData& pcm) {
     const std::int64_t fileSize = in.size();
     std::uint8_t header[12];
-    if (fileSize < 12 || !in.seek(0) || in.read(header, 12) != 12) return kBadInput;
+    if (fileSize < 12) return kBadInput;
+    if (!in.seek(0) || in.read(header, 12) != 12) return kReadFailed;
     if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0)
         return kBadInput;
     bool haveFormat = false, haveData = false;
@@ -83,8 +84,8 @@ std::int32_t locatePcm(Stream& in, PcmData& pcm) {
         const std::int64_t size = le32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             std::uint8_t fmt[16];
-            if (size < 16) return kBadInput;
-            if (in.read(fmt, 16) != 16) return kBadInput;
+            if (size < 16 || pos + 8 + 16 > fileSize) return kBadInput;
+            if (in.read(fmt, 16) != 16) return kReadFailed;
             const std::uint16_t tag = le16(fmt), channels = le16(fmt + 2), align = le16(fmt + 12),
                                 bits = le16(fmt + 14);
             const std::uint32_t rate = le32(fmt + 4);
