@@ -18,9 +18,23 @@
 namespace tolvane {
 namespace {
 
-// The file access the library is given: operation, buffer, position, byte count, descriptor.
-std::int32_t fileIo(std::int32_t operation, void* buffer, std::int32_t position,
-                    std::int32_t count, std::intptr_t file) {
+// A name in the temporary folder: "RCM" + 4 hex digits + ".wav", not taken by another file.
+std::string makeTemporaryWavPath() {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string path = platform::createTempFile("RCM");
+        if (path.empty()) break;
+        ::unlink(path.c_str());
+        path.replace(path.size() - 3, 3, "wav");
+        // A left-over WAV of an earlier run must not be taken for a ringtone to keep.
+        if (::access(path.c_str(), F_OK) != 0) return path;
+    }
+    throw EncoderException("cannot create file");
+}
+
+}  // namespace
+
+std::int32_t qcpFileIo(std::int32_t operation, void* buffer, std::int32_t position,
+                       std::int32_t count, std::intptr_t file) {
     const int fd = static_cast<int>(file);
     switch (operation) {
         case qscl::kIoRead:
@@ -52,21 +66,6 @@ std::int32_t fileIo(std::int32_t operation, void* buffer, std::int32_t position,
             return -1;
     }
 }
-
-// A name in the temporary folder: "RCM" + 4 hex digits + ".wav", not taken by another file.
-std::string makeTemporaryWavPath() {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string path = platform::createTempFile("RCM");
-        if (path.empty()) break;
-        ::unlink(path.c_str());
-        path.replace(path.size() - 3, 3, "wav");
-        // A left-over WAV of an earlier run must not be taken for a ringtone to keep.
-        if (::access(path.c_str(), F_OK) != 0) return path;
-    }
-    throw EncoderException("cannot create file");
-}
-
-}  // namespace
 
 QsclLibrary::QsclLibrary(FolderSource folder) : folder_(std::move(folder)) {}
 
@@ -171,8 +170,8 @@ void CQCPEncoder::finish() {
         removeTemporary();
         throw EncoderException("QCP encoder internal error #4");
     }
-    const qscl::StreamDescriptor input{qscl::kStreamThroughIoFunction, fileIo, temporary_};
-    const qscl::StreamDescriptor output{qscl::kStreamThroughIoFunction, fileIo, target_};
+    const qscl::StreamDescriptor input{qscl::kStreamThroughIoFunction, qcpFileIo, temporary_};
+    const qscl::StreamDescriptor output{qscl::kStreamThroughIoFunction, qcpFileIo, target_};
     qscl::InputFormat inputFormat{};
     inputFormat.first = qscl::kInputFormatFirst;
     inputFormat.second = qscl::kInputFormatSecond;

@@ -14,6 +14,11 @@
 
 namespace tolvane {
 
+// The I/O function the library reads the temporary WAV and writes the target through; `file` is
+// a file descriptor. Operations as in qscl_api.h; any other operation answers -1.
+std::int32_t qcpFileIo(std::int32_t operation, void* buffer, std::int32_t position,
+                       std::int32_t count, std::intptr_t file);
+
 // qscl.so and its entry point, loaded on first use and kept until the process ends.
 class QsclLibrary {
 public:
