@@ -17,6 +17,7 @@ constexpr double kWeightDenominator = 0.6;
 constexpr int kLspSurvivors = 16;
 constexpr int kCodebookCandidates = 8;
 constexpr bool kTrackPrefilter = true;
+constexpr bool kUndoPostfilter = true;
 // Lags from here on read only the excitation history (also with the half-sample taps).
 constexpr int kHistoryOnlyLag = kPitchSubframeLength + 4;
 
@@ -304,6 +305,33 @@ float Encoder::pitchContribution(const PitchChoice& p, int n) const {
     return pitchGainOf(p.gainCode) * value;
 }
 
+void Encoder::undoPostfilter(const float* s, const LpcF& lpc, float* out) {
+    float zeros[kLpcOrder], poles[kLpcOrder];
+    float p775 = 1.0f, p625 = 1.0f;
+    for (int k = 0; k < kLpcOrder; ++k) {
+        p775 *= 0.775f;
+        p625 *= 0.625f;
+        zeros[k] = lpc[k] * p775;
+        poles[k] = lpc[k] * p625;
+    }
+    double inputEnergy = 0.0, shapedEnergy = 0.0;
+    for (int n = 0; n < kFrameLength; ++n) {
+        float v = s[n];
+        for (int k = 0; k < kLpcOrder; ++k) v += zeros[k] * postInput_[k] - poles[k] * postPoles_[k];
+        std::copy_backward(postInput_.begin(), postInput_.end() - 1, postInput_.end());
+        postInput_[0] = s[n];
+        std::copy_backward(postPoles_.begin(), postPoles_.end() - 1, postPoles_.end());
+        postPoles_[0] = v;
+        postTilt_ = v + 0.3f * postTilt_;
+        out[n] = postTilt_;
+        inputEnergy += static_cast<double>(s[n]) * s[n];
+        shapedEnergy += static_cast<double>(out[n]) * out[n];
+    }
+    const float scale =
+        shapedEnergy > 0.0 ? static_cast<float>(std::sqrt(inputEnergy / shapedEnergy)) : 1.0f;
+    for (int n = 0; n < kFrameLength; ++n) out[n] *= scale;
+}
+
 void Encoder::prefilter(const PitchChoice& p, float* out) {
     constexpr int N = kPitchSubframeLength;
     const float* in = excitation_.data() + kHistory;
@@ -393,6 +421,11 @@ FullRateFrame Encoder::encode(const float* samples) {
     analyse(samples, lsp);
     frame.lspIndex = quantiseLsp(lsp);
     const LspF quantised = decoderLsp(frame.lspIndex);
+    float shaped[kFrameLength];
+    if (kUndoPostfilter) {
+        undoPostfilter(samples, decoderLpc(quantised), shaped);
+        samples = shaped;
+    }
 
     std::array<int, 16> g1{};
     for (int i = 0; i < kPitchSubframes; ++i) {

@@ -67,7 +67,15 @@ private:
     CodebookChoice searchCodebook(const SubframeFilters& f, const float* target,
                                   int subframe, const std::array<int, 16>& g1) const;
 
+    // Shapes the frame so that the decoder's postfilter gives the input back: the inverse of
+    // A(z/0.625) / A(z/0.775) and of its tilt 1 - 0.3 z^-1, at the input's energy.
+    void undoPostfilter(const float* samples, const LpcF& lpc, float* out);
+
     LspF previousQuantised_;
+    // Memories of the inverse postfilter: input, pole part and tilt part, newest first.
+    std::array<float, kLpcOrder> postInput_{};
+    std::array<float, kLpcOrder> postPoles_{};
+    float postTilt_ = 0.0f;
     Lsp previousUnquantised_;
     std::array<std::uint8_t, 5> lastValidLsp_{};
     FilterState state_;

@@ -95,7 +95,7 @@ TEST_F(QcelpQuality, FfmpegDecodesOurSpeechCleanlyAndCloseToTheInput) {
                       << q.levelDb << " dB, lag " << q.lag << "\n";
             RecordProperty(std::string(v.voice) + " " + level.name + " segSNR",
                            std::to_string(q.segmentalSnrDb));
-            EXPECT_GE(q.segmentalSnrDb, 8.0);
+            EXPECT_GE(q.segmentalSnrDb, 10.0);
             EXPECT_GE(q.correlation, 0.93);
             EXPECT_LE(std::fabs(q.levelDb), 1.0);
             EXPECT_EQ(q.lag, 0);
