@@ -1,0 +1,5 @@
+# qscl.so's converter on arbitrary input files (the module's source is built into the fuzzer).
+tolvane_fuzzer(fuzz_qscl_converter ${CMAKE_CURRENT_LIST_DIR}/qscl_fuzz.cpp
+               ${CMAKE_SOURCE_DIR}/plugins/qscl/qscl_module.cpp)
+target_include_directories(fuzz_qscl_converter PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(fuzz_qscl_converter PRIVATE qcelp13k)
