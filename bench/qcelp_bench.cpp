@@ -27,7 +27,8 @@ std::vector<float> speechLike(double seconds) {
         const double pitch = 110.0 + 40.0 * std::sin(2.0 * M_PI * 0.7 * t);
         phase += pitch / 8000.0;
         float e = voiced ? (phase >= 1.0 ? 1.0f : 0.0f) : noise(rng);
-        if (phase >= 1.0) phase -= 1.0;
+        if (phase >= 1.0)
+            phase -= 1.0;
         const double f1 = 500.0 + 200.0 * std::sin(2.0 * M_PI * 1.3 * t);
         const double f2 = 1500.0 + 500.0 * std::sin(2.0 * M_PI * 0.9 * t);
         const float r = 0.97f;
@@ -51,12 +52,12 @@ void BM_EncodeThirtySeconds(benchmark::State& state) {
     for (auto _ : state) {
         Encoder encoder;
         unsigned checksum = 0;
-        for (int i = 0; i < frames; ++i) checksum += encoder.encode(x.data() + 160 * i).cbIndex[0];
+        for (int i = 0; i < frames; ++i)
+            checksum += encoder.encode(x.data() + 160 * i).cbIndex[0];
         benchmark::DoNotOptimize(checksum);
     }
-    state.counters["realtime"] =
-        benchmark::Counter(kSeconds * static_cast<double>(state.iterations()),
-                           benchmark::Counter::kIsRate);
+    state.counters["realtime"] = benchmark::Counter(
+        kSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_EncodeThirtySeconds)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

@@ -22,11 +22,13 @@ namespace {
 std::string makeTemporaryWavPath() {
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string path = platform::createTempFile("RCM");
-        if (path.empty()) break;
+        if (path.empty())
+            break;
         ::unlink(path.c_str());
         path.replace(path.size() - 3, 3, "wav");
         // A left-over WAV of an earlier run must not be taken for a ringtone to keep.
-        if (::access(path.c_str(), F_OK) != 0) return path;
+        if (::access(path.c_str(), F_OK) != 0)
+            return path;
     }
     throw EncoderException("cannot create file");
 }
@@ -39,7 +41,8 @@ std::int32_t qcpFileIo(std::int32_t operation, void* buffer, std::int32_t positi
     switch (operation) {
         case qscl::kIoRead:
         case qscl::kIoWrite: {
-            if (count < 0 || (buffer == nullptr && count > 0)) return 0;
+            if (count < 0 || (buffer == nullptr && count > 0))
+                return 0;
             ssize_t n;
             do {
                 n = operation == qscl::kIoRead
@@ -49,13 +52,15 @@ std::int32_t qcpFileIo(std::int32_t operation, void* buffer, std::int32_t positi
             return n < 0 ? 0 : static_cast<std::int32_t>(n);
         }
         case qscl::kIoSeek: {
-            if (position < 0) return -1;
+            if (position < 0)
+                return -1;
             const off_t at = ::lseek(fd, position, SEEK_SET);
             return at < 0 ? -1 : static_cast<std::int32_t>(at);
         }
         case qscl::kIoSize: {
             struct stat st {};
-            if (::fstat(fd, &st) != 0) return 0;
+            if (::fstat(fd, &st) != 0)
+                return 0;
             return st.st_size > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(st.st_size);
         }
         case qscl::kIoTruncate: {
@@ -70,7 +75,8 @@ std::int32_t qcpFileIo(std::int32_t operation, void* buffer, std::int32_t positi
 QsclLibrary::QsclLibrary(FolderSource folder) : folder_(std::move(folder)) {}
 
 QsclLibrary::~QsclLibrary() {
-    if (handle_ != nullptr) ::dlclose(handle_);
+    if (handle_ != nullptr)
+        ::dlclose(handle_);
 }
 
 QsclLibrary& QsclLibrary::processWide() {
@@ -81,12 +87,15 @@ QsclLibrary& QsclLibrary::processWide() {
 
 void QsclLibrary::load() {
     std::lock_guard lock(mutex_);
-    if (handle_ != nullptr && entry_ != nullptr) return;
+    if (handle_ != nullptr && entry_ != nullptr)
+        return;
     std::string path = folder_ ? folder_() : std::string();
-    if (path.empty() || path.back() != '/') path += '/';
+    if (path.empty() || path.back() != '/')
+        path += '/';
     path += "qscl.so";
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) throw EncoderException("QCP library cannot be found, please reinstall");
+    if (handle == nullptr)
+        throw EncoderException("QCP library cannot be found, please reinstall");
     auto entry =
         reinterpret_cast<qscl::CreateInstanceFunction>(::dlsym(handle, qscl::kCreateInstanceName));
     if (entry == nullptr) {
@@ -114,9 +123,11 @@ CQCPEncoder::CQCPEncoder(const std::string& path, QsclLibrary& library) : librar
     bitsPerSample_ = 16;
     library_.load();
     prepareTarget(path);
-    if (path.size() > kMaxRingtonePath) throw EncoderException("cannot create file");
+    if (path.size() > kMaxRingtonePath)
+        throw EncoderException("cannot create file");
     target_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (target_ < 0) throw EncoderException("cannot create file");
+    if (target_ < 0)
+        throw EncoderException("cannot create file");
     // Deny other writers while we own the ringtone, as every encoder does.
     if (::flock(target_, LOCK_EX | LOCK_NB) != 0) {
         ::close(target_);
@@ -138,8 +149,10 @@ CQCPEncoder::~CQCPEncoder() {
         inner_.reset();
         removeTemporary();
     }
-    if (temporary_ >= 0) removeTemporary();
-    if (target_ >= 0) ::close(target_);
+    if (temporary_ >= 0)
+        removeTemporary();
+    if (target_ >= 0)
+        ::close(target_);
 }
 
 void CQCPEncoder::removeTemporary() {
@@ -147,11 +160,13 @@ void CQCPEncoder::removeTemporary() {
         ::close(temporary_);
         temporary_ = -1;
     }
-    if (!temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
+    if (!temporaryPath_.empty())
+        ::unlink(temporaryPath_.c_str());
 }
 
 void CQCPEncoder::write(const void* data, std::size_t count, std::size_t* written) {
-    if (!inner_) throw EncoderException("write error");
+    if (!inner_)
+        throw EncoderException("write error");
     if (formatPending_) {
         inner_->setInputFormat(sampleRate_, channels_, bitsPerSample_);
         formatPending_ = false;
@@ -160,9 +175,11 @@ void CQCPEncoder::write(const void* data, std::size_t count, std::size_t* writte
 }
 
 void CQCPEncoder::finish() {
-    if (!inner_) return;
+    if (!inner_)
+        return;
     // An empty stream still makes a valid (empty) WAV file, and so a valid QCP file.
-    if (formatPending_) write(nullptr, 0);
+    if (formatPending_)
+        write(nullptr, 0);
     inner_.reset();  // completes and closes the temporary WAV file
 
     temporary_ = ::open(temporaryPath_.c_str(), O_RDONLY | O_CLOEXEC);
@@ -191,7 +208,8 @@ void CQCPEncoder::finish() {
     converter->release();
     removeTemporary();
     // A conversion that failed (a full disk, a failing device) must not pass for a ringtone.
-    if (result != qscl::kConverted) throw EncoderException("write error");
+    if (result != qscl::kConverted)
+        throw EncoderException("write error");
 }
 
 std::unique_ptr<CEncoder> makeQcpEncoder(const std::string& path) {

@@ -44,15 +44,19 @@ LspF decoderLsp(const std::array<std::uint8_t, 5>& index) {
     return lsp;
 }
 
-float pitchGainOf(int code) { return static_cast<float>((code + 1) * 0.25); }
+float pitchGainOf(int code) {
+    return static_cast<float>((code + 1) * 0.25);
+}
 
 // y = h * v over one subframe (zero initial state), skipping the zero samples of v.
 void convolve(const float* h, const float* v, float* y, int length) {
     std::fill(y, y + length, 0.0f);
     for (int m = 0; m < length; ++m) {
         const float vm = v[m];
-        if (vm == 0.0f) continue;
-        for (int n = m; n < length; ++n) y[n] += vm * h[n - m];
+        if (vm == 0.0f)
+            continue;
+        for (int n = m; n < length; ++n)
+            y[n] += vm * h[n - m];
     }
 }
 
@@ -65,7 +69,8 @@ double dot(const float* a, const float* b, int length) {
         s2 += a[n + 2] * b[n + 2];
         s3 += a[n + 3] * b[n + 3];
     }
-    for (; n < length; ++n) s0 += a[n] * b[n];
+    for (; n < length; ++n)
+        s0 += a[n] * b[n];
     return static_cast<double>((s0 + s1) + (s2 + s3));
 }
 
@@ -96,7 +101,8 @@ double pitchDelta(double b, int degree, const double* c, const double (*gram)[3]
     double delta = 0.0;
     for (int j = 0; j < degree; ++j) {
         delta -= 2.0 * powers[j] * c[j];
-        for (int k = 0; k < degree; ++k) delta += powers[j] * powers[k] * gram[j][k];
+        for (int k = 0; k < degree; ++k)
+            delta += powers[j] * powers[k] * gram[j][k];
     }
     return delta;
 }
@@ -115,11 +121,13 @@ Encoder::Encoder() {
 void Encoder::analyse(const float* samples, Lsp& lsp) {
     const auto& window = hammingWindow();
     std::array<float, kWindowLength> windowed;
-    for (int n = 0; n < kWindowLength; ++n) windowed[n] = samples[kWindowStart + n] * window[n];
+    for (int n = 0; n < kWindowLength; ++n)
+        windowed[n] = samples[kWindowStart + n] * window[n];
     const auto r = autocorrelation(windowed.data(), kWindowLength, kLagWindowHz, kNoiseCorrection);
     Lpc a;
     levinson(r, a);
-    if (!lpcToLsp(a, lsp)) lsp = previousUnquantised_;
+    if (!lpcToLsp(a, lsp))
+        lsp = previousUnquantised_;
 }
 
 std::array<std::uint8_t, 5> Encoder::quantiseLsp(const Lsp& target) {
@@ -148,17 +156,20 @@ std::array<std::uint8_t, 5> Encoder::quantiseLsp(const Lsp& target) {
                 const int u0 = base + book.entries[j][0];
                 const int u1 = u0 + book.entries[j][1];
                 // Earlier LSPs never change again, so a broken spacing rules the path out now.
-                if (k >= 2 && (u0 - path.units[2 * k - 4] < 932 || u1 - path.units[2 * k - 3] < 932))
+                if (k >= 2 &&
+                    (u0 - path.units[2 * k - 4] < 932 || u1 - path.units[2 * k - 3] < 932))
                     continue;
-                if (k == 4 && (u1 <= 6600 || u1 >= 9850)) continue;
+                if (k == 4 && (u1 <= 6600 || u1 >= 9850))
+                    continue;
                 const double e = path.error + (u0 - t0) * (u0 - t0) + (u1 - t1) * (u1 - t1);
                 extensions.push_back({e, p, j});
             }
         }
-        if (extensions.empty()) return lastValidLsp_;
+        if (extensions.empty())
+            return lastValidLsp_;
         const auto keep = std::min<std::size_t>(extensions.size(), kLspSurvivors);
-        std::partial_sort(extensions.begin(), extensions.begin() + static_cast<std::ptrdiff_t>(keep),
-                          extensions.end(),
+        std::partial_sort(extensions.begin(),
+                          extensions.begin() + static_cast<std::ptrdiff_t>(keep), extensions.end(),
                           [](const Extension& a, const Extension& b) { return a.error < b.error; });
         next.clear();
         for (std::size_t i = 0; i < keep; ++i) {
@@ -194,9 +205,9 @@ Encoder::SubframeFilters Encoder::subframeFilters(const LspF& quantised,
     FilterState zero;
     std::array<float, kPitchSubframeLength> impulse{}, silence{};
     impulse[0] = 1.0f;
-    weightedError(f, zero, silence.data(), impulse.data(), kPitchSubframeLength,
-                  f.impulse.data());
-    for (float& v : f.impulse) v = -v;
+    weightedError(f, zero, silence.data(), impulse.data(), kPitchSubframeLength, f.impulse.data());
+    for (float& v : f.impulse)
+        v = -v;
     return f;
 }
 
@@ -204,7 +215,8 @@ void Encoder::weightedError(const SubframeFilters& f, FilterState& s, const floa
                             const float* excitation, int count, float* out) {
     for (int n = 0; n < count; ++n) {
         float decoded = excitation[n];
-        for (int k = 0; k < kLpcOrder; ++k) decoded -= f.synthesis[k] * s.synthesis[k];
+        for (int k = 0; k < kLpcOrder; ++k)
+            decoded -= f.synthesis[k] * s.synthesis[k];
         std::copy_backward(s.synthesis.begin(), s.synthesis.end() - 1, s.synthesis.end());
         s.synthesis[0] = decoded;
 
@@ -226,7 +238,7 @@ Encoder::PitchChoice Encoder::searchPitch(const SubframeFilters& f, const float*
     const float* history = excitation_.data() + kHistory;  // history[m] for m < 0
     PitchChoice best;
     double bestDelta = 0.0;  // pitch filter off
-    auto consider = [&](int lag, int frac, int degree, const double* c, const double (*gram)[3]) {
+    auto consider = [&](int lag, int frac, int degree, const double* c, const double(*gram)[3]) {
         for (int code = 0; code < 8; ++code) {
             const double delta = pitchDelta(pitchGainOf(code), degree, c, gram);
             if (delta < bestDelta) {
@@ -256,15 +268,18 @@ Encoder::PitchChoice Encoder::searchPitch(const SubframeFilters& f, const float*
             double c[3] = {}, gram[3][3] = {};
             int degree = 0;
             for (int k = 0; k < 3; ++k) {
-                if (std::all_of(v[k], v[k] + N, [](float x) { return x == 0.0f; })) break;
+                if (std::all_of(v[k], v[k] + N, [](float x) { return x == 0.0f; }))
+                    break;
                 convolve(h, v[k], y[k], N);
                 degree = k + 1;
             }
             for (int j = 0; j < degree; ++j) {
                 c[j] = dot(t, y[j], N);
-                for (int k = 0; k <= j; ++k) gram[j][k] = gram[k][j] = dot(y[j], y[k], N);
+                for (int k = 0; k <= j; ++k)
+                    gram[j][k] = gram[k][j] = dot(y[j], y[k], N);
             }
-            if (degree > 0) consider(lag, frac, degree, c, gram);
+            if (degree > 0)
+                consider(lag, frac, degree, c, gram);
         }
     }
 
@@ -274,13 +289,16 @@ Encoder::PitchChoice Encoder::searchPitch(const SubframeFilters& f, const float*
         const int lastLag = frac != 0 ? kMaxFracLag : kMaxLag;
         float v[N] = {}, y[N];
         for (int n = 0; n < N; ++n)
-            for (const Tap& tap : tapsFor(frac)) v[n] += tap.weight * history[n - kHistoryOnlyLag + tap.offset];
+            for (const Tap& tap : tapsFor(frac))
+                v[n] += tap.weight * history[n - kHistoryOnlyLag + tap.offset];
         convolve(h, v, y, N);
         for (int lag = kHistoryOnlyLag; lag <= lastLag; ++lag) {
             if (lag > kHistoryOnlyLag) {
                 float head = 0.0f;
-                for (const Tap& tap : tapsFor(frac)) head += tap.weight * history[-lag + tap.offset];
-                for (int n = N - 1; n > 0; --n) y[n] = y[n - 1] + head * h[n];
+                for (const Tap& tap : tapsFor(frac))
+                    head += tap.weight * history[-lag + tap.offset];
+                for (int n = N - 1; n > 0; --n)
+                    y[n] = y[n - 1] + head * h[n];
                 y[0] = head * h[0];
             }
             const double c[3] = {dot(t, y, N)};
@@ -292,13 +310,15 @@ Encoder::PitchChoice Encoder::searchPitch(const SubframeFilters& f, const float*
 }
 
 float Encoder::pitchContribution(const PitchChoice& p, int n) const {
-    if (p.lagCode == 0) return 0.0f;
+    if (p.lagCode == 0)
+        return 0.0f;
     const int lag = p.lagCode + 16;
     const float* lagged = excitation_.data() + kHistory + n - lag;
     float value;
     if (p.frac != 0) {
         value = 0.0f;
-        for (int j = 0; j < 4; ++j) value += kHalfSampleSinc[j] * (lagged[j - 4] + lagged[3 - j]);
+        for (int j = 0; j < 4; ++j)
+            value += kHalfSampleSinc[j] * (lagged[j - 4] + lagged[3 - j]);
     } else {
         value = *lagged;
     }
@@ -317,7 +337,8 @@ void Encoder::undoPostfilter(const float* s, const LpcF& lpc, float* out) {
     double inputEnergy = 0.0, shapedEnergy = 0.0;
     for (int n = 0; n < kFrameLength; ++n) {
         float v = s[n];
-        for (int k = 0; k < kLpcOrder; ++k) v += zeros[k] * postInput_[k] - poles[k] * postPoles_[k];
+        for (int k = 0; k < kLpcOrder; ++k)
+            v += zeros[k] * postInput_[k] - poles[k] * postPoles_[k];
         std::copy_backward(postInput_.begin(), postInput_.end() - 1, postInput_.end());
         postInput_[0] = s[n];
         std::copy_backward(postPoles_.begin(), postPoles_.end() - 1, postPoles_.end());
@@ -329,7 +350,8 @@ void Encoder::undoPostfilter(const float* s, const LpcF& lpc, float* out) {
     }
     const float scale =
         shapedEnergy > 0.0 ? static_cast<float>(std::sqrt(inputEnergy / shapedEnergy)) : 1.0f;
-    for (int n = 0; n < kFrameLength; ++n) out[n] *= scale;
+    for (int n = 0; n < kFrameLength; ++n)
+        out[n] *= scale;
 }
 
 void Encoder::prefilter(const PitchChoice& p, float* out) {
@@ -356,13 +378,14 @@ void Encoder::prefilter(const PitchChoice& p, float* out) {
     }
     const float target = static_cast<float>(dot(in, in, N));
     float energy = static_cast<float>(dot(q, q, N));
-    if (energy != 0.0f) energy = std::sqrt(target / energy);
-    for (int n = 0; n < N; ++n) out[n] = q[n] * energy;
+    if (energy != 0.0f)
+        energy = std::sqrt(target / energy);
+    for (int n = 0; n < N; ++n)
+        out[n] = q[n] * energy;
 }
 
 Encoder::CodebookChoice Encoder::searchCodebook(const SubframeFilters& f, const float* t,
-                                                int subframe,
-                                                const std::array<int, 16>& g1) const {
+                                                int subframe, const std::array<int, 16>& g1) const {
     constexpr int N = kCodebookSubframeLength;
     struct Candidate {
         int shift;
@@ -374,12 +397,14 @@ Encoder::CodebookChoice Encoder::searchCodebook(const SubframeFilters& f, const 
     // Shift I+1 is shift I delayed by one sample with a new head, so its filtered vector follows
     // from the previous one.
     float v[N], y[N];
-    for (int j = 0; j < N; ++j) v[j] = kCircularCodebook[j & 127];
+    for (int j = 0; j < N; ++j)
+        v[j] = kCircularCodebook[j & 127];
     convolve(f.impulse.data(), v, y, N);
     for (int shift = 0; shift < 128; ++shift) {
         if (shift > 0) {
             const float head = kCircularCodebook[(-shift) & 127];
-            for (int n = N - 1; n > 0; --n) y[n] = y[n - 1] + head * f.impulse[n];
+            for (int n = N - 1; n > 0; --n)
+                y[n] = y[n - 1] + head * f.impulse[n];
             y[0] = head * f.impulse[0];
         }
         const double corr = dot(t, y, N), energy = dot(y, y, N);
@@ -392,9 +417,9 @@ Encoder::CodebookChoice Encoder::searchCodebook(const SubframeFilters& f, const 
     const bool predicted = (subframe + 1) % 4 == 0;
     const int codes = predicted ? 8 : 16;
     const int offset =
-        predicted ? std::clamp((g1[subframe - 1] + g1[subframe - 2] + g1[subframe - 3]) / 3 - 6,
-                               0, 32)
-                  : 0;
+        predicted
+            ? std::clamp((g1[subframe - 1] + g1[subframe - 2] + g1[subframe - 3]) / 3 - 6, 0, 32)
+            : 0;
     CodebookChoice best;
     double bestError = 0.0;
     bool first = true;
@@ -455,7 +480,8 @@ FullRateFrame Encoder::encode(const float* samples) {
             const int subframe = 4 * i + c;
             // The pitch part of this codebook subframe only reads excitation already decided.
             float lagged[N], t[N], excitation[N];
-            for (int n = 0; n < N; ++n) lagged[n] = pitchContribution(pitch, n0 + n);
+            for (int n = 0; n < N; ++n)
+                lagged[n] = pitchContribution(pitch, n0 + n);
             FilterState probe = state_;
             weightedError(f, probe, speech + n0, lagged, N, t);
             const CodebookChoice cb = searchCodebook(f, t, subframe, g1);
@@ -467,7 +493,8 @@ FullRateFrame Encoder::encode(const float* samples) {
                 static_cast<std::uint8_t>(cb.negative ? (cb.shift + 89) & 127 : cb.shift);
 
             float gain = kCodebookGain[cb.g1];
-            if (cb.negative) gain = -gain;
+            if (cb.negative)
+                gain = -gain;
             const float scaled = static_cast<float>(gain * 0.01);
             for (int n = 0; n < N; ++n) {
                 excitation[n] = scaled * kCircularCodebook[(n - cb.shift) & 127] + lagged[n];

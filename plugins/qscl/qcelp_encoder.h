@@ -28,9 +28,9 @@ public:
 
 private:
     struct SubframeFilters {
-        LpcF synthesis;                       // the decoder's 1/A(z), bandwidth-expanded
-        std::array<double, kLpcOrder> wNum;   // A(z/0.94) of the unquantised predictor
-        std::array<double, kLpcOrder> wDen;   // A(z/0.6)
+        LpcF synthesis;                      // the decoder's 1/A(z), bandwidth-expanded
+        std::array<double, kLpcOrder> wNum;  // A(z/0.94) of the unquantised predictor
+        std::array<double, kLpcOrder> wDen;  // A(z/0.6)
         std::array<float, kPitchSubframeLength> impulse;  // of W(z)/A(z)
     };
     struct PitchChoice {
@@ -46,9 +46,9 @@ private:
     };
     // Filter states the analysis by synthesis advances sample by sample.
     struct FilterState {
-        std::array<float, kLpcOrder> synthesis{};   // last decoded samples, newest first
-        std::array<double, kLpcOrder> error{};      // last errors (input - decoded), newest first
-        std::array<double, kLpcOrder> weighted{};   // last weighted errors, newest first
+        std::array<float, kLpcOrder> synthesis{};  // last decoded samples, newest first
+        std::array<double, kLpcOrder> error{};     // last errors (input - decoded), newest first
+        std::array<double, kLpcOrder> weighted{};  // last weighted errors, newest first
     };
 
     void analyse(const float* samples, Lsp& lsp);
@@ -64,8 +64,8 @@ private:
     // The excitation the decoder's formant filter receives for the pitch subframe just coded:
     // the pitch prefilter's output brought back to the energy of the excitation.
     void prefilter(const PitchChoice& p, float* out);
-    CodebookChoice searchCodebook(const SubframeFilters& f, const float* target,
-                                  int subframe, const std::array<int, 16>& g1) const;
+    CodebookChoice searchCodebook(const SubframeFilters& f, const float* target, int subframe,
+                                  const std::array<int, 16>& g1) const;
 
     // Shapes the frame so that the decoder's postfilter gives the input back: the inverse of
     // A(z/0.625) / A(z/0.775) and of its tilt 1 - 0.3 z^-1, at the input's energy.

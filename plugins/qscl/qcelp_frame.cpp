@@ -46,14 +46,22 @@ constexpr BitField kFullRateOrder[] = {
 
 std::uint8_t& slot(FullRateFrame& f, const BitField& b) {
     switch (b.field) {
-        case Field::Lsp: return f.lspIndex[b.index];
-        case Field::Lag: return f.pitchLag[b.index];
-        case Field::Frac: return f.pitchFrac[b.index];
-        case Field::PGain: return f.pitchGain[b.index];
-        case Field::CbIndex: return f.cbIndex[b.index];
-        case Field::CbSign: return f.cbSign[b.index];
-        case Field::CbGain: return f.cbGain[b.index];
-        case Field::Reserved: break;
+        case Field::Lsp:
+            return f.lspIndex[b.index];
+        case Field::Lag:
+            return f.pitchLag[b.index];
+        case Field::Frac:
+            return f.pitchFrac[b.index];
+        case Field::PGain:
+            return f.pitchGain[b.index];
+        case Field::CbIndex:
+            return f.cbIndex[b.index];
+        case Field::CbSign:
+            return f.cbSign[b.index];
+        case Field::CbGain:
+            return f.cbGain[b.index];
+        case Field::Reserved:
+            break;
     }
     return f.reserved;
 }
@@ -67,7 +75,8 @@ Payload pack(const FullRateFrame& frame) {
     for (const BitField& b : kFullRateOrder) {
         const unsigned part = (slot(copy, b) >> b.shift) & ((1u << b.width) - 1u);
         for (int k = b.width - 1; k >= 0; --k, ++bit) {
-            if ((part >> k) & 1u) out[bit / 8] |= static_cast<std::uint8_t>(0x80u >> (bit % 8));
+            if ((part >> k) & 1u)
+                out[bit / 8] |= static_cast<std::uint8_t>(0x80u >> (bit % 8));
         }
     }
     return out;
@@ -97,9 +106,11 @@ std::array<int, 10> lspUnits(const std::array<std::uint8_t, 5>& lspIndex) {
 }
 
 bool lspsValid(const std::array<int, 10>& units) {
-    if (units[9] <= 6600 || units[9] >= 9850) return false;
+    if (units[9] <= 6600 || units[9] >= 9850)
+        return false;
     for (int i = 4; i < 10; ++i)
-        if (units[i] - units[i - 4] < 932) return false;
+        if (units[i] - units[i - 4] < 932)
+            return false;
     return true;
 }
 

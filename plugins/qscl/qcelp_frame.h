@@ -9,14 +9,14 @@
 namespace tolvane::qcelp {
 
 struct FullRateFrame {
-    std::array<std::uint8_t, 5> lspIndex{};     // split-VQ indices: 6, 7, 7, 6, 6 bits
-    std::array<std::uint8_t, 4> pitchLag{};     // 7 bits: 0 = pitch filter off, else lag - 16
-    std::array<std::uint8_t, 4> pitchFrac{};    // 1 bit: lag + 0.5 (only with lag codes < 124)
-    std::array<std::uint8_t, 4> pitchGain{};    // 3 bits: gain (code + 1) / 4
-    std::array<std::uint8_t, 16> cbIndex{};     // 7 bits: circular codebook shift
-    std::array<std::uint8_t, 16> cbSign{};      // 1 bit: negative gain (index sent as I + 89)
-    std::array<std::uint8_t, 16> cbGain{};      // 4 bits, 3 bits in subframes 3, 7, 11, 15
-    std::uint8_t reserved = 0;                  // 2 bits, zero in a valid frame
+    std::array<std::uint8_t, 5> lspIndex{};   // split-VQ indices: 6, 7, 7, 6, 6 bits
+    std::array<std::uint8_t, 4> pitchLag{};   // 7 bits: 0 = pitch filter off, else lag - 16
+    std::array<std::uint8_t, 4> pitchFrac{};  // 1 bit: lag + 0.5 (only with lag codes < 124)
+    std::array<std::uint8_t, 4> pitchGain{};  // 3 bits: gain (code + 1) / 4
+    std::array<std::uint8_t, 16> cbIndex{};   // 7 bits: circular codebook shift
+    std::array<std::uint8_t, 16> cbSign{};    // 1 bit: negative gain (index sent as I + 89)
+    std::array<std::uint8_t, 16> cbGain{};    // 4 bits, 3 bits in subframes 3, 7, 11, 15
+    std::uint8_t reserved = 0;                // 2 bits, zero in a valid frame
 
     bool operator==(const FullRateFrame&) const = default;
 };

@@ -17,7 +17,8 @@ void productPolynomial(const Real* cosines, double* f) {
     for (int i = 2; i <= kHalf; ++i) {
         const double c = -2.0 * cosines[2 * (i - 1)];
         f[i] = c * f[i - 1] + 2.0 * f[i - 2];
-        for (int j = i - 1; j > 1; --j) f[j] += f[j - 1] * c + f[j - 2];
+        for (int j = i - 1; j > 1; --j)
+            f[j] += f[j - 1] * c + f[j - 2];
         f[1] += c;
     }
 }
@@ -55,7 +56,8 @@ std::array<double, kLpcOrder + 1> autocorrelation(const float* x, int length, do
     std::array<double, kLpcOrder + 1> r{};
     for (int k = 0; k <= kLpcOrder; ++k) {
         double sum = 0.0;
-        for (int n = k; n < length; ++n) sum += static_cast<double>(x[n]) * x[n - k];
+        for (int n = k; n < length; ++n)
+            sum += static_cast<double>(x[n]) * x[n - k];
         const double arg = 2.0 * std::numbers::pi * bandwidthHz * k / 8000.0;
         r[k] = sum * std::exp(-0.5 * arg * arg);
     }
@@ -65,19 +67,22 @@ std::array<double, kLpcOrder + 1> autocorrelation(const float* x, int length, do
 
 bool levinson(const std::array<double, kLpcOrder + 1>& r, Lpc& a) {
     a.fill(0.0);
-    if (!(r[0] > 0.0)) return false;
+    if (!(r[0] > 0.0))
+        return false;
     double err = r[0];
     std::array<double, kLpcOrder> prev{};
     for (int i = 0; i < kLpcOrder; ++i) {
         double acc = r[i + 1];
-        for (int j = 0; j < i; ++j) acc += a[j] * r[i - j];
+        for (int j = 0; j < i; ++j)
+            acc += a[j] * r[i - j];
         const double k = -acc / err;
         if (!(std::fabs(k) < 1.0)) {
             a.fill(0.0);
             return false;
         }
         prev = a;
-        for (int j = 0; j < i; ++j) a[j] = prev[j] + k * prev[i - 1 - j];
+        for (int j = 0; j < i; ++j)
+            a[j] = prev[j] + k * prev[i - 1 - j];
         a[i] = k;
         err *= 1.0 - k * k;
     }
@@ -88,7 +93,8 @@ bool lpcToLsp(const Lpc& a, Lsp& lsp) {
     // P(z) = A(z) + z^-11 A(1/z) divided by (1 + z^-1); Q(z) = A(z) - z^-11 A(1/z) divided by
     // (1 - z^-1). Both are symmetric of degree 10; their roots interleave, P's first.
     double full[kLpcOrder + 2] = {1.0};
-    for (int k = 0; k < kLpcOrder; ++k) full[k + 1] = a[k];
+    for (int k = 0; k < kLpcOrder; ++k)
+        full[k + 1] = a[k];
     double p[kLpcOrder + 1], q[kLpcOrder + 1];
     double pPrev = 0.0, qPrev = 0.0;
     for (int k = 0; k <= kLpcOrder; ++k) {
@@ -136,7 +142,8 @@ bool lpcToLsp(const Lpc& a, Lsp& lsp) {
 
 LpcF decoderLpc(const LspF& lsp) {
     double cosines[kLpcOrder];
-    for (int i = 0; i < kLpcOrder; ++i) cosines[i] = std::cos(std::numbers::pi * lsp[i]);
+    for (int i = 0; i < kLpcOrder; ++i)
+        cosines[i] = std::cos(std::numbers::pi * lsp[i]);
     double p[kHalf + 1], q[kHalf + 1];
     productPolynomial(cosines, p);
     productPolynomial(cosines + 1, q);
@@ -152,7 +159,8 @@ LpcF decoderLpc(const LspF& lsp) {
 
 Lpc lspToLpc(const Lsp& lsp) {
     double cosines[kLpcOrder];
-    for (int i = 0; i < kLpcOrder; ++i) cosines[i] = std::cos(std::numbers::pi * lsp[i]);
+    for (int i = 0; i < kLpcOrder; ++i)
+        cosines[i] = std::cos(std::numbers::pi * lsp[i]);
     double p[kHalf + 1], q[kHalf + 1];
     productPolynomial(cosines, p);
     productPolynomial(cosines + 1, q);

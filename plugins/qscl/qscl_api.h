@@ -53,11 +53,11 @@ struct OutputFormat {
 // Results of convert.
 enum ConvertResult : std::int32_t {
     kConverted = 0,
-    kBadArguments = -1,     // a descriptor, format record or identifier is not the expected one
-    kBadInput = -2,         // the input is not an 8000 Hz mono 16-bit PCM WAV file
-    kReadFailed = -3,       // the I/O function failed reading the input
-    kWriteFailed = -4,      // the I/O function failed writing the output
-    kTooLong = -5,          // the input does not fit in one QCP file
+    kBadArguments = -1,  // a descriptor, format record or identifier is not the expected one
+    kBadInput = -2,      // the input is not an 8000 Hz mono 16-bit PCM WAV file
+    kReadFailed = -3,    // the I/O function failed reading the input
+    kWriteFailed = -4,   // the I/O function failed writing the output
+    kTooLong = -5,       // the input does not fit in one QCP file
 };
 
 // Every object the library hands out is released through this interface.

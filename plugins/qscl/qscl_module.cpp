@@ -20,7 +20,9 @@ using qcelp::kFrameLength;
 std::uint32_t le32(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 
 // A file reached through the caller's I/O function.
 class Stream {
@@ -32,9 +34,11 @@ public:
         auto* p = static_cast<std::uint8_t*>(buffer);
         std::size_t done = 0;
         while (done < count) {
-            const auto want = static_cast<std::int32_t>(std::min<std::size_t>(count - done, 1 << 20));
+            const auto want =
+                static_cast<std::int32_t>(std::min<std::size_t>(count - done, 1 << 20));
             const std::int32_t got = d_.io(kIoRead, p + done, 0, want, d_.file);
-            if (got <= 0 || got > want) break;
+            if (got <= 0 || got > want)
+                break;
             done += static_cast<std::size_t>(got);
         }
         return done;
@@ -43,15 +47,19 @@ public:
         const auto* p = static_cast<const std::uint8_t*>(buffer);
         std::size_t done = 0;
         while (done < count) {
-            const auto want = static_cast<std::int32_t>(std::min<std::size_t>(count - done, 1 << 20));
-            const std::int32_t put = d_.io(kIoWrite, const_cast<std::uint8_t*>(p + done), 0, want, d_.file);
-            if (put <= 0 || put > want) return false;
+            const auto want =
+                static_cast<std::int32_t>(std::min<std::size_t>(count - done, 1 << 20));
+            const std::int32_t put =
+                d_.io(kIoWrite, const_cast<std::uint8_t*>(p + done), 0, want, d_.file);
+            if (put <= 0 || put > want)
+                return false;
             done += static_cast<std::size_t>(put);
         }
         return true;
     }
     bool seek(std::int64_t position) {
-        if (position < 0 || position > INT32_MAX) return false;
+        if (position < 0 || position > INT32_MAX)
+            return false;
         const auto pos = static_cast<std::int32_t>(position);
         return d_.io(kIoSeek, nullptr, pos, 0, d_.file) == pos;
     }
@@ -72,20 +80,25 @@ struct PcmData {
 std::int32_t locatePcm(Stream& in, PcmData& pcm) {
     const std::int64_t fileSize = in.size();
     std::uint8_t header[12];
-    if (fileSize < 12) return kBadInput;
-    if (!in.seek(0) || in.read(header, 12) != 12) return kReadFailed;
+    if (fileSize < 12)
+        return kBadInput;
+    if (!in.seek(0) || in.read(header, 12) != 12)
+        return kReadFailed;
     if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WAVE", 4) != 0)
         return kBadInput;
     bool haveFormat = false, haveData = false;
     std::int64_t pos = 12;
     while (pos + 8 <= fileSize && !(haveFormat && haveData)) {
         std::uint8_t chunk[8];
-        if (!in.seek(pos) || in.read(chunk, 8) != 8) return kReadFailed;
+        if (!in.seek(pos) || in.read(chunk, 8) != 8)
+            return kReadFailed;
         const std::int64_t size = le32(chunk + 4);
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             std::uint8_t fmt[16];
-            if (size < 16 || pos + 8 + 16 > fileSize) return kBadInput;
-            if (in.read(fmt, 16) != 16) return kReadFailed;
+            if (size < 16 || pos + 8 + 16 > fileSize)
+                return kBadInput;
+            if (in.read(fmt, 16) != 16)
+                return kReadFailed;
             const std::uint16_t tag = le16(fmt), channels = le16(fmt + 2), align = le16(fmt + 12),
                                 bits = le16(fmt + 14);
             const std::uint32_t rate = le32(fmt + 4);
@@ -121,17 +134,21 @@ std::int32_t encodePackets(Stream& in, const PcmData& pcm, Stream& out) {
     std::vector<float> pending;  // samples from the current frame's start on
     std::vector<std::uint8_t> raw(kReadSamples * 2), packets;
     std::int64_t remaining = samples;
-    if (!in.seek(pcm.offset)) return kReadFailed;
+    if (!in.seek(pcm.offset))
+        return kReadFailed;
     std::int64_t framesLeft = (samples + kFrameLength - 1) / kFrameLength;
     while (framesLeft > 0) {
         while (pending.size() < kFrameSpan && remaining > 0) {
-            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(remaining, kReadSamples));
-            if (in.read(raw.data(), want * 2) != want * 2) return kReadFailed;
+            const auto want =
+                static_cast<std::size_t>(std::min<std::int64_t>(remaining, kReadSamples));
+            if (in.read(raw.data(), want * 2) != want * 2)
+                return kReadFailed;
             for (std::size_t i = 0; i < want; ++i)
                 pending.push_back(static_cast<std::int16_t>(le16(&raw[2 * i])) / 32768.0f);
             remaining -= static_cast<std::int64_t>(want);
         }
-        if (pending.size() < kFrameSpan) pending.resize(kFrameSpan, 0.0f);  // past the end: silence
+        if (pending.size() < kFrameSpan)
+            pending.resize(kFrameSpan, 0.0f);  // past the end: silence
         std::size_t consumed = 0;
         while (framesLeft > 0 && pending.size() - consumed >= kFrameSpan) {
             const qcelp::Payload payload = qcelp::pack(encoder.encode(pending.data() + consumed));
@@ -141,7 +158,8 @@ std::int32_t encodePackets(Stream& in, const PcmData& pcm, Stream& out) {
             --framesLeft;
         }
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(consumed));
-        if (!out.write(packets.data(), packets.size())) return kWriteFailed;
+        if (!out.write(packets.data(), packets.size()))
+            return kWriteFailed;
         packets.clear();
     }
     return kConverted;
@@ -149,17 +167,21 @@ std::int32_t encodePackets(Stream& in, const PcmData& pcm, Stream& out) {
 
 std::int32_t convertFile(Stream& in, Stream& out) {
     PcmData pcm;
-    if (const std::int32_t located = locatePcm(in, pcm); located != kConverted) return located;
+    if (const std::int32_t located = locatePcm(in, pcm); located != kConverted)
+        return located;
     const std::int64_t frames = (pcm.bytes / 2 + kFrameLength - 1) / kFrameLength;
-    if (frames > qcelp::kMaxPackets) return kTooLong;
+    if (frames > qcelp::kMaxPackets)
+        return kTooLong;
     const auto packets = static_cast<std::uint32_t>(frames);
     const auto header = qcelp::qcpHeader(packets);
-    if (!out.seek(0) || !out.write(header.data(), header.size())) return kWriteFailed;
+    if (!out.seek(0) || !out.write(header.data(), header.size()))
+        return kWriteFailed;
     if (const std::int32_t encoded = encodePackets(in, pcm, out); encoded != kConverted)
         return encoded;
     if ((std::uint64_t{qcelp::kPacketBytes} * packets) & 1u) {
         const std::uint8_t pad = 0;
-        if (!out.write(&pad, 1)) return kWriteFailed;
+        if (!out.write(&pad, 1))
+            return kWriteFailed;
     }
     return out.truncate() ? kConverted : kWriteFailed;
 }
@@ -176,7 +198,8 @@ public:
         const std::int32_t result = convertFile(in, out);
         if (result != kConverted) {
             // Leave no half-written QCP file that could pass for a good one.
-            if (out.seek(0)) out.truncate();
+            if (out.seek(0))
+                out.truncate();
         }
         return result;
     }

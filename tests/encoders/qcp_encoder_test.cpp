@@ -1,7 +1,7 @@
 // CQCPEncoder: PCM through a temporary WAV file and qscl.so into a QCP ringtone, the library
 // loaded once per process, and every failure with its message and nothing left behind.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,7 +42,8 @@ void writeInPieces(CEncoder& encoder, const std::vector<std::int16_t>& samples) 
 std::vector<std::string> temporaryLeftovers() {
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(platform::temporaryFolder()))
-        if (e.path().filename().string().rfind("RCM", 0) == 0) found.push_back(e.path().string());
+        if (e.path().filename().string().rfind("RCM", 0) == 0)
+            found.push_back(e.path().string());
     return found;
 }
 
@@ -58,7 +59,9 @@ std::string messageOf(const std::function<void()>& action) {
 QsclLibrary& stubLibrary(const std::string& kind) {
     static std::map<std::string, std::unique_ptr<QsclLibrary>> libraries;
     auto& slot = libraries[kind];
-    if (!slot) slot = std::make_unique<QsclLibrary>([kind] { return std::string(QSCL_STUBS_DIR "/") + kind; });
+    if (!slot)
+        slot = std::make_unique<QsclLibrary>(
+            [kind] { return std::string(QSCL_STUBS_DIR "/") + kind; });
     return *slot;
 }
 
@@ -69,7 +72,8 @@ protected:
 };
 
 TEST_F(QcpEncoderTest, PcmBecomesAQcpFileThatFfmpegPlays) {
-    if (!test::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is needed";
+    if (!test::haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg is needed";
     struct Case {
         const char* name;
         int rate, channels;
@@ -88,15 +92,19 @@ TEST_F(QcpEncoderTest, PcmBecomesAQcpFileThatFfmpegPlays) {
         encoder.reset();
 
         EXPECT_EQ(test::probe(path, "codec_name"), "qcelp") << c.name;
-        const auto log = test::run({"ffmpeg", "-nostdin", "-v", "warning", "-i", path, "-f", "null", "-"});
+        const auto log =
+            test::run({"ffmpeg", "-nostdin", "-v", "warning", "-i", path, "-f", "null", "-"});
         EXPECT_EQ(log.errors.find("IFQ"), std::string::npos) << log.errors;
         const auto decoded = test::decodeWithFfmpeg(path, 8000);
-        EXPECT_NEAR(static_cast<double>(decoded.size()), static_cast<double>(c.expectedSamples), 160.0)
+        EXPECT_NEAR(static_cast<double>(decoded.size()), static_cast<double>(c.expectedSamples),
+                    160.0)
             << c.name;
         EXPECT_EQ(decoded.size() % 160, 0u) << c.name;
         double energy = 0.0;
-        for (auto s : decoded) energy += double(s) * s;
-        EXPECT_GT(energy / static_cast<double>(decoded.size()), 1000.0 * 1000.0) << c.name << ": not silent";
+        for (auto s : decoded)
+            energy += double(s) * s;
+        EXPECT_GT(energy / static_cast<double>(decoded.size()), 1000.0 * 1000.0)
+            << c.name << ": not silent";
     }
     EXPECT_TRUE(temporaryLeftovers().empty());
 }
@@ -185,7 +193,8 @@ TEST_F(QcpEncoderTest, ConversionFailuresHaveTheirMessagesAndLeaveNoTemporaryFil
         QsclLibrary& library = c.stub != nullptr ? stubLibrary(c.stub) : QsclLibrary::processWide();
         CQCPEncoder encoder(dir.file(std::string(c.name) + ".qcp"), library);
         writeInPieces(encoder, toneSamples(8000, 1, 0.2));
-        if (c.removeTemporary) fs::remove(encoder.temporaryPath());
+        if (c.removeTemporary)
+            fs::remove(encoder.temporaryPath());
         EXPECT_EQ(messageOf([&] { encoder.finish(); }), c.message) << c.name;
         EXPECT_TRUE(temporaryLeftovers().empty()) << c.name;
     }
@@ -232,7 +241,8 @@ TEST(QcpFileIo, AnswersEachOperationOnARealFile) {
     EXPECT_NE(qcpFileIo(qscl::kIoTruncate, nullptr, 0, 0, fd), 0);
     EXPECT_EQ(qcpFileIo(qscl::kIoSize, nullptr, 0, 0, fd), 2);
     EXPECT_EQ(qcpFileIo(qscl::kIoSeek, nullptr, -1, 0, fd), -1);
-    for (int other : {0, 6, 99, -3}) EXPECT_EQ(qcpFileIo(other, buffer, 0, 1, fd), -1) << other;
+    for (int other : {0, 6, 99, -3})
+        EXPECT_EQ(qcpFileIo(other, buffer, 0, 1, fd), -1) << other;
     ::close(fd);
     EXPECT_EQ(qcpFileIo(qscl::kIoRead, buffer, 0, 1, fd), 0) << "a failed read gives 0";
     EXPECT_EQ(qcpFileIo(qscl::kIoWrite, hello, 0, 1, fd), 0) << "a failed write gives 0";

@@ -4,7 +4,9 @@
 using namespace tolvane::qscl;
 
 #if defined(QSCL_STUB_broken)
-extern "C" __attribute__((visibility("default"))) int NotTheEntryPoint() { return 0; }
+extern "C" __attribute__((visibility("default"))) int NotTheEntryPoint() {
+    return 0;
+}
 #else
 namespace {
 class FailingConverter final : public Converter {
@@ -18,7 +20,7 @@ public:
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) Converter* QsclCreateInstance(const Guid*,
-                                                                               const Guid*) {
+                                                                                const Guid*) {
 #if defined(QSCL_STUB_null)
     return nullptr;
 #else

@@ -27,7 +27,8 @@ std::int32_t io(std::int32_t op, void* buffer, std::int32_t position, std::int32
         case kIoRead: {
             const std::size_t left = f.position < f.bytes.size() ? f.bytes.size() - f.position : 0;
             const std::size_t n = std::min<std::size_t>(left, static_cast<std::size_t>(count));
-            if (n > 0) std::memcpy(buffer, f.bytes.data() + f.position, n);
+            if (n > 0)
+                std::memcpy(buffer, f.bytes.data() + f.position, n);
             f.position += n;
             return static_cast<std::int32_t>(n);
         }
@@ -38,7 +39,8 @@ std::int32_t io(std::int32_t op, void* buffer, std::int32_t position, std::int32
             f.position += static_cast<std::size_t>(count);
             return count;
         case kIoSeek:
-            if (position < 0) return -1;
+            if (position < 0)
+                return -1;
             f.position = static_cast<std::size_t>(position);
             return position;
         case kIoSize:
@@ -55,7 +57,8 @@ std::int32_t io(std::int32_t op, void* buffer, std::int32_t position, std::int32
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     File input{std::vector<std::uint8_t>(data, data + size)}, output;
-    const StreamDescriptor in{kStreamThroughIoFunction, io, reinterpret_cast<std::intptr_t>(&input)};
+    const StreamDescriptor in{kStreamThroughIoFunction, io,
+                              reinterpret_cast<std::intptr_t>(&input)};
     const StreamDescriptor out{kStreamThroughIoFunction, io,
                                reinterpret_cast<std::intptr_t>(&output)};
     InputFormat inFormat{};
@@ -68,11 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t result = converter->convert(&in, &inFormat, &out, &outFormat, 0, 0);
     converter->release();
     if (result == kConverted) {
-        if (output.bytes.size() < 194 || std::memcmp(output.bytes.data(), "RIFF", 4) != 0) std::abort();
+        if (output.bytes.size() < 194 || std::memcmp(output.bytes.data(), "RIFF", 4) != 0)
+            std::abort();
         const std::uint32_t packets = output.bytes[182] | (output.bytes[183] << 8) |
                                       (output.bytes[184] << 16) |
                                       (static_cast<std::uint32_t>(output.bytes[185]) << 24);
-        if (output.bytes.size() != tolvane::qcelp::qcpFileSize(packets)) std::abort();
+        if (output.bytes.size() != tolvane::qcelp::qcpFileSize(packets))
+            std::abort();
     } else if (!output.bytes.empty()) {
         std::abort();
     }

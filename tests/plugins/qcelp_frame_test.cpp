@@ -8,8 +8,8 @@
 
 #include "plugins/qscl/qcelp_encoder.h"
 #include "plugins/qscl/qcelp_frame.h"
-#include "plugins/qscl/qcp_file.h"
 #include "plugins/qscl/qcelp_lpc.h"
+#include "plugins/qscl/qcp_file.h"
 
 namespace tolvane::qcelp {
 namespace {
@@ -18,7 +18,8 @@ FullRateFrame randomFrame(std::mt19937& rng) {
     auto bits = [&](int width) { return static_cast<std::uint8_t>(rng() & ((1u << width) - 1)); };
     FullRateFrame f;
     const int lspBits[5] = {6, 7, 7, 6, 6};
-    for (int k = 0; k < 5; ++k) f.lspIndex[k] = bits(lspBits[k]);
+    for (int k = 0; k < 5; ++k)
+        f.lspIndex[k] = bits(lspBits[k]);
     for (int i = 0; i < 4; ++i) {
         f.pitchLag[i] = bits(7);
         f.pitchFrac[i] = bits(1);
@@ -63,7 +64,8 @@ TEST(QcelpFrame, FieldsSitWhereTheBitOrderPutsThem) {
         FullRateFrame f;
         c.set(f);
         Payload expected{};
-        for (auto [at, value] : c.bytes) expected[at] = value;
+        for (auto [at, value] : c.bytes)
+            expected[at] = value;
         EXPECT_EQ(pack(f), expected) << c.name;
     }
 }
@@ -77,12 +79,17 @@ TEST(QcelpFrame, LspValidityFollowsTheDecodersRule) {
     const Case cases[] = {
         {"evenly spread", {909, 1818, 2727, 3636, 4545, 5454, 6363, 7272, 8181, 9090}, true},
         {"last too low", {600, 1200, 1800, 2400, 3000, 3600, 4200, 4800, 5400, 6600}, false},
-        {"last just high enough", {600, 1300, 2000, 2700, 3600, 4300, 5000, 5700, 6600, 6601}, true},
+        {"last just high enough",
+         {600, 1300, 2000, 2700, 3600, 4300, 5000, 5700, 6600, 6601},
+         true},
         {"last too high", {909, 1818, 2727, 3636, 4545, 5454, 6363, 7272, 8181, 9850}, false},
-        {"spacing of four too small", {909, 1818, 2727, 3636, 1840, 5454, 6363, 7272, 8181, 9090}, false},
+        {"spacing of four too small",
+         {909, 1818, 2727, 3636, 1840, 5454, 6363, 7272, 8181, 9090},
+         false},
         {"spacing at the limit", {909, 1818, 2727, 3636, 1841, 5454, 6363, 7272, 8181, 9090}, true},
     };
-    for (const Case& c : cases) EXPECT_EQ(lspsValid(c.units), c.valid) << c.name;
+    for (const Case& c : cases)
+        EXPECT_EQ(lspsValid(c.units), c.valid) << c.name;
 }
 
 // Whatever the input, the encoder sends only frames the decoder accepts.
@@ -97,18 +104,24 @@ TEST(QcelpEncoder, EveryFrameIsAcceptedByTheDecoderRules) {
          [](int, std::mt19937& rng) {
              return std::uniform_real_distribution<float>(-1.0f, 1.0f)(rng);
          }},
-        {"full-scale square 200 Hz", [](int n, std::mt19937&) { return (n / 20) % 2 ? 1.0f : -1.0f; }},
+        {"full-scale square 200 Hz",
+         [](int n, std::mt19937&) { return (n / 20) % 2 ? 1.0f : -1.0f; }},
         {"impulses", [](int n, std::mt19937&) { return n % 997 == 0 ? 1.0f : 0.0f; }},
         {"pure tone 3900 Hz",
-         [](int n, std::mt19937&) { return 0.5f * std::sin(2.0f * 3.14159265f * 3900.0f * n / 8000.0f); }},
+         [](int n, std::mt19937&) {
+             return 0.5f * std::sin(2.0f * 3.14159265f * 3900.0f * n / 8000.0f);
+         }},
         {"pure tone 60 Hz",
-         [](int n, std::mt19937&) { return 0.9f * std::sin(2.0f * 3.14159265f * 60.0f * n / 8000.0f); }},
+         [](int n, std::mt19937&) {
+             return 0.9f * std::sin(2.0f * 3.14159265f * 60.0f * n / 8000.0f);
+         }},
     };
     for (const Signal& s : signals) {
         std::mt19937 rng(3);
         constexpr int kFrames = 50;
         std::vector<float> x(kFrames * 160 + Encoder::kLookahead);
-        for (std::size_t n = 0; n < x.size(); ++n) x[n] = s.sample(static_cast<int>(n), rng);
+        for (std::size_t n = 0; n < x.size(); ++n)
+            x[n] = s.sample(static_cast<int>(n), rng);
         Encoder encoder;
         for (int i = 0; i < kFrames; ++i) {
             const FullRateFrame f = encoder.encode(x.data() + 160 * i);
@@ -120,7 +133,8 @@ TEST(QcelpEncoder, EveryFrameIsAcceptedByTheDecoderRules) {
                     ASSERT_GE(f.pitchLag[k] + 16, Encoder::kMinLag);
                 }
             }
-            for (int k = 3; k < 16; k += 4) ASSERT_LT(f.cbGain[k], 8) << s.name;
+            for (int k = 3; k < 16; k += 4)
+                ASSERT_LT(f.cbGain[k], 8) << s.name;
         }
     }
 }
@@ -146,9 +160,11 @@ TEST(QcelpLpc, LspsOfAnAnalysedPredictorGiveItBack) {
     ASSERT_TRUE(levinson(r, a));
     Lsp lsp;
     ASSERT_TRUE(lpcToLsp(a, lsp));
-    for (int i = 1; i < 10; ++i) EXPECT_GT(lsp[i], lsp[i - 1]);
+    for (int i = 1; i < 10; ++i)
+        EXPECT_GT(lsp[i], lsp[i - 1]);
     const Lpc back = lspToLpc(lsp);
-    for (int k = 0; k < 10; ++k) EXPECT_NEAR(back[k], a[k], 1e-5) << k;
+    for (int k = 0; k < 10; ++k)
+        EXPECT_NEAR(back[k], a[k], 1e-5) << k;
 }
 
 TEST(QcpFile, HeaderFollowsTheQcpLayout) {

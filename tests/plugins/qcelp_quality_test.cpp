@@ -38,7 +38,8 @@ double pipelineGainDb(const std::vector<std::int16_t>& s) {
     for (std::size_t start = 0; start < s.size(); start += 4000) {
         double e = 0.0;
         const std::size_t end = std::min(s.size(), start + 8000);
-        for (std::size_t i = start; i < end; ++i) e += double(s[i]) * s[i];
+        for (std::size_t i = start; i < end; ++i)
+            e += double(s[i]) * s[i];
         loudest = std::max(loudest, e / 8000.0);
     }
     return -12.0 - 10.0 * std::log10(loudest / (32768.0 * 32768.0));
@@ -48,12 +49,15 @@ double pipelineGainDb(const std::vector<std::int16_t>& s) {
 std::string makeSpeech(const TempDir& dir, const Voice& v, double belowPipelineDb) {
     const std::string raw = dir.file("raw.wav"), plain = dir.file("plain.wav"),
                       speech = dir.file("speech.wav");
-    if (run({"espeak-ng", "-v", v.voice, "-w", raw, v.text}).status != 0) return {};
-    if (run({"sox", raw, "-r", "8000", "-c", "1", "-b", "16", plain}).status != 0) return {};
+    if (run({"espeak-ng", "-v", v.voice, "-w", raw, v.text}).status != 0)
+        return {};
+    if (run({"sox", raw, "-r", "8000", "-c", "1", "-b", "16", plain}).status != 0)
+        return {};
     const double gain = pipelineGainDb(samplesOf(readFile(plain))) - belowPipelineDb;
     char text[32];
     std::snprintf(text, sizeof text, "%.2f", gain);
-    if (run({"sox", plain, speech, "gain", "-l", text}).status != 0) return {};
+    if (run({"sox", plain, speech, "gain", "-l", text}).status != 0)
+        return {};
     return speech;
 }
 
@@ -84,7 +88,8 @@ TEST_F(QcelpQuality, FfmpegDecodesOurSpeechCleanlyAndCloseToTheInput) {
             EXPECT_EQ(probe(qcp, "codec_name"), "qcelp");
             EXPECT_EQ(probe(qcp, "sample_rate"), "8000");
             EXPECT_EQ(probe(qcp, "channels"), "1");
-            const auto log = run({"ffmpeg", "-nostdin", "-v", "warning", "-i", qcp, "-f", "null", "-"});
+            const auto log =
+                run({"ffmpeg", "-nostdin", "-v", "warning", "-i", qcp, "-f", "null", "-"});
             EXPECT_EQ(log.errors.find("IFQ"), std::string::npos) << log.errors;
             const auto output = decodeWithFfmpeg(qcp, 8000);
             ASSERT_EQ(output.size(), 160 * packets);

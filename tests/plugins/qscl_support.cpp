@@ -17,7 +17,8 @@ qscl::CreateInstanceFunction qsclEntry() {
     static const qscl::CreateInstanceFunction entry = [] {
         const std::string path = (appDir() / "qscl.so").string();
         void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) throw std::runtime_error("cannot load " + path);
+        if (handle == nullptr)
+            throw std::runtime_error("cannot load " + path);
         return reinterpret_cast<qscl::CreateInstanceFunction>(
             ::dlsym(handle, qscl::kCreateInstanceName));
     }();
@@ -29,7 +30,8 @@ std::int32_t MemoryFile::io(std::int32_t operation, void* buffer, std::int32_t p
     auto& f = *reinterpret_cast<MemoryFile*>(file);
     switch (operation) {
         case qscl::kIoRead: {
-            if (f.failReadsAfter >= 0 && f.readBytes >= f.failReadsAfter) return 0;
+            if (f.failReadsAfter >= 0 && f.readBytes >= f.failReadsAfter)
+                return 0;
             const std::size_t n =
                 std::min<std::size_t>(static_cast<std::size_t>(count),
                                       f.bytes.size() - std::min(f.position, f.bytes.size()));
@@ -39,7 +41,8 @@ std::int32_t MemoryFile::io(std::int32_t operation, void* buffer, std::int32_t p
             return static_cast<std::int32_t>(n);
         }
         case qscl::kIoWrite: {
-            if (f.failWritesAfter >= 0 && f.writtenBytes + count > f.failWritesAfter) return 0;
+            if (f.failWritesAfter >= 0 && f.writtenBytes + count > f.failWritesAfter)
+                return 0;
             if (f.bytes.size() < f.position + static_cast<std::size_t>(count))
                 f.bytes.resize(f.position + static_cast<std::size_t>(count));
             std::memcpy(f.bytes.data() + f.position, buffer, static_cast<std::size_t>(count));
@@ -48,7 +51,8 @@ std::int32_t MemoryFile::io(std::int32_t operation, void* buffer, std::int32_t p
             return count;
         }
         case qscl::kIoSeek:
-            if (position < 0) return -1;
+            if (position < 0)
+                return -1;
             f.position = static_cast<std::size_t>(position);
             return position;
         case qscl::kIoSize:
@@ -76,7 +80,8 @@ qscl::OutputFormat standardOutputFormat() {
 
 std::int32_t convertWithQscl(MemoryFile& input, MemoryFile& output) {
     qscl::Converter* converter = qsclEntry()(&qscl::kConverterClass, &qscl::kConverterInterface);
-    if (converter == nullptr) throw std::runtime_error("no converter");
+    if (converter == nullptr)
+        throw std::runtime_error("no converter");
     const auto in = input.descriptor(), out = output.descriptor();
     const auto inFormat = standardInputFormat();
     const auto outFormat = standardOutputFormat();
@@ -88,7 +93,8 @@ std::int32_t convertWithQscl(MemoryFile& input, MemoryFile& output) {
 std::int32_t convertFileWithQscl(const std::string& wavPath, const std::string& qcpPath) {
     const int in = ::open(wavPath.c_str(), O_RDONLY | O_CLOEXEC);
     const int out = ::open(qcpPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (in < 0 || out < 0) throw std::runtime_error("cannot open test files");
+    if (in < 0 || out < 0)
+        throw std::runtime_error("cannot open test files");
     qscl::Converter* converter = qsclEntry()(&qscl::kConverterClass, &qscl::kConverterInterface);
     const qscl::StreamDescriptor input{qscl::kStreamThroughIoFunction, qcpFileIo, in};
     const qscl::StreamDescriptor output{qscl::kStreamThroughIoFunction, qcpFileIo, out};

@@ -11,7 +11,8 @@ double crossCorrelation(const std::vector<std::int16_t>& a, const std::vector<st
     double sum = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         const long j = static_cast<long>(i) + lag;
-        if (j < 0 || static_cast<std::size_t>(j) >= n) continue;
+        if (j < 0 || static_cast<std::size_t>(j) >= n)
+            continue;
         sum += static_cast<double>(a[i]) * b[static_cast<std::size_t>(j)];
     }
     return sum;
@@ -23,7 +24,8 @@ SpeechQuality measureSpeech(const std::vector<std::int16_t>& input,
                             const std::vector<std::int16_t>& output, int maxLag) {
     SpeechQuality q;
     const std::size_t n = std::min(input.size(), output.size());
-    if (n == 0) return q;
+    if (n == 0)
+        return q;
 
     double best = -1e300;
     for (int lag = -maxLag; lag <= maxLag; ++lag) {
@@ -43,7 +45,8 @@ SpeechQuality measureSpeech(const std::vector<std::int16_t>& input,
             signal += static_cast<double>(input[i]) * input[i];
             noise += d * d;
         }
-        if (signal < silence) continue;
+        if (signal < silence)
+            continue;
         const double snr = 10.0 * std::log10(signal / std::max(noise, 1e-9));
         snrSum += std::clamp(snr, -10.0, 35.0);
         ++q.frames;
