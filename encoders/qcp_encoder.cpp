@@ -125,11 +125,12 @@ CQCPEncoder::CQCPEncoder(const std::string& path, QsclLibrary& library) : librar
     prepareTarget(path);
     if (path.size() > kMaxRingtonePath)
         throw EncoderException("cannot create file");
-    target_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    target_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (target_ < 0)
         throw EncoderException("cannot create file");
-    // Deny other writers while we own the ringtone, as every encoder does.
-    if (::flock(target_, LOCK_EX | LOCK_NB) != 0) {
+    // Deny other writers while we own the ringtone, as every encoder does; empty it only once
+    // it is ours.
+    if (::flock(target_, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(target_, 0) != 0) {
         ::close(target_);
         target_ = -1;
         throw EncoderException("cannot create file");
