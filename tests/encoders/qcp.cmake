@@ -12,3 +12,9 @@ tolvane_test(test_qcp_encoder SOURCES ${CMAKE_CURRENT_LIST_DIR}/qcp_encoder_test
 add_dependencies(test_qcp_encoder qscl qscl_stub_broken qscl_stub_null qscl_stub_failing)
 target_compile_definitions(test_qcp_encoder PRIVATE
   QSCL_STUBS_DIR="${CMAKE_BINARY_DIR}/tests/qscl-stubs")
+
+# QCP ringtones end to end through the batch front end, once it is part of the build.
+if(TARGET tolvane-convert)
+  tolvane_test(test_qcp_convert SOURCES ${CMAKE_CURRENT_LIST_DIR}/qcp_convert_test.cpp)
+  add_dependencies(test_qcp_convert tolvane-convert qscl)
+endif()
