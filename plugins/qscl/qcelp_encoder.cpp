@@ -18,8 +18,6 @@ constexpr double kWeightNumerator = 0.94;
 constexpr double kWeightDenominator = 0.6;
 constexpr int kLspSurvivors = 16;
 constexpr int kCodebookCandidates = 8;
-constexpr bool kTrackPrefilter = true;
-constexpr bool kUndoPostfilter = true;
 // Lags from here on read only the excitation history (also with the half-sample taps).
 constexpr int kHistoryOnlyLag = kPitchSubframeLength + 4;
 
@@ -449,13 +447,12 @@ FullRateFrame Encoder::encode(const float* samples) {
     frame.lspIndex = quantiseLsp(lsp);
     const LspF quantised = decoderLsp(frame.lspIndex);
     float shaped[kFrameLength];
-    if (kUndoPostfilter) {
-        undoPostfilter(samples, decoderLpc(quantised), shaped);
-        samples = shaped;
-    }
+    undoPostfilter(samples, decoderLpc(quantised), shaped);
 
     std::array<int, 16> g1{};
     for (int i = 0; i < kPitchSubframes; ++i) {
+        // The decoder's interpolation, in its single precision; the weighting follows the
+        // unquantised LSPs the same way.
         const float w = 0.25f * static_cast<float>(i + 1);
         LspF q;
         Lsp u;
@@ -463,63 +460,69 @@ FullRateFrame Encoder::encode(const float* samples) {
             q[k] = w * quantised[k] + (1.0f - w) * previousQuantised_[k];
             u[k] = w * lsp[k] + (1.0 - w) * previousUnquantised_[k];
         }
-        const SubframeFilters f = subframeFilters(q, u);
-        const float* speech = samples + kPitchSubframeLength * i;
-
-        std::array<float, kPitchSubframeLength> target, zero{};
-        FilterState ringing = state_;
-        weightedError(f, ringing, speech, zero.data(), kPitchSubframeLength, target.data());
-        const PitchChoice pitch = searchPitch(f, target.data());
-        frame.pitchLag[i] = static_cast<std::uint8_t>(pitch.lagCode);
-        frame.pitchFrac[i] = static_cast<std::uint8_t>(pitch.frac);
-        frame.pitchGain[i] = static_cast<std::uint8_t>(pitch.lagCode != 0 ? pitch.gainCode : 0);
-
-        float* current = excitation_.data() + kHistory;
-        const FilterState start = state_;
-        for (int c = 0; c < kPitchSubframeLength / kCodebookSubframeLength; ++c) {
-            constexpr int N = kCodebookSubframeLength;
-            const int n0 = N * c;
-            const int subframe = 4 * i + c;
-            // The pitch part of this codebook subframe only reads excitation already decided.
-            float lagged[N], t[N], excitation[N];
-            for (int n = 0; n < N; ++n)
-                lagged[n] = pitchContribution(pitch, n0 + n);
-            FilterState probe = state_;
-            weightedError(f, probe, speech + n0, lagged, N, t);
-            const CodebookChoice cb = searchCodebook(f, t, subframe, g1);
-
-            g1[subframe] = cb.g1;
-            frame.cbGain[subframe] = static_cast<std::uint8_t>(cb.gainCode);
-            frame.cbSign[subframe] = cb.negative ? 1 : 0;
-            frame.cbIndex[subframe] =
-                static_cast<std::uint8_t>(cb.negative ? (cb.shift + 89) & 127 : cb.shift);
-
-            float gain = kCodebookGain[cb.g1];
-            if (cb.negative)
-                gain = -gain;
-            const float scaled = static_cast<float>(gain * 0.01);
-            for (int n = 0; n < N; ++n) {
-                excitation[n] = scaled * kCircularCodebook[(n - cb.shift) & 127] + lagged[n];
-                current[n0 + n] = excitation[n];
-            }
-            weightedError(f, state_, speech + n0, excitation, N, t);
-        }
-        if (kTrackPrefilter) {
-            // Replay the subframe with what the decoder really feeds its formant filter, so the
-            // next subframe starts from the decoder's own filter memories.
-            float excitation[kPitchSubframeLength], unused[kPitchSubframeLength];
-            prefilter(pitch, excitation);
-            state_ = start;
-            weightedError(f, state_, speech, excitation, kPitchSubframeLength, unused);
-        }
-        std::copy(excitation_.begin() + kPitchSubframeLength, excitation_.end(),
-                  excitation_.begin());
-        std::copy(prefiltered_.begin() + kPitchSubframeLength, prefiltered_.end(),
-                  prefiltered_.begin());
+        codePitchSubframe(subframeFilters(q, u), i, shaped + kPitchSubframeLength * i, frame, g1);
     }
     previousQuantised_ = quantised;
     previousUnquantised_ = lsp;
     return frame;
+}
+
+void Encoder::codePitchSubframe(const SubframeFilters& f, int i, const float* speech,
+                                FullRateFrame& frame, std::array<int, 16>& g1) {
+    std::array<float, kPitchSubframeLength> target, zero{};
+    FilterState ringing = state_;
+    weightedError(f, ringing, speech, zero.data(), kPitchSubframeLength, target.data());
+    const PitchChoice pitch = searchPitch(f, target.data());
+    frame.pitchLag[i] = static_cast<std::uint8_t>(pitch.lagCode);
+    frame.pitchFrac[i] = static_cast<std::uint8_t>(pitch.frac);
+    frame.pitchGain[i] = static_cast<std::uint8_t>(pitch.lagCode != 0 ? pitch.gainCode : 0);
+
+    const FilterState start = state_;
+    for (int c = 0; c < kPitchSubframeLength / kCodebookSubframeLength; ++c)
+        codeCodebookSubframe(f, pitch, speech, c, 4 * i + c, frame, g1);
+
+    // Replay the subframe with what the decoder really feeds its formant filter, so the next
+    // subframe starts from the decoder's own filter memories.
+    float excitation[kPitchSubframeLength], unused[kPitchSubframeLength];
+    prefilter(pitch, excitation);
+    state_ = start;
+    weightedError(f, state_, speech, excitation, kPitchSubframeLength, unused);
+
+    std::copy(excitation_.begin() + kPitchSubframeLength, excitation_.end(), excitation_.begin());
+    std::copy(prefiltered_.begin() + kPitchSubframeLength, prefiltered_.end(),
+              prefiltered_.begin());
+}
+
+void Encoder::codeCodebookSubframe(const SubframeFilters& f, const PitchChoice& pitch,
+                                   const float* speech, int c, int subframe, FullRateFrame& frame,
+                                   std::array<int, 16>& g1) {
+    constexpr int N = kCodebookSubframeLength;
+    const int n0 = N * c;
+    // The pitch part of this codebook subframe only reads excitation already decided.
+    float lagged[N], t[N], excitation[N];
+    for (int n = 0; n < N; ++n)
+        lagged[n] = pitchContribution(pitch, n0 + n);
+    FilterState probe = state_;
+    weightedError(f, probe, speech + n0, lagged, N, t);
+    const CodebookChoice cb = searchCodebook(f, t, subframe, g1);
+
+    g1[subframe] = cb.g1;
+    frame.cbGain[subframe] = static_cast<std::uint8_t>(cb.gainCode);
+    frame.cbSign[subframe] = cb.negative ? 1 : 0;
+    frame.cbIndex[subframe] =
+        static_cast<std::uint8_t>(cb.negative ? (cb.shift + 89) & 127 : cb.shift);
+
+    // The excitation exactly as the decoder forms it: scaled codebook vector plus pitch part.
+    float gain = kCodebookGain[cb.g1];
+    if (cb.negative)
+        gain = -gain;
+    const float scaled = static_cast<float>(gain * 0.01);
+    float* current = excitation_.data() + kHistory + n0;
+    for (int n = 0; n < N; ++n) {
+        excitation[n] = scaled * kCircularCodebook[(n - cb.shift) & 127] + lagged[n];
+        current[n] = excitation[n];
+    }
+    weightedError(f, state_, speech + n0, excitation, N, t);
 }
 
 }  // namespace tolvane::qcelp

@@ -52,6 +52,13 @@ private:
     };
 
     void analyse(const float* samples, Lsp& lsp);
+    // Codes pitch subframe i of the (postfilter-shaped) frame: pitch, its four codebook
+    // subframes, and the decoder's memories after it.
+    void codePitchSubframe(const SubframeFilters& f, int i, const float* speech,
+                           FullRateFrame& frame, std::array<int, 16>& g1);
+    void codeCodebookSubframe(const SubframeFilters& f, const PitchChoice& pitch,
+                              const float* speech, int c, int subframe, FullRateFrame& frame,
+                              std::array<int, 16>& g1);
     std::array<std::uint8_t, 5> quantiseLsp(const Lsp& target);
     SubframeFilters subframeFilters(const LspF& quantised, const Lsp& unquantised) const;
     // Runs `count` samples of excitation through the synthesis and weighting filters from
