@@ -232,24 +232,31 @@ void Encoder::weightedError(const SubframeFilters& f, FilterState& s, const floa
     }
 }
 
+void Encoder::PitchBest::consider(int lag, int frac, int degree, const double* c,
+                                  const double (*gram)[3]) {
+    for (int code = 0; code < 8; ++code) {
+        const double d = pitchDelta(pitchGainOf(code), degree, c, gram);
+        if (d < delta) {
+            delta = d;
+            choice = {lag - 16, frac, code};
+        }
+    }
+}
+
 Encoder::PitchChoice Encoder::searchPitch(const SubframeFilters& f, const float* t) const {
+    PitchBest best;
+    searchShortLags(f, t, best);
+    searchLongLags(f, t, best);
+    return best.choice;
+}
+
+// Short lags: the lagged samples reach into the subframe itself, so (with the codebook left out)
+// the excitation is a polynomial in the gain, x = b v1 + b^2 v2 + b^3 v3, and three filtered
+// vectors give the exact error of every gain.
+void Encoder::searchShortLags(const SubframeFilters& f, const float* t, PitchBest& best) const {
     constexpr int N = kPitchSubframeLength;
     const float* h = f.impulse.data();
     const float* history = excitation_.data() + kHistory;  // history[m] for m < 0
-    PitchChoice best;
-    double bestDelta = 0.0;  // pitch filter off
-    auto consider = [&](int lag, int frac, int degree, const double* c, const double(*gram)[3]) {
-        for (int code = 0; code < 8; ++code) {
-            const double delta = pitchDelta(pitchGainOf(code), degree, c, gram);
-            if (delta < bestDelta) {
-                bestDelta = delta;
-                best = {lag - 16, frac, code};
-            }
-        }
-    };
-
-    // Short lags: the lagged samples reach into the subframe itself, so the excitation is a
-    // polynomial in the gain: x = b v1 + b^2 v2 + b^3 v3.
     for (int lag = kMinLag; lag < kHistoryOnlyLag; ++lag) {
         for (int frac = 0; frac < 2; ++frac) {
             float v[3][N] = {};
@@ -279,12 +286,17 @@ Encoder::PitchChoice Encoder::searchPitch(const SubframeFilters& f, const float*
                     gram[j][k] = gram[k][j] = dot(y[j], y[k], N);
             }
             if (degree > 0)
-                consider(lag, frac, degree, c, gram);
+                best.consider(lag, frac, degree, c, gram);
         }
     }
+}
 
-    // Long lags: one vector per lag, each the previous one delayed by a sample plus a new head,
-    // so its filtered version follows by the same recursion.
+// Long lags read only the history: each lag's vector is the previous one delayed by a sample
+// with a new head, so its filtered version follows by the same recursion.
+void Encoder::searchLongLags(const SubframeFilters& f, const float* t, PitchBest& best) const {
+    constexpr int N = kPitchSubframeLength;
+    const float* h = f.impulse.data();
+    const float* history = excitation_.data() + kHistory;
     for (int frac = 0; frac < 2; ++frac) {
         const int lastLag = frac != 0 ? kMaxFracLag : kMaxLag;
         float v[N] = {}, y[N];
@@ -303,10 +315,9 @@ Encoder::PitchChoice Encoder::searchPitch(const SubframeFilters& f, const float*
             }
             const double c[3] = {dot(t, y, N)};
             const double gram[3][3] = {{dot(y, y, N)}};
-            consider(lag, frac, 1, c, gram);
+            best.consider(lag, frac, 1, c, gram);
         }
     }
-    return best;
 }
 
 float Encoder::pitchContribution(const PitchChoice& p, int n) const {

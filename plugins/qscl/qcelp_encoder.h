@@ -65,7 +65,17 @@ private:
     // `state`, giving the weighted error against `speech`.
     static void weightedError(const SubframeFilters& f, FilterState& state, const float* speech,
                               const float* excitation, int count, float* out);
+    // The best pitch choice so far; "off" (no pitch filter) changes nothing and is the start.
+    struct PitchBest {
+        PitchChoice choice;
+        double delta = 0.0;  // change of the weighted error energy
+        // Tries the eight gains of (lag, frac) given <t,y_k> and <y_j,y_k> of the excitation's
+        // polynomial terms.
+        void consider(int lag, int frac, int degree, const double* c, const double (*gram)[3]);
+    };
     PitchChoice searchPitch(const SubframeFilters& f, const float* target) const;
+    void searchShortLags(const SubframeFilters& f, const float* target, PitchBest& best) const;
+    void searchLongLags(const SubframeFilters& f, const float* target, PitchBest& best) const;
     // The lagged excitation b * p[n - L] (or its half-sample interpolation) at subframe offset n.
     float pitchContribution(const PitchChoice& p, int n) const;
     // The excitation the decoder's formant filter receives for the pitch subframe just coded:
