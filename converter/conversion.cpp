@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <strings.h>
@@ -71,9 +72,12 @@ std::string today() {
     return date;
 }
 
-// Writes the whole image; a file left half-written is removed.
+// Writes the whole image into a new file beside the output and renames it into place: an older
+// file of that name is replaced only by a complete image, and a link planted under the output's
+// name is replaced rather than followed.
 bool writeImage(const std::string& path, const std::uint8_t* image, std::size_t length) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
     if (fd < 0) return false;
     std::size_t done = 0;
     while (done < length) {
@@ -81,8 +85,13 @@ bool writeImage(const std::string& path, const std::uint8_t* image, std::size_t 
         if (n <= 0) break;
         done += std::size_t(n);
     }
-    const bool ok = ::close(fd) == 0 && done == length;
-    if (!ok) ::unlink(path.c_str());
+    // mkstemp makes the file private; the output gets the usual permissions instead.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const bool written = done == length && ::fchmod(fd, 0666 & ~mask) == 0;
+    const bool closed = ::close(fd) == 0;
+    const bool ok = written && closed && ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
     return ok;
 }
 

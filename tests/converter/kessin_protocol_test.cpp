@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "platform/process.h"
@@ -119,6 +120,10 @@ TEST(KessinProgram, ConvertsTheSlotsFileWhenDrivenLikeTheWizard) {
     kessin.command(main, 1015);
     EXPECT_EQ(kessin.process().waitFor(5s), 0);
     EXPECT_TRUE(tableGone(kessin.pid()));
+    std::set<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        files.insert(e.path().filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"kessin-copy", "song.mmf", "song.wav"}));
 
     // An independent reader sees a two-second 8 kHz mono ADPCM SMAF file with our title.
     EXPECT_EQ(tolvane::test::probe(dir.file("song.mmf"), "codec_name"), "adpcm_yamaha");
