@@ -24,6 +24,9 @@ constexpr int kResampleTaps = 256;
 // Room for the SMAF headers and texts beyond the input's own size: a very short input can give
 // an image larger than the file it came from.
 constexpr std::size_t kImageHeadroom = 4096;
+// No WAV or AIFF chunk can describe more than this; a longer "file" (a device, a pipe that never
+// ends) is not read to exhaustion.
+constexpr std::size_t kMaxInputBytes = std::size_t(1) << 32;
 
 std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -39,6 +42,10 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) 
             return std::nullopt;
         }
         if (n == 0) break;
+        if (bytes.size() + std::size_t(n) > kMaxInputBytes) {
+            ::close(fd);
+            return std::nullopt;
+        }
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
     ::close(fd);
