@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <numbers>
 #include <cstdint>
 #include <filesystem>
+#include <numbers>
 #include <vector>
 
 #include "converter/pcm_buffer.h"
@@ -39,7 +39,8 @@ std::vector<std::uint8_t> sourceWavImage() {
     const std::uint32_t bytes = std::uint32_t(pcm.size() * 2);
     std::vector<std::uint8_t> out;
     auto put = [&](std::uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) out.push_back(std::uint8_t(v >> (8 * i)));
+        for (int i = 0; i < n; ++i)
+            out.push_back(std::uint8_t(v >> (8 * i)));
     };
     auto tag = [&](const char* t) { out.insert(out.end(), t, t + 4); };
     tag("RIFF"), put(36 + bytes, 4), tag("WAVE"), tag("fmt "), put(16, 4), put(1, 2), put(2, 2);
@@ -77,7 +78,8 @@ void KessinConversionWork(benchmark::State& state) {
         buffer.resample(8000, 256);
         kessin::SmafOptions options;
         options.setText(kessin::SmafOptions::kTitleSlot, "bench");
-        benchmark::DoNotOptimize(kessin::encodeSmaf(buffer, options, destination.data(), destination.size()));
+        benchmark::DoNotOptimize(
+            kessin::encodeSmaf(buffer, options, destination.data(), destination.size()));
     }
 }
 BENCHMARK(KessinConversionWork)->Unit(benchmark::kMillisecond)->Iterations(5);

@@ -12,11 +12,13 @@ constexpr std::int32_t kStepMultiplier[8] = {230, 230, 230, 230, 307, 409, 512, 
 std::uint8_t AdpcmEncoder::encodeSample(std::int32_t sample) {
     std::int32_t d = sample - predictor_;
     const bool negative = d < 0;
-    if (negative) d = -d;
+    if (negative)
+        d = -d;
 
     const std::int32_t q = step_ / 4;
     std::int32_t j = 0;
-    for (std::int32_t threshold = q; j < 7 && d >= threshold; threshold += q) ++j;
+    for (std::int32_t threshold = q; j < 7 && d >= threshold; threshold += q)
+        ++j;
 
     const std::int32_t delta =
         ((j >> 2) & 1) * step_ + ((j >> 1) & 1) * (step_ / 2) + (j & 1) * q + step_ / 8;

@@ -51,8 +51,8 @@ private:
     const std::uint8_t* data_;
     std::size_t length_;
     ByteOrder order_;
-    std::size_t position_ = 0;    // next header position when no chunk is current
-    std::size_t chunkData_ = 0;   // offset of the current chunk's data
+    std::size_t position_ = 0;   // next header position when no chunk is current
+    std::size_t chunkData_ = 0;  // offset of the current chunk's data
     std::uint32_t chunkLength_ = 0;
     std::uint64_t consumed_ = 0;
     bool inChunk_ = false;

@@ -5,11 +5,11 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
-#include <strings.h>
 #include <vector>
 
 #include "converter/input_slot.h"
@@ -30,10 +30,12 @@ constexpr std::size_t kMaxInputBytes = std::size_t(1) << 32;
 
 std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     std::vector<std::uint8_t> bytes;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) bytes.reserve(std::size_t(st.st_size));
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        bytes.reserve(std::size_t(st.st_size));
     std::uint8_t buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -41,7 +43,8 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) 
             ::close(fd);
             return std::nullopt;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         if (bytes.size() + std::size_t(n) > kMaxInputBytes) {
             ::close(fd);
             return std::nullopt;
@@ -54,27 +57,35 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const std::string& path) 
 
 int messageForAnalysis(int code) {
     switch (code) {
-        case kUnsupportedFormat: return kMsgUnsupportedFormat;
-        case kUnsupportedRate: return kMsgUnsupportedRate;
-        case kUnsupportedBits: return kMsgUnsupportedBits;
-        case kUnsupportedChannels: return kMsgUnsupportedChannels;
-        case kShortPlaytime: return kMsgShortPlaytime;
-        default: return 0;
+        case kUnsupportedFormat:
+            return kMsgUnsupportedFormat;
+        case kUnsupportedRate:
+            return kMsgUnsupportedRate;
+        case kUnsupportedBits:
+            return kMsgUnsupportedBits;
+        case kUnsupportedChannels:
+            return kMsgUnsupportedChannels;
+        case kShortPlaytime:
+            return kMsgShortPlaytime;
+        default:
+            return 0;
     }
 }
 
 // Free bytes of the file system holding `folder`, -1 when it cannot be asked.
 long long freeBytes(const std::string& folder) {
     struct statvfs fs {};
-    if (::statvfs(folder.empty() ? "." : folder.c_str(), &fs) != 0) return -1;
+    if (::statvfs(folder.empty() ? "." : folder.c_str(), &fs) != 0)
+        return -1;
     return static_cast<long long>(fs.f_bavail) * static_cast<long long>(fs.f_frsize);
 }
 
 std::string today() {
     const std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     char date[9];
-    if (::localtime_r(&now, &local) == nullptr || std::strftime(date, sizeof date, "%Y%m%d", &local) != 8)
+    if (::localtime_r(&now, &local) == nullptr ||
+        std::strftime(date, sizeof date, "%Y%m%d", &local) != 8)
         return {};
     return date;
 }
@@ -85,11 +96,13 @@ std::string today() {
 bool writeImage(const std::string& path, const std::uint8_t* image, std::size_t length) {
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     std::size_t done = 0;
     while (done < length) {
         const ssize_t n = ::write(fd, image + done, length - done);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         done += std::size_t(n);
     }
     // mkstemp makes the file private; the output gets the usual permissions instead.
@@ -98,7 +111,8 @@ bool writeImage(const std::string& path, const std::uint8_t* image, std::size_t 
     const bool written = done == length && ::fchmod(fd, 0666 & ~mask) == 0;
     const bool closed = ::close(fd) == 0;
     const bool ok = written && closed && ::rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
+    if (!ok)
+        ::unlink(temporary.c_str());
     return ok;
 }
 
@@ -161,9 +175,11 @@ void runConversion(MainWindow& main, WindowOwner& owner) {
     }
 
     OptionsDialog options(owner, &main, parts.base, "", pcm.info().sampleRate);
-    if (options.runModal() != kIdOk) return;
+    if (options.runModal() != kIdOk)
+        return;
 
-    if (pcm.downmix() != 0 || pcm.resample(options.chosenRate(), kResampleTaps) != 0) return;
+    if (pcm.downmix() != 0 || pcm.resample(options.chosenRate(), kResampleTaps) != 0)
+        return;
 
     SmafOptions smaf;
     smaf.codeType = 0x23;
@@ -174,7 +190,8 @@ void runConversion(MainWindow& main, WindowOwner& owner) {
 
     std::vector<std::uint8_t> image(bytes->size() + kImageHeadroom);
     const std::int32_t length = encodeSmaf(pcm, smaf, image.data(), image.size());
-    if (length < 0) return;
+    if (length < 0)
+        return;
 
     if (freeBytes(parts.folder) <= length) {
         showError(main, owner, kMsgDiskFull);

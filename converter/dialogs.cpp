@@ -11,15 +11,18 @@ constexpr std::uint32_t kWmClose = 0x0010;
 }  // namespace
 
 std::string cutUtf8(std::string text, std::size_t maxBytes) {
-    if (text.size() <= maxBytes) return text;
+    if (text.size() <= maxBytes)
+        return text;
     std::size_t end = maxBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
     text.resize(end);
     return text;
 }
 
 Dialog::~Dialog() {
-    if (handle_ != 0) owner_.destroy(handle_);
+    if (handle_ != 0)
+        owner_.destroy(handle_);
 }
 
 int Dialog::runModal() {
@@ -36,7 +39,8 @@ int Dialog::runModal() {
 }
 
 void Dialog::end(int result) {
-    if (ended_) return;
+    if (ended_)
+        return;
     ended_ = true;
     result_ = result;
 }
@@ -44,7 +48,8 @@ void Dialog::end(int result) {
 void Dialog::endWithParent(int result) {
     end(result);
     // The parent's own loop notices once control returns to it.
-    if (parent_ != nullptr) parent_->end(result);
+    if (parent_ != nullptr)
+        parent_->end(result);
 }
 
 void Dialog::addControl(int id, std::string caption) {
@@ -53,11 +58,13 @@ void Dialog::addControl(int id, std::string caption) {
 
 void Dialog::setControlText(int id, std::string text) {
     const auto it = controls_.find(id);
-    if (it != controls_.end()) owner_.setText(it->second, std::move(text));
+    if (it != controls_.end())
+        owner_.setText(it->second, std::move(text));
 }
 
 void Dialog::dispatch(const PostedMessage& message) {
-    if (ended_) return;  // a dialog that has ended takes no more commands
+    if (ended_)
+        return;  // a dialog that has ended takes no more commands
     if (message.message == kWmCommand)
         onCommand(int(message.wparam & 0xFFFF));
     else if (message.message == kWmClose)
@@ -101,7 +108,8 @@ void OptionsDialog::onCommand(int id) {
                 save_ = kOn;
             } else if (save_ == kOn) {
                 save_ = kOff;
-                if (trans_ == kOn) trans_ = kOff;
+                if (trans_ == kOn)
+                    trans_ = kOff;
             }
             break;
         case kIdTrans:
@@ -110,7 +118,8 @@ void OptionsDialog::onCommand(int id) {
                 trans_ = kOff;
             } else if (trans_ == kOff) {
                 trans_ = kOn;
-                if (save_ == kOff) save_ = kOn;
+                if (save_ == kOff)
+                    save_ = kOn;
             }
             break;
         case kIdFs4k:
@@ -156,8 +165,10 @@ void ResultDialog::initialise() {
 }
 
 void ResultDialog::onCommand(int id) {
-    if (id == kIdOk) end(kIdOk);
-    if (id == kIdPower) endWithParent(kIdPower);
+    if (id == kIdOk)
+        end(kIdOk);
+    if (id == kIdPower)
+        endWithParent(kIdPower);
 }
 
 void AboutDialog::initialise() {
@@ -167,8 +178,10 @@ void AboutDialog::initialise() {
 }
 
 void AboutDialog::onCommand(int id) {
-    if (id == kIdOk) end(kIdOk);
-    if (id == kIdPower) endWithParent(kIdPower);
+    if (id == kIdOk)
+        end(kIdOk);
+    if (id == kIdPower)
+        endWithParent(kIdPower);
 }
 
 void MainWindow::initialise() {
@@ -191,7 +204,8 @@ void MainWindow::onCommand(int id) {
 void MainWindow::onMessage(const PostedMessage& message) {
     // One conversion at a time: a second 1075 arriving while a conversion's dialogs are open
     // would otherwise start a conversion inside the conversion.
-    if (message.message != kMsgConvert || converting_) return;
+    if (message.message != kMsgConvert || converting_)
+        return;
     converting_ = true;
     convert_(*this);
     converting_ = false;

@@ -15,16 +15,18 @@ namespace kessin {
 #else
 #define KESSIN_SLOT_NO_SANITIZE
 #endif
-__attribute__((section(".kessin_slot"), used, aligned(8))) KESSIN_SLOT_NO_SANITIZE
-const char gInputSlot[kInputSlotSize] = "D:\\test.wav";
+__attribute__((section(".kessin_slot"), used, aligned(8)))
+KESSIN_SLOT_NO_SANITIZE const char gInputSlot[kInputSlotSize] = "D:\\test.wav";
 
 std::optional<std::string> readInputSlot(const std::string& executable) {
     const int fd = ::open(executable.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     char slot[kInputSlotSize];
     const ssize_t n = ::pread(fd, slot, sizeof slot, kInputSlotOffset);
     ::close(fd);
-    if (n != ssize_t(sizeof slot)) return std::nullopt;
+    if (n != ssize_t(sizeof slot))
+        return std::nullopt;
     return std::string(slot, ::strnlen(slot, sizeof slot));
 }
 

@@ -11,12 +11,12 @@ int main() {
     namespace bus = tolvane::platform::window_bus;
     // A second instance leaves at once, without a window or a message.
     const auto instance = bus::NamedLock::tryAcquire("KESSININSTANCE");
-    if (!instance) return 0;
+    if (!instance)
+        return 0;
     try {
         bus::WindowOwner owner;
-        kessin::MainWindow main(owner, [&owner](kessin::MainWindow& window) {
-            kessin::runConversion(window, owner);
-        });
+        kessin::MainWindow main(
+            owner, [&owner](kessin::MainWindow& window) { kessin::runConversion(window, owner); });
         main.runModal();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kessin: %s\n", e.what());

@@ -13,19 +13,25 @@ constexpr std::uint32_t kMaxRate = 48000;
 constexpr long kMinPlaytimeMs = 20;  // this long or shorter is refused
 
 int check(const SourceFormat& f) {
-    if (f.channels == 0) return kUnsupportedFormat;
-    if (f.sampleRate < kMinRate || f.sampleRate > kMaxRate) return kUnsupportedRate;
-    if (f.bitsPerSample != 8 && f.bitsPerSample != 16) return kUnsupportedBits;
-    if (f.channels > 2) return kUnsupportedChannels;
+    if (f.channels == 0)
+        return kUnsupportedFormat;
+    if (f.sampleRate < kMinRate || f.sampleRate > kMaxRate)
+        return kUnsupportedRate;
+    if (f.bitsPerSample != 8 && f.bitsPerSample != 16)
+        return kUnsupportedBits;
+    if (f.channels > 2)
+        return kUnsupportedChannels;
     const long playtimeMs = long(double(f.frameCount) / f.sampleRate * 1000);
-    if (playtimeMs <= kMinPlaytimeMs) return kShortPlaytime;
+    if (playtimeMs <= kMinPlaytimeMs)
+        return kShortPlaytime;
     return kAnalysisOk;
 }
 
 template <class Source>
 int load(const Source& source, PcmInfo& info, std::vector<std::int16_t>& samples) {
     const SourceFormat& f = source.format();
-    if (const int code = check(f); code != kAnalysisOk) return code;
+    if (const int code = check(f); code != kAnalysisOk)
+        return code;
     samples.assign(std::size_t(f.frameCount) * f.channels, 0);
     source.readFrames(samples.data(), f.frameCount);
     info.channels = f.channels;
@@ -52,7 +58,8 @@ int PcmBuffer::analyse(bool aiff, const std::uint8_t* bytes, std::size_t length)
 }
 
 int PcmBuffer::downmix() {
-    if (info_.channels != 2) return 0;
+    if (info_.channels != 2)
+        return 0;
     const std::uint32_t frames = info_.frameCount;
     for (std::uint32_t i = 0; i < frames; ++i) {
         // Each half is truncated before the sum, so the result cannot overflow.
@@ -66,8 +73,10 @@ int PcmBuffer::downmix() {
 }
 
 int PcmBuffer::resample(int targetRate, int taps) {
-    if (std::uint32_t(targetRate) == info_.sampleRate) return 0;
-    if (info_.channels != 1) return -1;  // the converter works on the mixed-down channel only
+    if (std::uint32_t(targetRate) == info_.sampleRate)
+        return 0;
+    if (info_.channels != 1)
+        return -1;  // the converter works on the mixed-down channel only
     RateConverter converter;
     const std::size_t frames = std::min<std::size_t>(info_.frameCount, samples_.size());
     if (converter.setup(samples_.data(), frames, int(info_.sampleRate), targetRate, taps) != 0)
@@ -79,7 +88,8 @@ int PcmBuffer::resample(int targetRate, int taps) {
     const std::size_t capacity =
         std::max<std::size_t>(outFrames, std::size_t(std::llround(ratio * info_.byteCount)));
     std::vector<std::int16_t> converted(capacity, 0);
-    if (converter.read(converted.data(), capacity) < 0) return -1;
+    if (converter.read(converted.data(), capacity) < 0)
+        return -1;
     samples_ = std::move(converted);
     info_.sampleRate = std::uint32_t(targetRate);
     info_.frameCount = outFrames;

@@ -11,7 +11,7 @@ namespace kessin {
 // Refusals of the input analysis; the window turns each into a message of the string table.
 enum AnalysisCode : int {
     kAnalysisOk = 0,
-    kShortPlaytime = -993,      // 20 ms or less
+    kShortPlaytime = -993,  // 20 ms or less
     kUnsupportedChannels = -994,
     kUnsupportedBits = -995,
     kUnsupportedRate = -996,

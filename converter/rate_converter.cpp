@@ -11,7 +11,9 @@ namespace {
 
 constexpr int kMaxOutputRate = 1000000;
 
-double sinc(double x) { return std::fabs(x) < 1e-10 ? 1.0 : std::sin(x) / x; }
+double sinc(double x) {
+    return std::fabs(x) < 1e-10 ? 1.0 : std::sin(x) / x;
+}
 
 // Blackman window over [-0.5, 0.5].
 double window(double x) {
@@ -22,14 +24,16 @@ double window(double x) {
 }  // namespace
 
 double RateConverter::coefficient(long a) const {
-    if (a == 0) return 2 * cutoff_;
+    if (a == 0)
+        return 2 * cutoff_;
     const double t = double(a) / double(l_);
     return 2 * cutoff_ * sinc(2 * std::numbers::pi * cutoff_ * t) * window(t / taps_);
 }
 
 int RateConverter::setup(const std::int16_t* input, std::size_t count, int inputRate,
                          int outputRate, int taps, int tableLimit, int tableSizeLimit) {
-    if (outputRate <= 0 || outputRate > kMaxOutputRate || taps <= 1 || inputRate <= 0) return -1;
+    if (outputRate <= 0 || outputRate > kMaxOutputRate || taps <= 1 || inputRate <= 0)
+        return -1;
     input_ = input;
     inputCount_ = count;
     inputUsed_ = 0;
@@ -48,7 +52,8 @@ int RateConverter::setup(const std::int16_t* input, std::size_t count, int input
         // The tabulated values are floats, exactly as a table indexed by |a| - 1 would hold them;
         // laying them out per phase only saves the index arithmetic in the inner loop.
         std::vector<float> table(std::size_t(l_ * half));
-        for (long k = 1; k <= l_ * half; ++k) table[std::size_t(k - 1)] = float(coefficient(k));
+        for (long k = 1; k <= l_ * half; ++k)
+            table[std::size_t(k - 1)] = float(coefficient(k));
         phaseCoefficients_.resize(std::size_t(l_) * taps_);
         for (long p = 0; p < l_; ++p) {
             for (long i = 0; i < taps_; ++i) {
@@ -84,9 +89,11 @@ double RateConverter::filtered() const {
     double sum = 0;
     if (!phaseCoefficients_.empty()) {
         const float* h = phaseCoefficients_.data() + std::size_t(phase_) * taps_;
-        for (long i = 0; i < taps_; ++i) sum += double(h[i]) * x[i];
+        for (long i = 0; i < taps_; ++i)
+            sum += double(h[i]) * x[i];
     } else {
-        for (long i = 0; i < taps_; ++i) sum += coefficient((i - half + 1) * l_ - phase_) * x[i];
+        for (long i = 0; i < taps_; ++i)
+            sum += coefficient((i - half + 1) * l_ - phase_) * x[i];
     }
     return sum;
 }
@@ -95,11 +102,15 @@ long RateConverter::read(std::int16_t* out, std::size_t count) {
     std::size_t produced = 0;
     const long size = long(history_.size());
     while (produced < count) {
-        if (readPos_ + taps_ / 2 >= size) refill();
-        if (readPos_ >= validEnd_) break;
+        if (readPos_ + taps_ / 2 >= size)
+            refill();
+        if (readPos_ >= validEnd_)
+            break;
         long value = long(filtered() + 0.5);  // truncation toward zero, as the format expects
-        if (value > 32767) value = 32767;
-        if (value < -32767) value = -32767;
+        if (value > 32767)
+            value = 32767;
+        if (value < -32767)
+            value = -32767;
         out[produced++] = std::int16_t(value);
         phase_ += m_;
         while (phase_ >= l_) {

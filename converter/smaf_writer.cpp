@@ -23,15 +23,22 @@ struct OptionTag {
     const char* tag;
     std::size_t slot;
 };
-constexpr OptionTag kOptionOrder[] = {{"VN", 0}, {"CN", 1}, {"CA", 2},  {"ST", 3},
-                                      {"AN", 4}, {"WW", 5}, {"SW", 6},  {"AW", 7},
+constexpr OptionTag kOptionOrder[] = {{"VN", 0}, {"CN", 1},  {"CA", 2}, {"ST", 3},
+                                      {"AN", 4}, {"WW", 5},  {"SW", 6}, {"AW", 7},
                                       {"CR", 8}, {"CD", 11}, {"UD", 12}};
 
-void append(Bytes& b, std::string_view text) { b.insert(b.end(), text.begin(), text.end()); }
-void append(Bytes& b, std::initializer_list<std::uint8_t> bytes) { b.insert(b.end(), bytes); }
-void append(Bytes& b, const Bytes& other) { b.insert(b.end(), other.begin(), other.end()); }
+void append(Bytes& b, std::string_view text) {
+    b.insert(b.end(), text.begin(), text.end());
+}
+void append(Bytes& b, std::initializer_list<std::uint8_t> bytes) {
+    b.insert(b.end(), bytes);
+}
+void append(Bytes& b, const Bytes& other) {
+    b.insert(b.end(), other.begin(), other.end());
+}
 void appendU32(Bytes& b, std::uint32_t v) {
-    append(b, {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)});
+    append(b,
+           {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)});
 }
 void storeU32(Bytes& b, std::size_t at, std::uint32_t v) {
     b[at] = std::uint8_t(v >> 24);
@@ -46,28 +53,46 @@ Bytes beginChunk(std::string_view id) {
     appendU32(b, 0);
     return b;
 }
-void endChunk(Bytes& chunk) { storeU32(chunk, 4, std::uint32_t(chunk.size() - 8)); }
+void endChunk(Bytes& chunk) {
+    storeU32(chunk, 4, std::uint32_t(chunk.size() - 8));
+}
+
+// The length of a UTF-8 sequence from its lead byte, with the lead's payload bits; 0 for a byte
+// that cannot lead a sequence.
+std::size_t sequenceLength(std::uint8_t lead, std::uint32_t& bits) {
+    struct Lead {
+        std::uint8_t from, to, mask;
+        std::size_t length;
+    };
+    static constexpr Lead kLeads[] = {
+        {0x00, 0x7F, 0x7F, 1}, {0xC2, 0xDF, 0x1F, 2}, {0xE0, 0xEF, 0x0F, 3}, {0xF0, 0xF4, 0x07, 4}};
+    for (const Lead& l : kLeads) {
+        if (lead >= l.from && lead <= l.to) {
+            bits = lead & l.mask;
+            return l.length;
+        }
+    }
+    return 0;
+}
 
 // Strict UTF-8 to UTF-16 units; nothing when the text is not valid UTF-8.
 std::optional<std::u16string> toUtf16(std::string_view s) {
+    static constexpr std::uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
     std::u16string out;
     for (std::size_t i = 0; i < s.size();) {
-        const auto c = std::uint8_t(s[i]);
         std::uint32_t cp = 0;
-        std::size_t n = 0;
-        if (c < 0x80) { cp = c; n = 1; }
-        else if (c >= 0xC2 && c < 0xE0) { cp = c & 0x1F; n = 2; }
-        else if (c >= 0xE0 && c < 0xF0) { cp = c & 0x0F; n = 3; }
-        else if (c >= 0xF0 && c < 0xF5) { cp = c & 0x07; n = 4; }
-        else return std::nullopt;
-        if (i + n > s.size()) return std::nullopt;
+        const std::size_t n = sequenceLength(std::uint8_t(s[i]), cp);
+        if (n == 0 || i + n > s.size())
+            return std::nullopt;
         for (std::size_t k = 1; k < n; ++k) {
-            const auto cc = std::uint8_t(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return std::nullopt;
-            cp = cp << 6 | (cc & 0x3F);
+            const auto c = std::uint8_t(s[i + k]);
+            if ((c & 0xC0) != 0x80)
+                return std::nullopt;
+            cp = cp << 6 | (c & 0x3F);
         }
-        const std::uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < minimum[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return std::nullopt;
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        if (cp < kShortest[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))
+            return std::nullopt;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(char16_t(0xD800 + (cp >> 10)));
@@ -100,11 +125,13 @@ std::size_t unitToUtf8(char16_t u, std::uint8_t out[3]) {
 // The option's value: escaped, cut at 256 value bytes (escapes not counted).
 void appendValue(Bytes& b, std::string_view text) {
     const auto units = toUtf16(text);
-    if (!units) return;
+    if (!units)
+        return;
     std::size_t count = 0;
     for (const char16_t u : *units) {
         if (u == u',' || u == u'\\') {
-            if (count > kMaxValueBytes - 2) return;
+            if (count > kMaxValueBytes - 2)
+                return;
             b.push_back('\\');
             b.push_back(std::uint8_t(u));
             count += 1;
@@ -112,7 +139,8 @@ void appendValue(Bytes& b, std::string_view text) {
         }
         std::uint8_t utf8[3];
         const std::size_t n = unitToUtf8(u, utf8);
-        if (count + n > kMaxValueBytes) return;
+        if (count + n > kMaxValueBytes)
+            return;
         b.insert(b.end(), utf8, utf8 + n);
         count += n;
     }
@@ -135,7 +163,8 @@ ContentsInfo buildContentsInfo(const SmafOptions& options) {
     append(b, {'K', '7', ':', 0x00, ','});
     for (const auto& option : kOptionOrder) {
         const std::string_view text = slotText(options, option.slot);
-        if (text.empty()) continue;
+        if (text.empty())
+            continue;
         append(b, option.tag);
         b.push_back(':');
         appendValue(b, text);
@@ -255,14 +284,15 @@ std::string checkCode(const std::uint8_t* bytes, std::size_t length) {
     return {kDigits[(v >> 8) & 0xF], kDigits[v & 0xF]};
 }
 
-std::int32_t encodeSmaf(const PcmBuffer& pcm, const SmafOptions& options,
-                        std::uint8_t* destination, std::size_t capacity) {
+std::int32_t encodeSmaf(const PcmBuffer& pcm, const SmafOptions& options, std::uint8_t* destination,
+                        std::size_t capacity) {
     const PcmInfo& info = pcm.info();
     if (info.byteCount < 2 || info.frameCount == 0 || pcm.samples().size() < info.frameCount)
         return kSmafNoSamples;
     try {
         const Bytes image = buildImage(pcm, options);
-        if (image.size() > capacity) return kSmafTooLarge;
+        if (image.size() > capacity)
+            return kSmafTooLarge;
         std::copy(image.begin(), image.end(), destination);
         return std::int32_t(image.size());
     } catch (const std::bad_alloc&) {

@@ -41,8 +41,8 @@ constexpr std::uint32_t kMaxTicks = 16510;
 
 // Codes `pcm` (mono, 16 bits, 4000 or 8000 Hz) and builds the complete file image; copies it to
 // `destination` when it fits in `capacity`. Returns the image length or a SmafResult code.
-std::int32_t encodeSmaf(const PcmBuffer& pcm, const SmafOptions& options,
-                        std::uint8_t* destination, std::size_t capacity);
+std::int32_t encodeSmaf(const PcmBuffer& pcm, const SmafOptions& options, std::uint8_t* destination,
+                        std::size_t capacity);
 
 // CRC-16/GENIBUS: polynomial 0x1021, initial 0xFFFF, not reflected, result inverted.
 std::uint16_t crc16(const std::uint8_t* bytes, std::size_t length);

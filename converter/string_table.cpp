@@ -32,7 +32,8 @@ bool japaneseLocale() {
     // The first of these that is set decides, as for the C library's message catalogues.
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(name);
-        if (value != nullptr && *value != '\0') return std::string_view(value).starts_with("ja");
+        if (value != nullptr && *value != '\0')
+            return std::string_view(value).starts_with("ja");
     }
     return false;
 }
@@ -40,7 +41,8 @@ bool japaneseLocale() {
 std::string loadString(int id) {
     const bool japanese = japaneseLocale();
     for (const Entry& e : kStrings)
-        if (e.id == id) return japanese ? e.japanese : e.english;
+        if (e.id == id)
+            return japanese ? e.japanese : e.english;
     return {};
 }
 

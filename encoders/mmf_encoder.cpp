@@ -55,7 +55,8 @@ struct ConverterCopy {
     std::string sourceOverride;
     ~ConverterCopy() { forget(); }
     void forget() {
-        if (!path.empty()) ::unlink(path.c_str());
+        if (!path.empty())
+            ::unlink(path.c_str());
         path.clear();
     }
 };
@@ -65,7 +66,8 @@ ConverterCopy& converterCopy() {
 }
 
 void removeFile(const std::string& path) {
-    if (!path.empty()) ::unlink(path.c_str());
+    if (!path.empty())
+        ::unlink(path.c_str());
 }
 
 std::string withExtension(const std::string& path, const char* extension) {
@@ -74,7 +76,8 @@ std::string withExtension(const std::string& path, const char* extension) {
 
 bool copyFileContents(const std::string& from, const std::string& to) {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+    if (in < 0)
+        return false;
     // The name was created empty and exclusively; it is reused, never re-created, so nobody can
     // slip a link in between.
     const int out = ::open(to.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
@@ -82,10 +85,12 @@ bool copyFileContents(const std::string& from, const std::string& to) {
     char buffer[65536];
     while (ok) {
         const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n == 0) break;
+        if (n == 0)
+            break;
         ok = n > 0 && ::write(out, buffer, std::size_t(n)) == n;
     }
-    if (out >= 0) ok = ::fchmod(out, 0700) == 0 && ::close(out) == 0 && ok;
+    if (out >= 0)
+        ok = ::fchmod(out, 0700) == 0 && ::close(out) == 0 && ok;
     ::close(in);
     return ok;
 }
@@ -93,9 +98,11 @@ bool copyFileContents(const std::string& from, const std::string& to) {
 // The converter copy's path, made on first use; empty when it cannot be made.
 std::string ensureConverterCopy() {
     ConverterCopy& copy = converterCopy();
-    if (!copy.path.empty()) return copy.path;
+    if (!copy.path.empty())
+        return copy.path;
     const std::string name = platform::createTempFile(kCopyPrefix);
-    if (name.empty()) return {};
+    if (name.empty())
+        return {};
     const std::string source = copy.sourceOverride.empty()
                                    ? (platform::systemDirectory() / kConverterName).string()
                                    : copy.sourceOverride;
@@ -110,9 +117,11 @@ std::string ensureConverterCopy() {
 // Writes `inputPath` and its terminating zero into the copy's input-path slot; nothing else in
 // the copy changes.
 bool writeInputSlot(const std::string& copy, const std::string& inputPath) {
-    if (inputPath.size() + 1 > kInputSlotSize) return false;
+    if (inputPath.size() + 1 > kInputSlotSize)
+        return false;
     const int fd = ::open(copy.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     const ssize_t n = ::pwrite(fd, inputPath.c_str(), inputPath.size() + 1, kInputSlotOffset);
     const bool closed = ::close(fd) == 0;
     return closed && n == ssize_t(inputPath.size() + 1);
@@ -124,7 +133,8 @@ WindowHandle findDialogByControl(pid_t pid, std::string_view marker) {
     const auto windows = bus::windows(pid);
     WindowHandle found = 0;
     for (const auto& top : windows) {
-        if (top.parent != 0) continue;
+        if (top.parent != 0)
+            continue;
         for (const auto& child : windows) {
             if (child.parent == top.handle && child.text.starts_with(marker)) {
                 found = child.parent;
@@ -141,16 +151,20 @@ template <class Find>
 WindowHandle poll(ChildProcess& converter, Find find) {
     for (int i = 0; i < pollCount; ++i) {
         std::this_thread::sleep_for(pollPeriod);
-        if (const WindowHandle h = find()) return h;
-        if (!converter.running()) break;
+        if (const WindowHandle h = find())
+            return h;
+        if (!converter.running())
+            break;
     }
     return 0;
 }
 
 // Moves the converter's output onto the target, across file systems when need be.
 bool moveOnto(const std::string& from, const std::string& to) {
-    if (::rename(from.c_str(), to.c_str()) == 0) return true;
-    if (errno != EXDEV) return false;
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    if (errno != EXDEV)
+        return false;
     std::error_code ec;
     if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) {
         fs::remove(to, ec);
@@ -166,7 +180,8 @@ CMMFEncoder::CMMFEncoder(const std::string& targetPath) {
     prepareTarget(targetPath);
     target_ = targetPath;
     const std::string name = platform::createTempFile(kWavPrefix);
-    if (name.empty()) throw EncoderException("cannot create file");
+    if (name.empty())
+        throw EncoderException("cannot create file");
     // The empty ".tmp" file stays as the reservation of the name until the WAV is gone, so no
     // other encoder can be handed the same name meanwhile.
     reservation_ = name;
@@ -192,7 +207,8 @@ void CMMFEncoder::removeTemporaryWav() {
 }
 
 void CMMFEncoder::write(const void* data, std::size_t count, std::size_t* written) {
-    if (!inner_) throw EncoderException("write error");
+    if (!inner_)
+        throw EncoderException("write error");
     if (formatPending_) {
         inner_->setInputFormat(sampleRate_, channels_, bitsPerSample_);
         formatPending_ = false;
@@ -215,34 +231,43 @@ void CMMFEncoder::failAfterStart(platform::ChildProcess& converter, const char* 
 }
 
 void CMMFEncoder::finish() {
-    if (!inner_) return;
+    if (!inner_)
+        return;
     inner_->finish();
     inner_.reset();  // closes the temporary WAV file
 
     const std::string copy = ensureConverterCopy();
-    if (copy.empty()) failBeforeStart(kCannotCopy);
-    if (!writeInputSlot(copy, temporaryWav_)) failBeforeStart(kCannotPrepare);
+    if (copy.empty())
+        failBeforeStart(kCannotCopy);
+    if (!writeInputSlot(copy, temporaryWav_))
+        failBeforeStart(kCannotPrepare);
     auto converter = ChildProcess::start(copy);
-    if (!converter) failBeforeStart(kCannotStart);
+    if (!converter)
+        failBeforeStart(kCannotStart);
     const pid_t pid = converter->pid();
 
     // Only the windows of our own converter count: another program's converter would convert
     // another file.
-    const WindowHandle main = poll(*converter, [pid] { return bus::findWindow(kMainWindowTitle, pid); });
-    if (main == 0) failAfterStart(*converter, kNoMainWindow);
+    const WindowHandle main =
+        poll(*converter, [pid] { return bus::findWindow(kMainWindowTitle, pid); });
+    if (main == 0)
+        failAfterStart(*converter, kNoMainWindow);
     bus::postMessage(main, kMsgConvert, 0, 0);
 
     optionsDialog_ = poll(*converter, [pid] { return findDialogByControl(pid, kOptionsMarker); });
-    if (optionsDialog_ == 0) failAfterStart(*converter, kNoOptions);
+    if (optionsDialog_ == 0)
+        failAfterStart(*converter, kNoOptions);
     bus::postMessage(optionsDialog_, platform::kWmCommand, kCmdOk, 0);
 
     resultDialog_ = poll(*converter, [pid] { return findDialogByControl(pid, kResultMarker); });
-    if (resultDialog_ == 0) failAfterStart(*converter, kNoResult);
+    if (resultDialog_ == 0)
+        failAfterStart(*converter, kNoResult);
     bus::postMessage(resultDialog_, platform::kWmCommand, kCmdPower, 0);
     bus::postMessage(main, platform::kWmCommand, kCmdPower, 0);
 
     // A converter that does not leave is stopped; its output, if any, is still used.
-    if (!converter->waitFor(kExitWait)) converter->terminate();
+    if (!converter->waitFor(kExitWait))
+        converter->terminate();
     const std::string output = withExtension(temporaryWav_, "mmf");
     removeTemporaryWav();
 
@@ -254,7 +279,9 @@ void CMMFEncoder::finish() {
     }
 }
 
-std::string CMMFEncoder::converterCopyPath() { return converterCopy().path; }
+std::string CMMFEncoder::converterCopyPath() {
+    return converterCopy().path;
+}
 
 void CMMFEncoder::useConverterForTesting(const std::string& source) {
     converterCopy().forget();

@@ -26,7 +26,8 @@ std::optional<ChildProcess> ChildProcess::start(const std::string& program,
     std::vector<std::string> args = arguments;
     args.insert(args.begin(), program);
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     posix_spawnattr_t attributes;
@@ -45,12 +46,14 @@ std::optional<ChildProcess> ChildProcess::start(const std::string& program,
     int result = 0;
     for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
         result = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
-        if (result != ETXTBSY) break;
+        if (result != ETXTBSY)
+            break;
         std::this_thread::sleep_for(kBusyPause);
     }
     posix_spawnattr_destroy(&attributes);
     if (result != 0) {
-        if (error != nullptr) *error = result;
+        if (error != nullptr)
+            *error = result;
         return std::nullopt;
     }
     return ChildProcess(pid);
@@ -63,7 +66,8 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
-        if (pid_ > 0 && !exitCode_) terminate();
+        if (pid_ > 0 && !exitCode_)
+            terminate();
         pid_ = other.pid_;
         exitCode_ = other.exitCode_;
         other.pid_ = -1;
@@ -72,18 +76,22 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0 && !exitCode_) terminate();
+    if (pid_ > 0 && !exitCode_)
+        terminate();
 }
 
 bool ChildProcess::reap(bool block) {
-    if (exitCode_) return true;
-    if (pid_ <= 0) return true;
+    if (exitCode_)
+        return true;
+    if (pid_ <= 0)
+        return true;
     int status = 0;
     pid_t r;
     do {
         r = ::waitpid(pid_, &status, block ? 0 : WNOHANG);
     } while (r < 0 && errno == EINTR);
-    if (r == 0) return false;
+    if (r == 0)
+        return false;
     if (r < 0) {
         exitCode_ = kTerminatedExitCode;  // not our child any more: nothing left to wait for
         return true;
@@ -92,22 +100,27 @@ bool ChildProcess::reap(bool block) {
     return true;
 }
 
-bool ChildProcess::running() { return !reap(false); }
+bool ChildProcess::running() {
+    return !reap(false);
+}
 
 std::optional<int> ChildProcess::waitFor(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     auto pause = std::chrono::milliseconds(1);
     while (!reap(false)) {
         const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        if (now >= deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::milliseconds(10));
     }
     return exitCode_;
 }
 
 void ChildProcess::terminate() {
-    if (pid_ <= 0 || exitCode_) return;
+    if (pid_ <= 0 || exitCode_)
+        return;
     ::kill(pid_, SIGKILL);
     reap(true);
     exitCode_ = kTerminatedExitCode;

@@ -39,13 +39,17 @@ std::string hex16(std::uint64_t v) {
 }
 
 std::optional<std::uint64_t> parseHex16(std::string_view s) {
-    if (s.size() != kHandleDigits) return std::nullopt;
+    if (s.size() != kHandleDigits)
+        return std::nullopt;
     std::uint64_t v = 0;
     for (const char c : s) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else
+            return std::nullopt;
         v = v << 4 | std::uint64_t(d);
     }
     return v;
@@ -53,17 +57,20 @@ std::optional<std::uint64_t> parseHex16(std::string_view s) {
 
 template <class T>
 std::optional<T> parseDecimal(std::string_view s) {
-    if (s.empty() || s.front() == '+') return std::nullopt;
+    if (s.empty() || s.front() == '+')
+        return std::nullopt;
     T v{};
     const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    if (ec != std::errc() || end != s.data() + s.size())
+        return std::nullopt;
     return v;
 }
 
 // Splits off the text up to the next space; the rest follows the space.
 std::optional<std::string_view> takeField(std::string_view& s) {
     const auto space = s.find(' ');
-    if (space == std::string_view::npos) return std::nullopt;
+    if (space == std::string_view::npos)
+        return std::nullopt;
     const std::string_view field = s.substr(0, space);
     s.remove_prefix(space + 1);
     return field;
@@ -71,17 +78,21 @@ std::optional<std::string_view> takeField(std::string_view& s) {
 
 bool privateDirectory(const fs::path& dir) {
     struct stat st {};
-    if (::lstat(dir.c_str(), &st) != 0) return false;
+    if (::lstat(dir.c_str(), &st) != 0)
+        return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
 }
 
 // A process whose pid no longer names a running program (gone, or a zombie not yet reaped).
 bool processGone(pid_t pid) {
-    if (pid <= 0) return true;
-    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+    if (pid <= 0)
+        return true;
+    if (::kill(pid, 0) != 0 && errno == ESRCH)
+        return true;
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
-    if (!std::getline(stat, line)) return false;
+    if (!std::getline(stat, line))
+        return false;
     const auto close = line.rfind(')');
     return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
 }
@@ -96,7 +107,8 @@ bool socketAddress(const fs::path& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
     const std::string& p = path.native();
-    if (p.size() >= sizeof address.sun_path) return false;
+    if (p.size() >= sizeof address.sun_path)
+        return false;
     std::memcpy(address.sun_path, p.c_str(), p.size() + 1);
     return true;
 }
@@ -106,10 +118,12 @@ std::vector<pid_t> tablePids(const fs::path& dir) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir, ec)) {
         const std::string name = entry.path().filename().string();
-        if (!name.ends_with(kTableSuffix)) continue;
+        if (!name.ends_with(kTableSuffix))
+            continue;
         const auto pid = parseDecimal<pid_t>(
             std::string_view(name).substr(0, name.size() - std::strlen(kTableSuffix)));
-        if (pid && *pid > 0) pids.push_back(*pid);
+        if (pid && *pid > 0)
+            pids.push_back(*pid);
     }
     std::sort(pids.begin(), pids.end());
     return pids;
@@ -121,7 +135,8 @@ void readTable(const fs::path& file, pid_t pid, std::vector<WindowRecord>& out) 
     while (std::getline(in, line)) {
         auto record = parseRecord(line);
         // A line that does not parse, or claims another process's window, is skipped.
-        if (record && ownerOf(record->handle) == pid) out.push_back(std::move(*record));
+        if (record && ownerOf(record->handle) == pid)
+            out.push_back(std::move(*record));
     }
 }
 
@@ -135,8 +150,10 @@ std::optional<fs::path> directory() {
         dir = fs::path(runtime) / "tolvane-windows";
     else
         dir = "/tmp/tolvane-windows-" + std::to_string(::getuid());
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
-    if (!privateDirectory(dir)) return std::nullopt;
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return std::nullopt;
+    if (!privateDirectory(dir))
+        return std::nullopt;
     return dir;
 }
 
@@ -144,9 +161,12 @@ std::string escapeText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else out += c;
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
     }
     return out;
 }
@@ -156,15 +176,20 @@ std::optional<std::string> unescapeText(std::string_view escaped) {
     out.reserve(escaped.size());
     for (std::size_t i = 0; i < escaped.size(); ++i) {
         const char c = escaped[i];
-        if (c == '\n') return std::nullopt;
+        if (c == '\n')
+            return std::nullopt;
         if (c != '\\') {
             out += c;
             continue;
         }
-        if (++i == escaped.size()) return std::nullopt;
-        if (escaped[i] == '\\') out += '\\';
-        else if (escaped[i] == 'n') out += '\n';
-        else return std::nullopt;
+        if (++i == escaped.size())
+            return std::nullopt;
+        if (escaped[i] == '\\')
+            out += '\\';
+        else if (escaped[i] == 'n')
+            out += '\n';
+        else
+            return std::nullopt;
     }
     return out;
 }
@@ -175,13 +200,16 @@ std::string formatRecord(const WindowRecord& r) {
 
 std::optional<WindowRecord> parseRecord(std::string_view line) {
     const auto handleField = takeField(line);
-    if (!handleField) return std::nullopt;
+    if (!handleField)
+        return std::nullopt;
     const auto parentField = takeField(line);
-    if (!parentField) return std::nullopt;
+    if (!parentField)
+        return std::nullopt;
     const auto handle = parseHex16(*handleField);
     const auto parent = parseHex16(*parentField);
     auto text = unescapeText(line);
-    if (!handle || !parent || !text || *handle == 0) return std::nullopt;
+    if (!handle || !parent || !text || *handle == 0)
+        return std::nullopt;
     return WindowRecord{*handle, *parent, std::move(*text)};
 }
 
@@ -192,25 +220,31 @@ std::string formatMessage(const PostedMessage& m) {
 
 std::optional<PostedMessage> parseMessage(std::string_view datagram) {
     const auto handleField = takeField(datagram);
-    if (!handleField) return std::nullopt;
+    if (!handleField)
+        return std::nullopt;
     const auto messageField = takeField(datagram);
-    if (!messageField) return std::nullopt;
+    if (!messageField)
+        return std::nullopt;
     const auto wparamField = takeField(datagram);
-    if (!wparamField) return std::nullopt;
+    if (!wparamField)
+        return std::nullopt;
     const auto handle = parseHex16(*handleField);
     const auto message = parseDecimal<std::uint32_t>(*messageField);
     const auto wparam = parseDecimal<std::uint64_t>(*wparamField);
     const auto lparam = parseDecimal<std::int64_t>(datagram);
-    if (!handle || !message || !wparam || !lparam) return std::nullopt;
+    if (!handle || !message || !wparam || !lparam)
+        return std::nullopt;
     return PostedMessage{*handle, *message, *wparam, *lparam};
 }
 
 std::vector<WindowRecord> windows(pid_t onlyPid) {
     std::vector<WindowRecord> out;
     const auto dir = directory();
-    if (!dir) return out;
+    if (!dir)
+        return out;
     for (const pid_t pid : tablePids(*dir)) {
-        if (onlyPid != 0 && pid != onlyPid) continue;
+        if (onlyPid != 0 && pid != onlyPid)
+            continue;
         if (processGone(pid)) {
             removeTables(*dir, pid);
             continue;
@@ -222,33 +256,38 @@ std::vector<WindowRecord> windows(pid_t onlyPid) {
 
 WindowHandle findWindow(std::string_view text, pid_t onlyPid) {
     for (const auto& w : windows(onlyPid))
-        if (w.parent == 0 && w.text == text) return w.handle;
+        if (w.parent == 0 && w.text == text)
+            return w.handle;
     return 0;
 }
 
 std::vector<WindowHandle> topLevelWindows(pid_t onlyPid) {
     std::vector<WindowHandle> out;
     for (const auto& w : windows(onlyPid))
-        if (w.parent == 0) out.push_back(w.handle);
+        if (w.parent == 0)
+            out.push_back(w.handle);
     return out;
 }
 
 std::vector<WindowHandle> childWindows(WindowHandle parent) {
     std::vector<WindowHandle> out;
     for (const auto& w : windows(ownerOf(parent)))
-        if (w.parent == parent) out.push_back(w.handle);
+        if (w.parent == parent)
+            out.push_back(w.handle);
     return out;
 }
 
 std::optional<std::string> windowText(WindowHandle window) {
     for (auto& w : windows(ownerOf(window)))
-        if (w.handle == window) return std::move(w.text);
+        if (w.handle == window)
+            return std::move(w.text);
     return std::nullopt;
 }
 
 WindowHandle parentOf(WindowHandle window) {
     for (const auto& w : windows(ownerOf(window)))
-        if (w.handle == window) return w.parent;
+        if (w.handle == window)
+            return w.parent;
     return 0;
 }
 
@@ -256,11 +295,14 @@ bool postMessage(WindowHandle window, std::uint32_t message, std::uint64_t wpara
                  std::int64_t lparam) {
     const auto dir = directory();
     const pid_t pid = ownerOf(window);
-    if (!dir || pid <= 0) return false;
+    if (!dir || pid <= 0)
+        return false;
     sockaddr_un address;
-    if (!socketAddress(*dir / (std::to_string(pid) + kSocketSuffix), address)) return false;
+    if (!socketAddress(*dir / (std::to_string(pid) + kSocketSuffix), address))
+        return false;
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     const std::string text = formatMessage({window, message, wparam, lparam});
     const ssize_t sent = ::sendto(fd, text.data(), text.size(), MSG_NOSIGNAL,
                                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -270,10 +312,12 @@ bool postMessage(WindowHandle window, std::uint32_t message, std::uint64_t wpara
 
 std::unique_ptr<NamedLock> NamedLock::tryAcquire(std::string_view name) {
     const auto dir = directory();
-    if (!dir) return nullptr;
+    if (!dir)
+        return nullptr;
     const fs::path path = *dir / (std::string(name) + ".lock");
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return nullptr;
+    if (fd < 0)
+        return nullptr;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return nullptr;
@@ -281,18 +325,23 @@ std::unique_ptr<NamedLock> NamedLock::tryAcquire(std::string_view name) {
     return std::unique_ptr<NamedLock>(new NamedLock(fd));
 }
 
-NamedLock::~NamedLock() { ::close(fd_); }
+NamedLock::~NamedLock() {
+    ::close(fd_);
+}
 
 WindowOwner::WindowOwner() : pid_(::getpid()) {
     const auto dir = directory();
-    if (!dir) throw std::runtime_error("window bus directory unavailable");
+    if (!dir)
+        throw std::runtime_error("window bus directory unavailable");
     directory_ = *dir;
     tablePath_ = directory_ / (std::to_string(pid_) + kTableSuffix);
     socketPath_ = directory_ / (std::to_string(pid_) + kSocketSuffix);
     sockaddr_un address;
-    if (!socketAddress(socketPath_, address)) throw std::runtime_error("window bus path too long");
+    if (!socketAddress(socketPath_, address))
+        throw std::runtime_error("window bus path too long");
     socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (socket_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
+    if (socket_ < 0)
+        throw std::system_error(errno, std::generic_category(), "socket");
     ::unlink(socketPath_.c_str());  // left by a dead process that had our pid
     if (::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
@@ -313,25 +362,29 @@ WindowHandle WindowOwner::create(WindowHandle parent, std::string text, Handler 
     do {
         handle = WindowHandle(pid_) << 20 | (nextSerial_++ & kSerialMask);
     } while ((handle & kSerialMask) == 0 || windows_.count(handle) != 0);
-    windows_[handle] = Window{parent, std::move(text),
-                              handler ? std::make_shared<Handler>(std::move(handler)) : nullptr,
-                              nextOrder_++};
+    windows_[handle] =
+        Window{parent, std::move(text),
+               handler ? std::make_shared<Handler>(std::move(handler)) : nullptr, nextOrder_++};
     publish();
     return handle;
 }
 
 void WindowOwner::destroy(WindowHandle window) {
-    if (windows_.erase(window) == 0) return;
+    if (windows_.erase(window) == 0)
+        return;
     Batch batch(*this);
     std::vector<WindowHandle> children;
     for (const auto& [handle, w] : windows_)
-        if (w.parent == window) children.push_back(handle);
-    for (const WindowHandle child : children) destroy(child);
+        if (w.parent == window)
+            children.push_back(handle);
+    for (const WindowHandle child : children)
+        destroy(child);
 }
 
 void WindowOwner::setText(WindowHandle window, std::string text) {
     const auto it = windows_.find(window);
-    if (it == windows_.end() || it->second.text == text) return;
+    if (it == windows_.end() || it->second.text == text)
+        return;
     it->second.text = std::move(text);
     publish();
 }
@@ -342,9 +395,11 @@ std::string WindowOwner::text(WindowHandle window) const {
 }
 
 void WindowOwner::publish() {
-    if (batchDepth_ > 0) return;
+    if (batchDepth_ > 0)
+        return;
     std::vector<std::pair<std::uint64_t, WindowHandle>> order;
-    for (const auto& [handle, w] : windows_) order.emplace_back(w.order, handle);
+    for (const auto& [handle, w] : windows_)
+        order.emplace_back(w.order, handle);
     std::sort(order.begin(), order.end());
     std::string table;
     for (const auto& [unused, handle] : order) {
@@ -355,7 +410,8 @@ void WindowOwner::publish() {
     // Readers see either the old or the new table, never a partial one.
     const fs::path temporary = tablePath_.string() + ".new";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     const bool written = ::write(fd, table.data(), table.size()) == ssize_t(table.size());
     ::close(fd);
     if (!written || ::rename(temporary.c_str(), tablePath_.c_str()) != 0)
@@ -365,14 +421,18 @@ void WindowOwner::publish() {
 bool WindowOwner::dispatchOne(int timeoutMs) {
     pollfd p{socket_, POLLIN, 0};
     const int ready = ::poll(&p, 1, timeoutMs);
-    if (ready <= 0) return false;
+    if (ready <= 0)
+        return false;
     char buffer[kMaxDatagram + 1];
     const ssize_t n = ::recv(socket_, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n <= 0 || std::size_t(n) > kMaxDatagram) return true;  // empty or oversized: dropped
+    if (n <= 0 || std::size_t(n) > kMaxDatagram)
+        return true;  // empty or oversized: dropped
     const auto message = parseMessage(std::string_view(buffer, std::size_t(n)));
-    if (!message) return true;
+    if (!message)
+        return true;
     const auto it = windows_.find(message->handle);
-    if (it == windows_.end() || !it->second.handler) return true;
+    if (it == windows_.end() || !it->second.handler)
+        return true;
     // Hold the handler: it may destroy its own window while it runs.
     const std::shared_ptr<Handler> handler = it->second.handler;
     (*handler)(*message);
@@ -380,7 +440,8 @@ bool WindowOwner::dispatchOne(int timeoutMs) {
 }
 
 void WindowOwner::runUntil(const std::function<bool()>& done) {
-    while (!done()) dispatchOne(-1);
+    while (!done())
+        dispatchOne(-1);
 }
 
 }  // namespace tolvane::platform::window_bus

@@ -44,7 +44,9 @@ struct PostedMessage {
 };
 
 // The process that owns a window.
-inline pid_t ownerOf(WindowHandle handle) { return pid_t(handle >> 20); }
+inline pid_t ownerOf(WindowHandle handle) {
+    return pid_t(handle >> 20);
+}
 
 // $XDG_RUNTIME_DIR/tolvane-windows (or /tmp/tolvane-windows-<uid>), created with mode 0700.
 // Nothing when it cannot be created or is not private to this user.
@@ -118,7 +120,8 @@ public:
     public:
         explicit Batch(WindowOwner& owner) : owner_(owner) { ++owner_.batchDepth_; }
         ~Batch() {
-            if (--owner_.batchDepth_ == 0) owner_.publish();
+            if (--owner_.batchDepth_ == 0)
+                owner_.publish();
         }
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;

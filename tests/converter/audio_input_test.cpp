@@ -24,7 +24,8 @@ using Bytes = std::vector<std::uint8_t>;
 int analyseBytes(const Bytes& bytes, bool aiff, PcmBuffer* out = nullptr) {
     PcmBuffer pcm;
     const int code = pcm.analyse(aiff, bytes.data(), bytes.size());
-    if (out != nullptr) *out = pcm;
+    if (out != nullptr)
+        *out = pcm;
     return code;
 }
 
@@ -40,7 +41,8 @@ Bytes soxFile(const TempDir& dir, const std::string& name, const std::vector<std
 }
 
 void putLe32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = std::uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = std::uint8_t(v >> (8 * i));
 }
 
 TEST(ConverterInput, FilesMadeBySoxAreAcceptedOrRefusedWithTheirCode) {
@@ -64,10 +66,18 @@ TEST(ConverterInput, FilesMadeBySoxAreAcceptedOrRefusedWithTheirCode) {
         {"three.aif", {"-r", "8000", "-c", "3", "-b", "16"}, true, kUnsupportedChannels, 0, 0},
         {"slow.wav", {"-r", "3999", "-c", "1", "-b", "16"}, false, kUnsupportedRate, 0, 0},
         {"fast.wav", {"-r", "48001", "-c", "1", "-b", "16"}, false, kUnsupportedRate, 0, 0},
-        {"float.wav", {"-r", "8000", "-c", "1", "-e", "floating-point", "-b", "32"}, false,
-         kUnsupportedFormat, 0, 0},
-        {"compressed.aifc", {"-r", "8000", "-c", "1", "-b", "16", "-t", "aifc"}, true,
-         kUnsupportedFormat, 0, 0},
+        {"float.wav",
+         {"-r", "8000", "-c", "1", "-e", "floating-point", "-b", "32"},
+         false,
+         kUnsupportedFormat,
+         0,
+         0},
+        {"compressed.aifc",
+         {"-r", "8000", "-c", "1", "-b", "16", "-t", "aifc"},
+         true,
+         kUnsupportedFormat,
+         0,
+         0},
         // The extension decides the parser, not the contents.
         {"wav-as-aiff.wav", {"-r", "8000", "-c", "1", "-b", "16"}, true, kUnsupportedFormat, 0, 0},
     };
@@ -75,7 +85,8 @@ TEST(ConverterInput, FilesMadeBySoxAreAcceptedOrRefusedWithTheirCode) {
         SCOPED_TRACE(c.name);
         PcmBuffer pcm;
         ASSERT_EQ(analyseBytes(soxFile(dir, c.name, c.options), c.aiff, &pcm), c.code);
-        if (c.code != kAnalysisOk) continue;
+        if (c.code != kAnalysisOk)
+            continue;
         EXPECT_EQ(pcm.info().channels, c.channels);
         EXPECT_EQ(pcm.info().sampleRate, c.rate);
         EXPECT_EQ(pcm.info().bitsPerSample, 16);
@@ -88,8 +99,10 @@ TEST(ConverterInput, FilesMadeBySoxAreAcceptedOrRefusedWithTheirCode) {
 TEST(ConverterInput, WavAndAiffOfTheSameSignalGiveTheSameSamples) {
     TempDir dir;
     PcmBuffer wav, aiff;
-    ASSERT_EQ(analyseBytes(soxFile(dir, "a.wav", {"-r", "8000", "-c", "2", "-b", "16"}), false, &wav), 0);
-    ASSERT_EQ(analyseBytes(soxFile(dir, "a.aif", {"-r", "8000", "-c", "2", "-b", "16"}), true, &aiff), 0);
+    ASSERT_EQ(
+        analyseBytes(soxFile(dir, "a.wav", {"-r", "8000", "-c", "2", "-b", "16"}), false, &wav), 0);
+    ASSERT_EQ(
+        analyseBytes(soxFile(dir, "a.aif", {"-r", "8000", "-c", "2", "-b", "16"}), true, &aiff), 0);
     EXPECT_EQ(wav.samples(), aiff.samples());
     // Some sample of a sine at -0 dB is well away from silence.
     EXPECT_GT(*std::max_element(wav.samples().begin(), wav.samples().end()), 20000);
@@ -110,7 +123,8 @@ TEST(ConverterInput, PlainPcmOfUnsupportedShapeGetsItsOwnCode) {
     const struct {
         int channels, bits;
         int code;
-    } cases[] = {{1, 12, kUnsupportedBits}, {1, 24, kUnsupportedBits}, {3, 16, kUnsupportedChannels}};
+    } cases[] = {
+        {1, 12, kUnsupportedBits}, {1, 24, kUnsupportedBits}, {3, 16, kUnsupportedChannels}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bits);
         const std::size_t bytes = std::size_t(c.channels) * ((c.bits + 7) / 8) * 400;
@@ -126,13 +140,14 @@ TEST(ConverterInput, EightBitSilenceDiffersBetweenWavAndAiff) {
     EXPECT_EQ(pcm.samples()[0], 0);
 
     // AIFF bytes are signed: 0x80 is the most negative value.
-    Bytes aiff = {'F', 'O', 'R', 'M', 0, 0, 0, 0, 'A', 'I', 'F', 'F',
-                  'C', 'O', 'M', 'M', 0, 0, 0, 18, 0, 1, 0, 0, 0x01, 0x90, 0, 8,
-                  0x40, 0x0B, 0xFA, 0, 0, 0, 0, 0, 0, 0,  // 8000 as an 80-bit float
-                  'S', 'S', 'N', 'D', 0, 0, 0x01, 0x98, 0, 0, 0, 0, 0, 0, 0, 0};
+    Bytes aiff = {'F', 'O', 'R', 'M', 0, 0, 0,    0,    'A',  'I',  'F', 'F', 'C',  'O',  'M',  'M',
+                  0,   0,   0,   18,  0, 1, 0,    0,    0x01, 0x90, 0,   8,   0x40, 0x0B, 0xFA, 0,
+                  0,   0,   0,   0,   0, 0,  // 8000 as an 80-bit float
+                  'S', 'S', 'N', 'D', 0, 0, 0x01, 0x98, 0,    0,    0,   0,   0,    0,    0,    0};
     aiff.resize(aiff.size() + 400, 0x80);
     const std::uint32_t form = std::uint32_t(aiff.size() - 8);
-    for (int i = 0; i < 4; ++i) aiff[4 + i] = std::uint8_t(form >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        aiff[4 + i] = std::uint8_t(form >> (24 - 8 * i));
     ASSERT_EQ(analyseBytes(aiff, true, &pcm), 0);
     EXPECT_EQ(pcm.info().sampleRate, 8000u);
     EXPECT_EQ(pcm.samples()[0], -32768);
@@ -202,7 +217,8 @@ TEST(ConverterInput, AiffRateFromExtendedFloat) {
         {{0x40, 0x3E, 0x80, 0, 0, 0, 0, 0, 0, 0}, 0},  // 2^63: too large
         {{0x3F, 0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0}, 0},  // 0.5
     };
-    for (const auto& c : cases) EXPECT_EQ(extendedToRate(c.bytes), c.rate);
+    for (const auto& c : cases)
+        EXPECT_EQ(extendedToRate(c.bytes), c.rate);
 }
 
 TEST(ConverterInput, DownmixHalvesEachChannelBeforeAdding) {
@@ -223,7 +239,8 @@ double reference(const std::vector<std::int16_t>& in, long l, long m, int taps, 
     double sum = 0;
     for (int i = 0; i < taps; ++i) {
         const long index = position - taps / 2 + 1 + i;
-        if (index < 0 || index >= long(in.size())) continue;
+        if (index < 0 || index >= long(in.size()))
+            continue;
         const long a = (i - taps / 2 + 1) * l - phase;
         double h = 2 * fc;
         if (a != 0) {
@@ -275,7 +292,8 @@ TEST(RateConverter, SetupRefusesUnusableParametersAndClampsSymmetrically) {
 
     // Full-scale negative input overshoots; the output stops at -32767, never -32768.
     std::vector<std::int16_t> in(400, -32768);
-    for (std::size_t i = 0; i < in.size(); i += 2) in[i] = 32767;
+    for (std::size_t i = 0; i < in.size(); i += 2)
+        in[i] = 32767;
     ASSERT_EQ(converter.setup(in.data(), in.size(), 4000, 8000, 256), 0);
     std::vector<std::int16_t> out(800);
     ASSERT_EQ(converter.read(out.data(), out.size()), 800);

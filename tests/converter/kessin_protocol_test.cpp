@@ -1,8 +1,8 @@
 // The real kessin process driven over the window bus, as the wizard and other callers drive it:
 // message 1075, the options dialog's switches and buttons, the result dialog, Power, the about
 // box, the single-instance lock, the refusals and the messages' languages.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,7 +31,9 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr long kSlotOffset = 191656;
 constexpr std::uint32_t kConvert = 1075;
 
-std::string builtKessin() { return (tolvane::test::libexecDir() / "kessin").string(); }
+std::string builtKessin() {
+    return (tolvane::test::libexecDir() / "kessin").string();
+}
 
 // A private copy of kessin with `input` in its slot, started and watched.
 class Kessin {
@@ -40,7 +42,8 @@ public:
         : path_(dir.file(name)) {
         std::filesystem::copy_file(builtKessin(), path_);
         const int fd = ::open(path_.c_str(), O_WRONLY);
-        EXPECT_EQ(::pwrite(fd, input.c_str(), input.size() + 1, kSlotOffset), ssize_t(input.size() + 1));
+        EXPECT_EQ(::pwrite(fd, input.c_str(), input.size() + 1, kSlotOffset),
+                  ssize_t(input.size() + 1));
         ::close(fd);
         process_ = ChildProcess::start(path_);
         EXPECT_TRUE(process_);
@@ -54,8 +57,10 @@ public:
     std::optional<bus::WindowRecord> await(Match match) {
         for (int i = 0; i < 500; ++i) {
             for (const auto& w : bus::windows(pid()))
-                if (match(w)) return w;
-            if (!process_->running()) break;
+                if (match(w))
+                    return w;
+            if (!process_->running())
+                break;
             std::this_thread::sleep_for(10ms);
         }
         return std::nullopt;
@@ -66,10 +71,13 @@ public:
     }
     // The dialog whose control text begins with `prefix`.
     WindowHandle dialogWith(const std::string& prefix) {
-        const auto w = await([&](const auto& r) { return r.parent != 0 && r.text.starts_with(prefix); });
+        const auto w =
+            await([&](const auto& r) { return r.parent != 0 && r.text.starts_with(prefix); });
         return w ? w->parent : 0;
     }
-    void command(WindowHandle window, int id) { ASSERT_TRUE(bus::postMessage(window, kWmCommand, id)); }
+    void command(WindowHandle window, int id) {
+        ASSERT_TRUE(bus::postMessage(window, kWmCommand, id));
+    }
 
 private:
     std::string path_;
@@ -132,7 +140,8 @@ TEST(KessinProgram, ConvertsTheSlotsFileWhenDrivenLikeTheWizard) {
     EXPECT_NEAR(double(decoded.size()), 16000.0, 8.0);
     // The 440 Hz tone survives: the decoded signal crosses zero about 880 times a second.
     int crossings = 0;
-    for (std::size_t i = 1000; i < 9000; ++i) crossings += (decoded[i - 1] < 0) != (decoded[i] < 0);
+    for (std::size_t i = 1000; i < 9000; ++i)
+        crossings += (decoded[i - 1] < 0) != (decoded[i] < 0);
     EXPECT_NEAR(crossings, 880, 20);
     const std::string text(mmf.begin(), mmf.end());
     EXPECT_NE(text.find("ST:song,"), std::string::npos);
@@ -148,18 +157,18 @@ TEST(KessinProgram, OptionSwitchesDecideRateAndCopyStatus) {
         bool titled;
     } cases[] = {
         {22050, {}, 0x11, 0, true},
-        {22050, {1024}, 0x10, 0, true},           // fs4k
-        {22050, {1024, 1030}, 0x11, 0, true},     // fs4k, then fs8k back
-        {5000, {}, 0x10, 0, true},                // only 4 kHz offered
-        {5000, {1030}, 0x10, 0, true},            // an unavailable fs8k does nothing
-        {22050, {1031}, 0x11, 3, true},           // save off takes trans with it
-        {22050, {1031, 1023}, 0x11, 0, true},     // trans on brings save back
-        {22050, {1023}, 0x11, 1, true},           // trans off alone
-        {22050, {1000}, 0x11, 0, false},          // CLEAR empties the title
+        {22050, {1024}, 0x10, 0, true},        // fs4k
+        {22050, {1024, 1030}, 0x11, 0, true},  // fs4k, then fs8k back
+        {5000, {}, 0x10, 0, true},             // only 4 kHz offered
+        {5000, {1030}, 0x10, 0, true},         // an unavailable fs8k does nothing
+        {22050, {1031}, 0x11, 3, true},        // save off takes trans with it
+        {22050, {1031, 1023}, 0x11, 0, true},  // trans on brings save back
+        {22050, {1023}, 0x11, 1, true},        // trans off alone
+        {22050, {1000}, 0x11, 0, false},       // CLEAR empties the title
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.inputRate << " presses " << c.presses.size() << " status "
-                                        << int(c.copyStatus));
+        SCOPED_TRACE(testing::Message() << c.inputRate << " presses " << c.presses.size()
+                                        << " status " << int(c.copyStatus));
         TempDir dir;
         const std::string input = dir.file("tune.wav");
         ASSERT_TRUE(tolvane::test::makeTone(input, c.inputRate, 1, 16, 0.5));
@@ -168,7 +177,8 @@ TEST(KessinProgram, OptionSwitchesDecideRateAndCopyStatus) {
         ASSERT_TRUE(bus::postMessage(main, kConvert));
         const WindowHandle options = kessin.dialogWith("fs4k");
         ASSERT_NE(options, 0u);
-        for (const int id : c.presses) kessin.command(options, id);
+        for (const int id : c.presses)
+            kessin.command(options, id);
         kessin.command(options, 1);
         const WindowHandle result = kessin.dialogWith("SMAF File Size");
         ASSERT_NE(result, 0u);
@@ -200,7 +210,8 @@ TEST(KessinProgram, RefusalsShowTheirTextAndWriteNothing) {
     Bytes slow = readFile(dir.file("slow.wav"));
     slow[24] = 0xB8, slow[25] = 0x0B, slow[26] = 0, slow[27] = 0;
     tolvane::test::writeFile(dir.file("slow.wav"), slow);
-    tolvane::test::writeFile(dir.file("short.wav"), tolvane::test::wavBytes(8000, 1, 16, Bytes(200, 0)));
+    tolvane::test::writeFile(dir.file("short.wav"),
+                             tolvane::test::wavBytes(8000, 1, 16, Bytes(200, 0)));
     tolvane::test::writeFile(dir.file("junk.aif"), Bytes(100, 'j'));
     const struct {
         std::string input;
@@ -226,7 +237,8 @@ TEST(KessinProgram, RefusalsShowTheirTextAndWriteNothing) {
         } else {
             const WindowHandle result = kessin.dialogWith(c.message);
             ASSERT_NE(result, 0u);
-            for (const auto& w : bus::windows(kessin.pid())) EXPECT_NE(w.text, "fs4k");
+            for (const auto& w : bus::windows(kessin.pid()))
+                EXPECT_NE(w.text, "fs4k");
             kessin.command(result, 1015);
         }
         kessin.process().terminate();
@@ -299,7 +311,8 @@ TEST(KessinProgram, JapaneseLocaleTranslatesTheResultText) {
     kessin.command(options, 1);
     const WindowHandle result = kessin.dialogWith("SMAFファイルサイズ : ");
     ASSERT_NE(result, 0u);
-    for (const auto& w : bus::windows(kessin.pid())) EXPECT_FALSE(w.text.starts_with("SMAF File Size"));
+    for (const auto& w : bus::windows(kessin.pid()))
+        EXPECT_FALSE(w.text.starts_with("SMAF File Size"));
     kessin.command(result, 1015);
     EXPECT_EQ(kessin.process().waitFor(5s), 0);
 }

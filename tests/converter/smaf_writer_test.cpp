@@ -51,7 +51,7 @@ TEST(AdpcmEncoder, CodesStatesAndPackingOfTheWorkedExample) {
         std::uint8_t code;
         std::int32_t predictor;
         std::int32_t step;
-    } expected[] = {{0x0, 15, 127},  {0x7, 251, 304},   {0x7, 821, 729},
+    } expected[] = {{0x0, 15, 127},    {0x7, 251, 304},    {0x7, 821, 729},
                     {0xF, -545, 1748}, {0xB, -2074, 1570}, {0x6, 477, 3140}};
     AdpcmEncoder encoder;
     for (std::size_t i = 0; i < 6; ++i) {
@@ -77,10 +77,12 @@ TEST(AdpcmEncoder, StateStaysInItsBoundsAndOddCountsLeaveTheHighNibbleEmpty) {
         ASSERT_GE(encoder.predictor(), -32768);
         ASSERT_LE(encoder.predictor(), 32767);
     }
-    for (int i = 0; i < 100; ++i) encoder.encodeSample(32767);
+    for (int i = 0; i < 100; ++i)
+        encoder.encodeSample(32767);
     EXPECT_EQ(encoder.predictor(), 32767);
     // Equal samples shrink the step to its floor and alternate the sign around the value.
-    for (int i = 0; i < 400; ++i) encoder.encodeSample(0);
+    for (int i = 0; i < 400; ++i)
+        encoder.encodeSample(0);
     EXPECT_EQ(encoder.step(), AdpcmEncoder::kInitialStep);
     EXPECT_NE(encoder.encodeSample(0) & 8, encoder.encodeSample(0) & 8);
 
@@ -126,7 +128,8 @@ TEST(SmafWriter, CompleteSmallFileMatchesByteForByte) {
     const std::size_t wave = find(image, std::string_view("Awa\x01", 4));
     ASSERT_NE(wave, std::string::npos);
     EXPECT_EQ(be32(image, wave + 4), 85u);
-    for (std::size_t i = 0; i < 84; ++i) ASSERT_EQ(image[wave + 8 + i], 0x80) << i;
+    for (std::size_t i = 0; i < 84; ++i)
+        ASSERT_EQ(image[wave + 8 + i], 0x80) << i;
     EXPECT_EQ(image[wave + 8 + 84], 0x00);
     EXPECT_EQ(image[216], 0x96);
     EXPECT_EQ(image[217], 0xAD);
@@ -175,12 +178,14 @@ TEST(SmafWriter, OptionValuesAreEscapedCutAndConverted) {
         {std::string(300, 'q'), "ST:" + std::string(256, 'q') + ","},
         {[] {
              std::string s;
-             for (int i = 0; i < 256; ++i) s += "\xC3\xA9";  // é: two bytes each
-             return s.substr(0, 256);                         // the slot keeps 256 bytes
+             for (int i = 0; i < 256; ++i)
+                 s += "\xC3\xA9";      // é: two bytes each
+             return s.substr(0, 256);  // the slot keeps 256 bytes
          }(),
          [] {
              std::string s = "ST:";
-             for (int i = 0; i < 128; ++i) s += "\xC3\xA9";
+             for (int i = 0; i < 128; ++i)
+                 s += "\xC3\xA9";
              return s + ",";
          }()},
         {"\xF0\x9F\x8E\xB5", "ST:\xED\xA0\xBC\xED\xBE\xB5,"},  // surrogates one by one
@@ -234,8 +239,10 @@ TEST(SmafWriter, RefusesTooSmallDestinationAndMissingSamples) {
     const PcmBuffer pcm = silence(8000, 169);
     const Bytes image = encode(pcm, SmafOptions{});
     Bytes destination(image.size() - 1, 0x5A);
-    EXPECT_EQ(encodeSmaf(pcm, SmafOptions{}, destination.data(), destination.size()), kSmafTooLarge);
-    EXPECT_TRUE(std::all_of(destination.begin(), destination.end(), [](auto b) { return b == 0x5A; }));
+    EXPECT_EQ(encodeSmaf(pcm, SmafOptions{}, destination.data(), destination.size()),
+              kSmafTooLarge);
+    EXPECT_TRUE(
+        std::all_of(destination.begin(), destination.end(), [](auto b) { return b == 0x5A; }));
     EXPECT_EQ(encodeSmaf(silence(8000, 0), SmafOptions{}, destination.data(), destination.size()),
               kSmafNoSamples);
 }

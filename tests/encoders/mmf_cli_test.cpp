@@ -23,7 +23,8 @@ std::uint32_t be32(const std::vector<std::uint8_t>& b, std::size_t at) {
 
 TEST(SmafFromTheCommandLine, SongBecomesSmafAndNothingIsLeftBehind) {
     const fs::path program = tolvane::test::binDir() / "tolvane-convert";
-    if (!fs::exists(program)) GTEST_SKIP() << "tolvane-convert is not part of this build";
+    if (!fs::exists(program))
+        GTEST_SKIP() << "tolvane-convert is not part of this build";
     TempDir dir;
     const std::string song = dir.file("song.wav");
     ASSERT_TRUE(tolvane::test::makeTone(song, 44100, 2, 16, 3.0, "pluck 220"));

@@ -1,7 +1,7 @@
 // The SMAF ringtone encoder driving a private copy of the real kessin, and its failures with
 // converters that misbehave. Every path must leave no process, temporary WAV or stray .mmf.
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,7 +44,8 @@ std::vector<std::string> leftovers() {
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(platform::temporaryFolder())) {
         const std::string name = e.path().filename().string();
-        if (name.starts_with("RCM")) found.push_back(name);
+        if (name.starts_with("RCM"))
+            found.push_back(name);
     }
     return found;
 }
@@ -55,7 +56,8 @@ int processesRunning(const std::string& program) {
     for (const auto& e : fs::directory_iterator("/proc")) {
         std::error_code ec;
         const fs::path exe = fs::read_symlink(e.path() / "exe", ec);
-        if (!ec && exe.string().starts_with(program)) ++count;
+        if (!ec && exe.string().starts_with(program))
+            ++count;
     }
     return count;
 }
@@ -66,7 +68,8 @@ std::string encodeFailure(const std::string& target, const Bytes& pcm, int rate,
     auto* mmf = dynamic_cast<CMMFEncoder*>(encoder.get());
     EXPECT_NE(mmf, nullptr);
     encoder->write(pcm.data(), pcm.size());
-    if (beforeFinish) beforeFinish(*mmf);
+    if (beforeFinish)
+        beforeFinish(*mmf);
     try {
         encoder->finish();
     } catch (const EncoderException& e) {
@@ -152,7 +155,8 @@ TEST_F(MmfEncoderTest, ProducesSmafThroughKessinAndReusesTheCopy) {
 TEST_F(MmfEncoderTest, MissingConverterIsError41) {
     CMMFEncoder::useConverterForTesting(dir_.file("no-such-converter"));
     const Bytes pcm = tonePcm(dir_, 8000, 1, 0.2);
-    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000), "Internal error #41. Cannot encode MMF");
+    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000),
+              "Internal error #41. Cannot encode MMF");
     EXPECT_EQ(CMMFEncoder::converterCopyPath(), "");
     EXPECT_FALSE(fs::exists(dir_.file("a.mmf")));
 }
@@ -160,13 +164,15 @@ TEST_F(MmfEncoderTest, MissingConverterIsError41) {
 TEST_F(MmfEncoderTest, ConverterThatCannotStartIsError43) {
     standIn("this is not a program\n");
     const Bytes pcm = tonePcm(dir_, 8000, 1, 0.2);
-    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000), "Internal error #43. Cannot encode MMF");
+    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000),
+              "Internal error #43. Cannot encode MMF");
 }
 
 TEST_F(MmfEncoderTest, ConverterWithoutWindowIsError44AndIsStopped) {
     standIn("#!/bin/sh\nexec sleep 60\n");
     const Bytes pcm = tonePcm(dir_, 8000, 1, 0.2);
-    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000), "Internal error #44. Cannot encode MMF");
+    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000),
+              "Internal error #44. Cannot encode MMF");
     EXPECT_EQ(processesRunning("/bin/sleep") + processesRunning("/usr/bin/sleep"), 0);
     EXPECT_FALSE(fs::exists(dir_.file("a.mmf")));
 }
@@ -175,7 +181,8 @@ TEST_F(MmfEncoderTest, InputRefusedBeforeTheOptionsIsError45) {
     // 3000 Hz: kessin shows "Sampling Frequency not supported" and never its options.
     const Bytes pcm(3000 * 2 / 2, 0);
     CMMFEncoder::setPollingForTesting(20ms, 25);
-    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 3000), "Internal error #45. Cannot encode MMF");
+    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 3000),
+              "Internal error #45. Cannot encode MMF");
     EXPECT_EQ(processesRunning(CMMFEncoder::converterCopyPath()), 0);
     EXPECT_TRUE(platform::window_bus::windows().empty());
 }

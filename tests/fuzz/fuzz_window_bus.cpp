@@ -9,10 +9,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     if (const auto message = bus::parseMessage(text)) {
         // What parses formats back to the same datagram.
-        if (bus::parseMessage(bus::formatMessage(*message)) != message) __builtin_trap();
+        if (bus::parseMessage(bus::formatMessage(*message)) != message)
+            __builtin_trap();
     }
     if (const auto record = bus::parseRecord(text)) {
-        if (bus::parseRecord(bus::formatRecord(*record)) != record) __builtin_trap();
+        if (bus::parseRecord(bus::formatRecord(*record)) != record)
+            __builtin_trap();
     }
     return 0;
 }

@@ -36,45 +36,48 @@ TEST(WindowBusWire, RecordsAndMessagesRoundTrip) {
         {0x0000001234500003, 0x0000001234500001, ""},
         {0x0000001234500004, 0, "SMAFファイルサイズ : 1.00KB"},
     };
-    for (const auto& r : records) EXPECT_EQ(bus::parseRecord(bus::formatRecord(r)), r);
-    EXPECT_EQ(bus::formatRecord(records[1]),
-              "0000001234500002 0000001234500001 a\\\\b\\nc");
+    for (const auto& r : records)
+        EXPECT_EQ(bus::parseRecord(bus::formatRecord(r)), r);
+    EXPECT_EQ(bus::formatRecord(records[1]), "0000001234500002 0000001234500001 a\\\\b\\nc");
 
     const bus::PostedMessage messages[] = {
         {0x0000001234500001, 1075, 0, 0},
         {0x0000001234500001, 273, 1015, -1},
         {0xffffffffffffffff, 4294967295u, 18446744073709551615u, INT64_MIN},
     };
-    for (const auto& m : messages) EXPECT_EQ(bus::parseMessage(bus::formatMessage(m)), m);
+    for (const auto& m : messages)
+        EXPECT_EQ(bus::parseMessage(bus::formatMessage(m)), m);
     EXPECT_EQ(bus::formatMessage(messages[1]), "0000001234500001 273 1015 -1");
 }
 
 TEST(WindowBusWire, MalformedInputIsRefused) {
     const char* datagrams[] = {
         "",
-        "0000001234500001 1075 0",             // missing lparam
-        "0000001234500001 1075 0 0 0",         // one too many
-        "000000123450001 1075 0 0",            // 15 hex digits
-        "0000001234500001 1075 0 0\n",         // trailing line break
-        "0000001234500001  1075 0 0",          // double space
-        "000000123450000G 1075 0 0",           // not hex
-        "000000123450000A 1075 0 0",           // upper case
-        "0000001234500001 -1 0 0",             // negative message
+        "0000001234500001 1075 0",      // missing lparam
+        "0000001234500001 1075 0 0 0",  // one too many
+        "000000123450001 1075 0 0",     // 15 hex digits
+        "0000001234500001 1075 0 0\n",  // trailing line break
+        "0000001234500001  1075 0 0",   // double space
+        "000000123450000G 1075 0 0",    // not hex
+        "000000123450000A 1075 0 0",    // upper case
+        "0000001234500001 -1 0 0",      // negative message
         "0000001234500001 1075 +1 0",
-        "0000001234500001 99999999999 0 0",    // message out of range
+        "0000001234500001 99999999999 0 0",  // message out of range
         "0000001234500001 1075 0 99999999999999999999",
     };
-    for (const char* d : datagrams) EXPECT_FALSE(bus::parseMessage(d)) << d;
+    for (const char* d : datagrams)
+        EXPECT_FALSE(bus::parseMessage(d)) << d;
 
     const char* lines[] = {
         "",
         "0000001234500001",
-        "0000001234500001 0000000000000000",   // no text separator
+        "0000001234500001 0000000000000000",  // no text separator
         "0000001234500001 0000000000000000 bad\\escape",
         "0000001234500001 0000000000000000 dangling\\",
         "0000000000000000 0000000000000000 null handle",
     };
-    for (const char* l : lines) EXPECT_FALSE(bus::parseRecord(l)) << l;
+    for (const char* l : lines)
+        EXPECT_FALSE(bus::parseRecord(l)) << l;
 }
 
 TEST(WindowBus, DirectoryIsPrivateAndRefusedOtherwise) {
@@ -162,15 +165,17 @@ TEST(WindowBus, NestedModalLoopKeepsDispatchingEveryWindow) {
         if (m.message == 1075) {
             dialog = owner.create(0, "dialog", [&](const bus::PostedMessage& d) {
                 order.push_back("dialog " + std::to_string(d.message));
-                if (d.message == 2) dialogEnded = true;
+                if (d.message == 2)
+                    dialogEnded = true;
             });
-            bus::postMessage(main, 7);   // handled by the nested loop
+            bus::postMessage(main, 7);  // handled by the nested loop
             bus::postMessage(dialog, 2);
             owner.runUntil([&] { return dialogEnded; });
             owner.destroy(dialog);
             order.push_back("conversion done");
         }
-        if (m.message == 1) mainEnded = true;
+        if (m.message == 1)
+            mainEnded = true;
     });
     bus::postMessage(main, 1075);
     bus::postMessage(main, 1);
