@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -66,14 +67,19 @@ std::optional<T> parseDecimal(std::string_view s) {
     return v;
 }
 
-// Splits off the text up to the next space; the rest follows the space.
-std::optional<std::string_view> takeField(std::string_view& s) {
-    const auto space = s.find(' ');
-    if (space == std::string_view::npos)
-        return std::nullopt;
-    const std::string_view field = s.substr(0, space);
-    s.remove_prefix(space + 1);
-    return field;
+// Splits `text` at its first count - 1 single spaces; the last field is the rest of the text.
+template <std::size_t count>
+std::optional<std::array<std::string_view, count>> splitFields(std::string_view text) {
+    std::array<std::string_view, count> fields;
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        const auto space = text.find(' ');
+        if (space == std::string_view::npos)
+            return std::nullopt;
+        fields[i] = text.substr(0, space);
+        text.remove_prefix(space + 1);
+    }
+    fields[count - 1] = text;
+    return fields;
 }
 
 bool privateDirectory(const fs::path& dir) {
@@ -199,15 +205,12 @@ std::string formatRecord(const WindowRecord& r) {
 }
 
 std::optional<WindowRecord> parseRecord(std::string_view line) {
-    const auto handleField = takeField(line);
-    if (!handleField)
+    const auto fields = splitFields<3>(line);
+    if (!fields)
         return std::nullopt;
-    const auto parentField = takeField(line);
-    if (!parentField)
-        return std::nullopt;
-    const auto handle = parseHex16(*handleField);
-    const auto parent = parseHex16(*parentField);
-    auto text = unescapeText(line);
+    const auto handle = parseHex16((*fields)[0]);
+    const auto parent = parseHex16((*fields)[1]);
+    auto text = unescapeText((*fields)[2]);
     if (!handle || !parent || !text || *handle == 0)
         return std::nullopt;
     return WindowRecord{*handle, *parent, std::move(*text)};
@@ -219,19 +222,13 @@ std::string formatMessage(const PostedMessage& m) {
 }
 
 std::optional<PostedMessage> parseMessage(std::string_view datagram) {
-    const auto handleField = takeField(datagram);
-    if (!handleField)
+    const auto fields = splitFields<4>(datagram);
+    if (!fields)
         return std::nullopt;
-    const auto messageField = takeField(datagram);
-    if (!messageField)
-        return std::nullopt;
-    const auto wparamField = takeField(datagram);
-    if (!wparamField)
-        return std::nullopt;
-    const auto handle = parseHex16(*handleField);
-    const auto message = parseDecimal<std::uint32_t>(*messageField);
-    const auto wparam = parseDecimal<std::uint64_t>(*wparamField);
-    const auto lparam = parseDecimal<std::int64_t>(datagram);
+    const auto handle = parseHex16((*fields)[0]);
+    const auto message = parseDecimal<std::uint32_t>((*fields)[1]);
+    const auto wparam = parseDecimal<std::uint64_t>((*fields)[2]);
+    const auto lparam = parseDecimal<std::int64_t>((*fields)[3]);
     if (!handle || !message || !wparam || !lparam)
         return std::nullopt;
     return PostedMessage{*handle, *message, *wparam, *lparam};
@@ -277,18 +274,27 @@ std::vector<WindowHandle> childWindows(WindowHandle parent) {
     return out;
 }
 
-std::optional<std::string> windowText(WindowHandle window) {
+namespace {
+
+std::optional<WindowRecord> findRecord(WindowHandle window) {
     for (auto& w : windows(ownerOf(window)))
         if (w.handle == window)
-            return std::move(w.text);
+            return std::move(w);
     return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<std::string> windowText(WindowHandle window) {
+    auto record = findRecord(window);
+    if (!record)
+        return std::nullopt;
+    return std::move(record->text);
+}
+
 WindowHandle parentOf(WindowHandle window) {
-    for (const auto& w : windows(ownerOf(window)))
-        if (w.handle == window)
-            return w.parent;
-    return 0;
+    const auto record = findRecord(window);
+    return record ? record->parent : 0;
 }
 
 bool postMessage(WindowHandle window, std::uint32_t message, std::uint64_t wparam,

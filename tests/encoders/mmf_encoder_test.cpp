@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -169,11 +171,16 @@ TEST_F(MmfEncoderTest, ConverterThatCannotStartIsError43) {
 }
 
 TEST_F(MmfEncoderTest, ConverterWithoutWindowIsError44AndIsStopped) {
-    standIn("#!/bin/sh\nexec sleep 60\n");
+    const std::string pidFile = dir_.file("stand-in.pid");
+    standIn("#!/bin/sh\necho $$ > " + pidFile + "\nexec sleep 60\n");
     const Bytes pcm = tonePcm(dir_, 8000, 1, 0.2);
     EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000),
               "Internal error #44. Cannot encode MMF");
-    EXPECT_EQ(processesRunning("/bin/sleep") + processesRunning("/usr/bin/sleep"), 0);
+    std::ifstream in(pidFile);
+    pid_t pid = 0;
+    ASSERT_TRUE(in >> pid);
+    EXPECT_EQ(::kill(pid, 0), -1);  // stopped and reaped
+    EXPECT_EQ(errno, ESRCH);
     EXPECT_FALSE(fs::exists(dir_.file("a.mmf")));
 }
 
