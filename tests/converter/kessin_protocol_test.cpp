@@ -38,14 +38,23 @@ std::string builtKessin() {
 // A private copy of kessin with `input` in its slot, started and watched.
 class Kessin {
 public:
-    Kessin(const TempDir& dir, const std::string& input, const std::string& name = "kessin-copy")
+    // `launcher` (a program and its arguments) runs the copy when given; it must exec it.
+    Kessin(const TempDir& dir, const std::string& input, const std::string& name = "kessin-copy",
+           std::vector<std::string> launcher = {})
         : path_(dir.file(name)) {
         std::filesystem::copy_file(builtKessin(), path_);
         const int fd = ::open(path_.c_str(), O_WRONLY);
         EXPECT_EQ(::pwrite(fd, input.c_str(), input.size() + 1, kSlotOffset),
                   ssize_t(input.size() + 1));
         ::close(fd);
-        process_ = ChildProcess::start(path_);
+        if (launcher.empty()) {
+            process_ = ChildProcess::start(path_);
+        } else {
+            const std::string program = launcher.front();
+            launcher.erase(launcher.begin());
+            launcher.push_back(path_);
+            process_ = ChildProcess::start(program, launcher);
+        }
         EXPECT_TRUE(process_);
     }
 
@@ -245,6 +254,30 @@ TEST(KessinProgram, RefusalsShowTheirTextAndWriteNothing) {
     }
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_NE(entry.path().extension(), ".mmf") << entry.path();
+}
+
+TEST(KessinProgram, TooLittleFreeSpaceIsReportedAfterTheOptions) {
+    // A 64 KiB file system of its own, in a private mount namespace: room for the input, not
+    // for the SMAF file beside it.
+    if (run({"unshare", "-m", "true"}).status != 0)
+        GTEST_SKIP() << "no private mount namespaces here";
+    TempDir dir;
+    const std::string source = dir.file("source.wav");
+    ASSERT_TRUE(tolvane::test::makeTone(source, 8000, 1, 16, 3.6));
+    const std::string small = dir.file("small");
+    std::filesystem::create_directory(small);
+    const std::string script = "mount -t tmpfs -o size=64k tmpfs '" + small + "' && cp '" + source +
+                               "' '" + small + "/song.wav' && exec \"$0\"";
+    Kessin kessin(dir, small + "/song.wav", "kessin-copy", {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script});
+    const WindowHandle main = kessin.mainWindow();
+    if (main == 0)
+        GTEST_SKIP() << "no tmpfs mounts here";
+    ASSERT_TRUE(bus::postMessage(main, kConvert));
+    const WindowHandle options = kessin.dialogWith("fs4k");
+    ASSERT_NE(options, 0u);
+    kessin.command(options, 1);
+    EXPECT_NE(kessin.dialogWith("Disk space not enough"), 0u);
+    kessin.process().terminate();
 }
 
 TEST(KessinProgram, CancelPowerAboutAndTheIgnoredCommand) {
