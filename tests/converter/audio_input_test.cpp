@@ -134,23 +134,80 @@ TEST(ConverterInput, PlainPcmOfUnsupportedShapeGetsItsOwnCode) {
     }
 }
 
+// An 8-bit mono 8000 Hz AIFF of `frames` bytes of `fill`, with its chunks in the order given.
+Bytes aiffBytes(std::uint32_t frames, std::uint8_t fill, bool soundFirst,
+                std::uint8_t commLength = 18) {
+    // clang-format off
+    Bytes comm = {'C', 'O', 'M', 'M', 0, 0, 0, commLength,
+                  0, 1,                                       // channels
+                  std::uint8_t(frames >> 24), std::uint8_t(frames >> 16),
+                  std::uint8_t(frames >> 8), std::uint8_t(frames),
+                  0, 8,                                       // bits
+                  0x40, 0x0B, 0xFA, 0, 0, 0, 0, 0, 0, 0};     // 8000 as an 80-bit float
+    // clang-format on
+    comm.resize(8 + commLength, 0);
+    const std::uint32_t soundLength = frames + 8;
+    Bytes sound = {'S',
+                   'S',
+                   'N',
+                   'D',
+                   std::uint8_t(soundLength >> 24),
+                   std::uint8_t(soundLength >> 16),
+                   std::uint8_t(soundLength >> 8),
+                   std::uint8_t(soundLength),
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0,
+                   0};
+    sound.resize(sound.size() + frames, fill);
+    if (frames & 1)
+        sound.push_back(0);
+    Bytes file = {'F', 'O', 'R', 'M', 0, 0, 0, 0, 'A', 'I', 'F', 'F'};
+    const Bytes& first = soundFirst ? sound : comm;
+    const Bytes& second = soundFirst ? comm : sound;
+    file.insert(file.end(), first.begin(), first.end());
+    file.insert(file.end(), second.begin(), second.end());
+    const std::uint32_t form = std::uint32_t(file.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        file[4 + i] = std::uint8_t(form >> (24 - 8 * i));
+    return file;
+}
+
 TEST(ConverterInput, EightBitSilenceDiffersBetweenWavAndAiff) {
     PcmBuffer pcm;
     ASSERT_EQ(analyseBytes(wavBytes(8000, 1, 8, Bytes(400, 0x80)), false, &pcm), 0);
     EXPECT_EQ(pcm.samples()[0], 0);
 
-    // AIFF bytes are signed: 0x80 is the most negative value.
-    Bytes aiff = {'F', 'O', 'R', 'M', 0, 0, 0,    0,    'A',  'I',  'F', 'F', 'C',  'O',  'M',  'M',
-                  0,   0,   0,   18,  0, 1, 0,    0,    0x01, 0x90, 0,   8,   0x40, 0x0B, 0xFA, 0,
-                  0,   0,   0,   0,   0, 0,  // 8000 as an 80-bit float
-                  'S', 'S', 'N', 'D', 0, 0, 0x01, 0x98, 0,    0,    0,   0,   0,    0,    0,    0};
-    aiff.resize(aiff.size() + 400, 0x80);
-    const std::uint32_t form = std::uint32_t(aiff.size() - 8);
-    for (int i = 0; i < 4; ++i)
-        aiff[4 + i] = std::uint8_t(form >> (24 - 8 * i));
-    ASSERT_EQ(analyseBytes(aiff, true, &pcm), 0);
-    EXPECT_EQ(pcm.info().sampleRate, 8000u);
-    EXPECT_EQ(pcm.samples()[0], -32768);
+    // AIFF bytes are signed: 0x80 is the most negative value. "SSND" may precede "COMM".
+    for (const bool soundFirst : {false, true}) {
+        ASSERT_EQ(analyseBytes(aiffBytes(400, 0x80, soundFirst), true, &pcm), 0);
+        EXPECT_EQ(pcm.info().sampleRate, 8000u);
+        EXPECT_EQ(pcm.info().frameCount, 400u);
+        EXPECT_EQ(pcm.samples()[0], -32768);
+    }
+}
+
+TEST(ConverterInput, MalformedAiffIsRefused) {
+    Bytes shortSound = aiffBytes(400, 0, false);
+    shortSound[24] = 0x03;  // COMM claims 912 frames; SSND holds 400
+    const std::pair<const char*, Bytes> cases[] = {
+        {"AIFF-C sized COMM", aiffBytes(400, 0, false, 22)},
+        {"sound data shorter than COMM says", shortSound},
+        {"FORM past the file",
+         [] {
+             Bytes b = aiffBytes(400, 0, false);
+             b[5] = 0x10;
+             return b;
+         }()},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(analyseBytes(bytes, true), kUnsupportedFormat);
+    }
 }
 
 TEST(ConverterInput, MalformedContainersAreRefused) {
