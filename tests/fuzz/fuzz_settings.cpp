@@ -17,8 +17,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kNames[] = {"LastUsedFolder",       "LastUsedPhoneVendor", "LastUsedFormat",
-                              "LastUsedSave",         "LastUsedDelivery",    "LastUsedEmail",
+const char* const kNames[] = {"LastUsedFolder",        "LastUsedPhoneVendor",
+                              "LastUsedFormat",        "LastUsedSave",
+                              "LastUsedDelivery",      "LastUsedEmail",
                               "SkyletAccountPassword", "SkyletAccountCreationDateHigh"};
 
 fs::path hive() {
@@ -35,10 +36,12 @@ fs::path hive() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 1) return 0;
+    if (size < 1)
+        return 0;
     hive();
     auto key = registry::Key::create(registry::Hive::CurrentUser, kSettingsKey);
-    if (!key) return 0;
+    if (!key)
+        return 0;
     const std::string name = kNames[data[0] % std::size(kNames)];
     {
         std::ofstream out(key->folder() / (name + ".value"), std::ios::binary | std::ios::trunc);
