@@ -95,8 +95,10 @@ int main(int argc, char** argv) {
     writeWav(song, 180);
     QtWizardSheet& sheet = *wizard->sheet;
     sheet.selectPageById(kFiles);
-    qobject_cast<WizPage2_Files*>(sheet.activePage())
-        ->addFiles({QString::fromStdString(song)}, pages::WarningName::FullPath);
+    auto* files = qobject_cast<WizPage2_Files*>(sheet.activePage());
+    files->addFiles({QString::fromStdString(song)}, pages::WarningName::FullPath);
+    while (files->isBusy())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 
     // A 5 ms timer: the longest gap between its ticks is the longest stall of the event loop.
     QElapsedTimer clock;

@@ -1,5 +1,6 @@
 #include "pages/WizPage2_Files.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -117,19 +118,51 @@ void WizPage2_Files::browseForFiles() {
     addFiles(paths, paths.size() > 1 ? pages::WarningName::FileName : pages::WarningName::FullPath);
 }
 
+WizPage2_Files::~WizPage2_Files() {
+    if (reader_.joinable())
+        reader_.join();
+}
+
 void WizPage2_Files::addFiles(const QStringList& paths, pages::WarningName naming,
                               const char* internalError) {
-    pages::AddResult result;
-    try {
-        result = pages::addSourceFiles(fileList(), toPaths(paths), naming);
-    } catch (...) {
-        showError(this, internalError);
-    }
-    (void)result.addedIds;
-    showNewEntries();
+    if (busy_ || paths.isEmpty())
+        return;
+    busy_ = true;
     updateButtons();
-    if (!result.warnings.empty())
-        showWarning(this, toQt(result.warnings));
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    // Reading durations can take a while (a long MP3 is scanned whole): off the GUI thread.
+    reader_ = std::thread([this, files = toPaths(paths), naming, internalError] {
+        pages::DescribedFiles described;
+        const char* failure = nullptr;
+        try {
+            described = pages::describeSourceFiles(files, naming);
+        } catch (...) {
+            failure = internalError;
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, described = std::move(described), failure]() mutable {
+                filesDescribed(std::move(described), failure);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void WizPage2_Files::filesDescribed(pages::DescribedFiles described, const char* failure) {
+    reader_.join();
+    QApplication::restoreOverrideCursor();
+    if (failure) {
+        busy_ = false;
+        updateButtons();
+        showError(this, failure);
+        return;
+    }
+    pages::appendEntries(fileList(), std::move(described.entries));
+    showNewEntries();
+    busy_ = false;
+    updateButtons();
+    if (!described.warnings.empty())
+        showWarning(this, toQt(described.warnings));
 }
 
 void WizPage2_Files::showNewEntries() {
@@ -163,15 +196,16 @@ void WizPage2_Files::selectAll() { list_->selectAll(); }
 void WizPage2_Files::updateButtons() {
     if (!list_)
         return;
-    remove_->setEnabled(!list_->selectedItems().isEmpty());
-    selectAll_->setEnabled(!fileList().empty());
+    add_->setEnabled(!busy_);
+    remove_->setEnabled(!busy_ && !list_->selectedItems().isEmpty());
+    selectAll_->setEnabled(!busy_ && !fileList().empty());
     mark_->setEnabled(false);
     if (isActivePage())
-        setWizardButtons(kBack | (fileList().empty() ? 0 : kNext));
+        setWizardButtons(busy_ ? 0 : kBack | (fileList().empty() ? 0 : kNext));
 }
 
 void WizPage2_Files::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls())
+    if (!busy_ && event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 

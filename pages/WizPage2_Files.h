@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QStringList>
+#include <thread>
 
 #include "app/WizPageBase.h"
 #include "app/settings.h"
@@ -17,13 +18,16 @@ class WizPage2_Files : public WizPageBase {
     Q_OBJECT
 public:
     explicit WizPage2_Files(QWidget* parent = nullptr);
+    ~WizPage2_Files() override;
     void onInitDialog() override;
     void onSetActive() override;
 
     // Adds the files as the dialog or a drop does, then shows the warning box for refused files.
-    // A failure other than a refused file shows `internalError` and ends the adding.
+    // A failure other than a refused file shows `internalError` and ends the adding. The files
+    // are read on a thread of their own; the list is busy (buttons off) until they are in.
     void addFiles(const QStringList& paths, pages::WarningName naming,
                   const char* internalError = "Internal error #102.");
+    bool isBusy() const { return busy_; }
     void removeSelected();
     void selectAll();
 
@@ -39,11 +43,14 @@ protected:
 
 private:
     void browseForFiles();
+    void filesDescribed(pages::DescribedFiles described, const char* failure);
     void showNewEntries();
     void appendRow(const FileEntry& entry);
     void updateButtons();
 
     Settings settings_;
+    bool busy_ = false;
+    std::thread reader_;  // describes the files being added
     QTreeWidget* list_ = nullptr;
     QPushButton* add_ = nullptr;
     QPushButton* remove_ = nullptr;

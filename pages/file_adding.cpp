@@ -9,7 +9,7 @@
 
 namespace tolvane::pages {
 
-FileEntry& addSourceFile(FileList& files, const std::string& path) {
+FileEntry describeSourceFile(const std::string& path) {
     FileEntry entry;
     entry.path = path;
     entry.fileType = fileTypeOf(path);
@@ -17,18 +17,21 @@ FileEntry& addSourceFile(FileList& files, const std::string& path) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     entry.size = error ? 0 : static_cast<std::uint64_t>(size);
-    return files.add(std::move(entry));
+    return entry;
 }
 
-AddResult addSourceFiles(FileList& files, const std::vector<std::string>& paths,
-                         WarningName naming) {
-    AddResult result;
+FileEntry& addSourceFile(FileList& files, const std::string& path) {
+    return files.add(describeSourceFile(path));
+}
+
+DescribedFiles describeSourceFiles(const std::vector<std::string>& paths, WarningName naming) {
+    DescribedFiles result;
     for (const std::string& path : paths) {
         std::error_code error;
         if (std::filesystem::is_directory(path, error))
             continue;
         try {
-            result.addedIds.push_back(addSourceFile(files, path).id);
+            result.entries.push_back(describeSourceFile(path));
         } catch (const AppException& e) {
             const std::string name =
                 naming == WarningName::FileName ? platform::fileNameOf(path) : path;
@@ -36,6 +39,20 @@ AddResult addSourceFiles(FileList& files, const std::vector<std::string>& paths,
         }
     }
     return result;
+}
+
+std::vector<std::int32_t> appendEntries(FileList& files, std::vector<FileEntry> entries) {
+    std::vector<std::int32_t> ids;
+    ids.reserve(entries.size());
+    for (FileEntry& entry : entries)
+        ids.push_back(files.add(std::move(entry)).id);
+    return ids;
+}
+
+AddResult addSourceFiles(FileList& files, const std::vector<std::string>& paths,
+                         WarningName naming) {
+    DescribedFiles described = describeSourceFiles(paths, naming);
+    return {appendEntries(files, std::move(described.entries)), std::move(described.warnings)};
 }
 
 PartBarLayout partBarLayout(int cellLeft, int cellRight, const FileEntry& entry,

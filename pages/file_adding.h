@@ -19,14 +19,28 @@ struct AddResult {
     std::string warnings;                // "name: message.\n" per refused file
 };
 
-// Appends one entry for `path`: file type by extension, duration by the reader's probe, size in
-// bytes (0 when unreadable). Throws the AppException of the refusal ("unknown file type",
-// "broken file", a reader's message); the list is unchanged then.
+// The entry for `path` (without an id): file type by extension, duration by the reader's probe,
+// size in bytes (0 when unreadable). Throws the AppException of the refusal ("unknown file
+// type", "broken file", a reader's message). Reads the file but touches no list, so it may run
+// on any thread.
+FileEntry describeSourceFile(const std::string& path);
+
+// Appends one entry for `path` (see describeSourceFile); the list is unchanged on a refusal.
 FileEntry& addSourceFile(FileList& files, const std::string& path);
 
-// Adds each path in order; a refused file adds a warning line and the next one is tried.
-// Folders are skipped without a warning. Other failures propagate (the page reports them).
+// The entries for `paths` in order; a refused file adds a warning line "name: message.\n" and
+// the next one is tried. Folders are skipped without a warning. Other failures propagate (the
+// page reports them). Touches no list.
+struct DescribedFiles {
+    std::vector<FileEntry> entries;
+    std::string warnings;
+};
+DescribedFiles describeSourceFiles(const std::vector<std::string>& paths, WarningName naming);
+
+// describeSourceFiles, then appends the entries to `files`.
 AddResult addSourceFiles(FileList& files, const std::vector<std::string>& paths, WarningName naming);
+// Appends entries described before; returns their new ids.
+std::vector<std::int32_t> appendEntries(FileList& files, std::vector<FileEntry> entries);
 
 // The part bar of one row. Coordinates are those of the cell; the inner ends are where the bar's
 // lines start and stop.

@@ -84,6 +84,12 @@ void WizardTest::clickNext() { QTest::mouseClick(sheet().nextButton(), Qt::LeftB
 void WizardTest::clickBack() { QTest::mouseClick(sheet().backButton(), Qt::LeftButton); }
 void WizardTest::clickCancel() { QTest::mouseClick(sheet().cancelButton(), Qt::LeftButton); }
 
+void WizardTest::addFiles(const QStringList& paths, pages::WarningName naming) {
+    auto* files = page<WizPage2_Files>(kFiles);
+    files->addFiles(paths, naming);
+    EXPECT_TRUE(waitFor([files] { return !files->isBusy(); })) << "adding files never ended";
+}
+
 bool WizardTest::waitFor(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();

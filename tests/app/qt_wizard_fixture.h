@@ -15,6 +15,7 @@
 
 #include "app/QtWizardApp.h"
 #include "app/WizPageBase.h"
+#include "pages/WizPage2_Files.h"
 
 namespace tolvane::wizard::test {
 
@@ -57,6 +58,9 @@ protected:
     void clickNext();
     void clickBack();
     void clickCancel();
+    // Adds files on the Files page as the dialog does and waits until they are in the list.
+    void addFiles(const QStringList& paths,
+                  pages::WarningName naming = pages::WarningName::FileName);
     // Runs the event loop until `done` holds; false after `timeoutMs`.
     bool waitFor(const std::function<bool()>& done, int timeoutMs = 20000);
 

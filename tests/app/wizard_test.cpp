@@ -83,7 +83,7 @@ protected:
     void runToProgress(const QStringList& paths) {
         clickNext();
         ASSERT_EQ(activeId(), kFiles);
-        page<WizPage2_Files>(kFiles)->addFiles(paths, pages::WarningName::FileName);
+        addFiles(paths);
         clickNext();
         ASSERT_EQ(activeId(), kFormat);
         clickNext();
@@ -165,7 +165,8 @@ TEST_F(WizardFlowTest, FilesPageEnablesNextOnlyWithFilesAndWarnsOnceForRefusedOn
 
     std::string warning;
     answerNextBox(&warning);
-    files->addFiles({QString::fromStdString(good), QString::fromStdString(text),
+    EXPECT_TRUE(files->addButton()->isEnabled());
+    addFiles({QString::fromStdString(good), QString::fromStdString(text),
                      QString::fromStdString(music_.file("folder")), QString::fromStdString(good)},
                     pages::WarningName::FileName);
     EXPECT_EQ(warning, "notes.wav: broken file.\n");
@@ -199,6 +200,11 @@ TEST_F(WizardFlowTest, DroppedFilesAreAddedAndFoldersSkippedSilently) {
     ASSERT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(files, &drop);
+    // The files are read off the GUI thread; meanwhile the page takes nothing else.
+    EXPECT_TRUE(files->isBusy());
+    EXPECT_FALSE(files->addButton()->isEnabled());
+    EXPECT_FALSE(sheet().backButton()->isEnabled());
+    ASSERT_TRUE(waitFor([files] { return !files->isBusy(); }));
     ASSERT_EQ(files->list()->topLevelItemCount(), 1);
     EXPECT_EQ(files->list()->topLevelItem(0)->text(0), "dropped.wav");
 }
@@ -248,8 +254,7 @@ TEST_F(WizardFlowTest, ErrorsEndOnTheFailurePageEvenWhenSendingSucceeded) {
     start();
     page<WizPage6_Progress>(kProgress)->setSendingPhase(&sending);
     clickNext();
-    page<WizPage2_Files>(kFiles)->addFiles(
-        {QString::fromStdString(gone), QString::fromStdString(good)}, pages::WarningName::FileName);
+    addFiles({QString::fromStdString(gone), QString::fromStdString(good)});
     std::filesystem::remove(gone);  // deleted after it was added
     clickNext();
     clickNext();

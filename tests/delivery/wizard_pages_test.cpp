@@ -165,8 +165,7 @@ TEST_F(WizardDeliveryTest, UploadRunToSkyletdEndsOnUploadsWithThePersonalCode) {
     ASSERT_TRUE(tolvane::test::makeTone(song, 22050, 1, 16, 2.0));
     start();
     clickNext();
-    page<WizPage2_Files>(kFiles)->addFiles({QString::fromStdString(song)},
-                                           pages::WarningName::FullPath);
+    addFiles({QString::fromStdString(song)}, pages::WarningName::FullPath);
     clickNext();
     clickNext();
     clickNext();
