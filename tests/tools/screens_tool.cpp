@@ -32,6 +32,7 @@
 #include "pipeline/job.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "support/test_support.h"
 
 using namespace tolvane;
 using namespace tolvane::wizard;
@@ -52,25 +53,13 @@ void save(QWidget* widget, const QString& name) {
 
 // A 16-bit mono WAV of `seconds` of a quiet saw tone.
 void writeWav(const std::string& path, int seconds) {
-    const std::uint32_t rate = 8000;
-    const std::uint32_t bytes = rate * 2 * static_cast<std::uint32_t>(seconds);
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(rate);
-    u32(rate * 2);
-    u16(2);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    for (std::uint32_t i = 0; i < bytes / 2; ++i)
-        u16(static_cast<std::uint16_t>(static_cast<std::int16_t>((i % 80) * 200 - 8000)));
+    std::vector<std::uint8_t> samples(8000u * 2u * static_cast<unsigned>(seconds));
+    for (std::size_t i = 0; i < samples.size() / 2; ++i) {
+        const auto value = static_cast<std::uint16_t>(static_cast<std::int16_t>((i % 80) * 200 - 8000));
+        samples[2 * i] = static_cast<std::uint8_t>(value & 0xff);
+        samples[2 * i + 1] = static_cast<std::uint8_t>(value >> 8);
+    }
+    tolvane::test::writeFile(path, tolvane::test::wavBytes(8000, 1, 16, samples));
 }
 
 // A message box rendered the way the user meets it.
@@ -143,6 +132,8 @@ int main(int argc, char** argv) {
                      QString::fromStdString(music + "/Rain on the Window.wav"),
                      QString::fromStdString(music + "/Theme.wav")},
                     pages::WarningName::FileName);
+    while (files->isBusy())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     FileEntry& marked = fileList().entries()[1];
     marked.partMarked = true;
     marked.partStart = 8;
