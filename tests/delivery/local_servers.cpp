@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <Poco/JSON/Parser.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 #include <Poco/Net/HTTPRequestHandlerFactory.h>
 #include <Poco/Net/HTTPServerParams.h>
@@ -134,6 +137,22 @@ void SkyletServer::ageAccount(const std::string& number) const {
     std::string text = readText(record);
     text = std::regex_replace(text, std::regex("created [0-9]+"), "created 1000");
     std::ofstream(record, std::ios::trunc) << text;
+}
+
+std::string httpGet(const std::string& url) {
+    try {
+        const Poco::URI uri(url);
+        Poco::Net::HTTPClientSession session(uri.getHost(), uri.getPort());
+        Poco::Net::HTTPRequest request("GET", uri.getPathAndQuery(),
+                                       Poco::Net::HTTPMessage::HTTP_1_1);
+        session.sendRequest(request);
+        Poco::Net::HTTPResponse response;
+        std::string body;
+        Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
+        return body;
+    } catch (const Poco::Exception&) {
+        return {};
+    }
 }
 
 std::string pythonWithAiosmtpd() {

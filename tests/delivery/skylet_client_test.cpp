@@ -2,11 +2,6 @@
 // skyletd never gives.
 #include <gtest/gtest.h>
 
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
-#include <Poco/StreamCopier.h>
-#include <Poco/URI.h>
 
 #include <chrono>
 #include <fstream>
@@ -40,15 +35,9 @@ std::string writeRingtone(const test::TempDir& dir, const std::string& name, std
     return path;
 }
 
+// A GET below the service's base address ("/get.ashx?...").
 std::string httpGet(const std::string& baseUrl, const std::string& path) {
-    Poco::URI uri(baseUrl);
-    Poco::Net::HTTPClientSession session(uri.getHost(), uri.getPort());
-    Poco::Net::HTTPRequest request("GET", path);
-    session.sendRequest(request);
-    Poco::Net::HTTPResponse response;
-    std::string body;
-    Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
-    return body;
+    return test::httpGet(baseUrl + path.substr(1));
 }
 
 TEST(SkyletClient, CreateAccountParsesTheReply) {
