@@ -40,14 +40,10 @@ std::string base64(const std::string& text) {
 class RelaySession {
 public:
     RelaySession(const RelayRecord& relay, std::chrono::milliseconds timeout) {
-        std::string host = relay.host;
-        Poco::UInt16 port = SMTPClientSession::SMTP_PORT;
-        // "host:port" names another port; a bare IPv6 address (several colons) does not.
-        const std::size_t colon = host.rfind(':');
-        if (colon != std::string::npos && host.find(':') == colon) {
-            port = Poco::UInt16(std::stoul(host.substr(colon + 1)));
-            host.resize(colon);
-        }
+        const auto hostPort = splitHostPort(relay.host, SMTPClientSession::SMTP_PORT);
+        if (!hostPort)
+            throw Poco::Net::HostNotFoundException(relay.host);
+        const auto& [host, port] = *hostPort;
         const Poco::Timespan span(
             std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
         Poco::Net::SocketAddress address(host, port);

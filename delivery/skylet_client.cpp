@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <vector>
 
 #include "platform/paths.h"
 
@@ -229,24 +230,54 @@ std::string SkyletClient::createAccount() {
 }
 
 RelayRecord SkyletClient::fetchRelay() {
-    const std::string reply = fetchReply("getrel.ashx", kRelayReplyBytes);
+    const auto relay = parseRelayRecord(fetchReply("getrel.ashx", kRelayReplyBytes));
+    if (!relay)
+        fail(kCannotNegotiate);
+    return *relay;
+}
+
+std::optional<RelayRecord> parseRelayRecord(std::string_view reply) {
+    // A refusal names no relay.
+    if (startsWith(reply, "ERR"))
+        return std::nullopt;
     std::vector<std::string> lines;
     std::size_t start = 0;
-    while (start <= reply.size() && lines.size() < 3) {
+    while (start < reply.size() && lines.size() < 3) {
         std::size_t end = reply.find('\n', start);
-        if (end == std::string::npos)
+        if (end == std::string_view::npos)
             end = reply.size();
-        std::string line = reply.substr(start, end - start);
+        std::string line(reply.substr(start, end - start));
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (!line.empty())
             lines.push_back(std::move(line));
         start = end + 1;
     }
-    // A refusal or a record cut short names no usable relay.
-    if (lines.size() < 3 || startsWith(reply, "ERR"))
-        fail(kCannotNegotiate);
+    if (lines.size() < 3 || !splitHostPort(lines[0]))
+        return std::nullopt;
     return RelayRecord{lines[0], lines[1], lines[2]};
+}
+
+std::optional<std::pair<std::string, std::uint16_t>> splitHostPort(std::string_view text,
+                                                                   std::uint16_t defaultPort) {
+    std::string host(text);
+    std::uint16_t port = defaultPort;
+    // "host:port" names another port; a bare IPv6 address (several colons) does not.
+    const std::size_t colon = host.rfind(':');
+    if (colon != std::string::npos && host.find(':') == colon) {
+        const std::string digits = host.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        const unsigned long value = std::stoul(digits);
+        if (value == 0 || value > 65535)
+            return std::nullopt;
+        port = std::uint16_t(value);
+        host.resize(colon);
+    }
+    if (host.empty() || host.find_first_of(" \t/") != std::string::npos)
+        return std::nullopt;
+    return std::make_pair(host, port);
 }
 
 std::string SkyletClient::accountQuery(const std::string& path) const {

@@ -246,6 +246,34 @@ TEST(SkyletClient, PasswordsWipeAndExpiryAgainstSkyletd) {
     EXPECT_EQ(failureOf([&] { owner.setPassword(""); }), kAccountExpired);
 }
 
+TEST(SkyletClient, RelayRecordParsing) {
+    struct Case {
+        std::string reply;
+        std::optional<std::string> host;
+    } cases[] = {
+        {"mail.example\nu\np\n", "mail.example"},
+        {"mail.example:2525\r\nu\r\np", "mail.example:2525"},
+        {"\n\nmail.example\n\nu\np\nextra\n", "mail.example"},
+        {"mail.example:0\nu\np\n", std::nullopt},
+        {"mail.example:99999\nu\np\n", std::nullopt},
+        {"mail.example:x\nu\np\n", std::nullopt},
+        {"mail example\nu\np\n", std::nullopt},
+        {"ERR REQUEST\nu\np\n", std::nullopt},
+        {"only\ntwo\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto relay = parseRelayRecord(c.reply);
+        ASSERT_EQ(relay.has_value(), c.host.has_value()) << c.reply;
+        if (relay) {
+            EXPECT_EQ(relay->host, *c.host);
+        }
+    }
+    EXPECT_EQ(splitHostPort("h:2525"), std::make_pair(std::string("h"), std::uint16_t(2525)));
+    EXPECT_EQ(splitHostPort("h"), std::make_pair(std::string("h"), std::uint16_t(25)));
+    EXPECT_EQ(splitHostPort("::1"), std::make_pair(std::string("::1"), std::uint16_t(25)));
+}
+
 TEST(SkyletClient, PercentEncoding) {
     EXPECT_EQ(encodeQueryValue("0007"), "0007");
     EXPECT_EQ(encodeQueryValue("a&b#c"), "a%26b%23c");
