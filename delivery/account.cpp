@@ -1,5 +1,8 @@
 #include "delivery/account.h"
 
+#include <Poco/Exception.h>
+#include <Poco/URI.h>
+
 #include <ctime>
 
 #include "app/settings.h"
@@ -24,6 +27,22 @@ std::string createAndStoreAccount(SkyletClient& service, Settings& settings) {
     settings.setCreationDateHigh(std::uint32_t(created >> 32));
     settings.setAccountPassword("");
     return number;
+}
+
+std::string pickUpHost(const std::string& baseUrl) {
+    try {
+        const Poco::URI uri(baseUrl);
+        if (uri.getHost().empty())
+            return {};
+        return uri.getPort() == 80 ? uri.getHost()
+                                   : uri.getHost() + ":" + std::to_string(uri.getPort());
+    } catch (const Poco::Exception&) {
+        return {};
+    }
+}
+
+std::string pickUpLink(const std::string& baseUrl, const std::string& accountNumber) {
+    return baseUrl + "?id=" + accountNumber;
 }
 
 SkyletClient clientFor(const Settings& settings, const std::string& password,

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "delivery/account.h"
 #include "delivery/carriers.h"
 
 namespace tolvane::delivery {
@@ -172,7 +173,7 @@ void MailDelivery::sendSmsNotice(const std::string& accountNumber) {
     RelaySession session(relay, timeout_);
     MailMessage message;
     address(message, addressing_, recipient);
-    addText(message, std::string(kSmsBodyPrefix) + service_.baseUrl() + "?id=" + accountNumber);
+    addText(message, std::string(kSmsBodyPrefix) + pickUpLink(service_.baseUrl(), accountNumber));
     session.send(message);
     session.quit();
 }

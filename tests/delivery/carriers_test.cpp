@@ -3,6 +3,7 @@
 
 #include <set>
 
+#include "delivery/account.h"
 #include "delivery/carriers.h"
 #include "delivery/target_rules.h"
 
@@ -184,6 +185,14 @@ TEST(TargetRules, FolderIsCutTo259Characters) {
     TargetRules rules(stored(0, "WAP"));
     rules.setFolder(std::string(300, 'x'));
     EXPECT_EQ(rules.choices().folder.size(), 259u);
+}
+
+TEST(PickUp, HostAndLink) {
+    EXPECT_EQ(pickUpHost("http://127.0.0.1:8099/"), "127.0.0.1:8099");
+    EXPECT_EQ(pickUpHost("http://ringtones.example/"), "ringtones.example");
+    EXPECT_EQ(pickUpHost(""), "");
+    EXPECT_EQ(pickUpLink("http://ringtones.example/", "0007"),
+              "http://ringtones.example/?id=0007");
 }
 
 }  // namespace
