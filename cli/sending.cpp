@@ -25,8 +25,8 @@ std::optional<std::string> deliveryByName(std::string_view text) {
 }
 
 std::optional<std::string> checkSendOptions(const SendOptions& options) {
-    const auto refusal = delivery::checkSendingContact(true, options.delivery, options.phoneNumber,
-                                                       options.email);
+    const auto refusal =
+        delivery::checkSendingContact(true, options.delivery, options.phoneNumber, options.email);
     if (refusal)
         return refusal->message;
     return std::nullopt;

@@ -13,7 +13,7 @@
 namespace tolvane::cli {
 
 struct SendOptions {
-    std::string delivery;      // "WAP", "SMS+WAP" or "MMS"
+    std::string delivery;  // "WAP", "SMS+WAP" or "MMS"
     std::uint32_t carrier = 0;
     std::string phoneNumber;
     std::string email;

@@ -95,8 +95,7 @@ std::string recipientFor(const MailAddressing& addressing, GatewayKind kind) {
     return gatewayAddress(*pattern, addressing.phoneNumber);
 }
 
-void address(MailMessage& message, const MailAddressing& addressing,
-             const std::string& recipient) {
+void address(MailMessage& message, const MailAddressing& addressing, const std::string& recipient) {
     message.setSender(addressing.email);
     message.addRecipient(
         Poco::Net::MailRecipient(Poco::Net::MailRecipient::PRIMARY_RECIPIENT, recipient));
@@ -155,10 +154,10 @@ void MailDelivery::sendMms(std::vector<std::string>& files,
         MailMessage message;
         address(message, addressing_, recipient);
         addText(message, std::string(kMmsBody));
-        message.addAttachment(std::string(kAttachmentName),
-                              new UnicodeAwareFilePartSource(files.front(),
-                                                             mediaTypeOf(files.front())),
-                              MailMessage::ENCODING_BASE64);
+        message.addAttachment(
+            std::string(kAttachmentName),
+            new UnicodeAwareFilePartSource(files.front(), mediaTypeOf(files.front())),
+            MailMessage::ENCODING_BASE64);
         session.send(message);
         if (progress)
             progress(percentSent(sent + 1, total));

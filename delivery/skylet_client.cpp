@@ -40,14 +40,18 @@ constexpr const char* kAcceptedTypes =
     "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
     "application/vnd.ms-excel, application/msword, */*";
 
-[[noreturn]] void fail(std::string_view message) { throw SkyletException(message); }
+[[noreturn]] void fail(std::string_view message) {
+    throw SkyletException(message);
+}
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
 // The system's text for errno, as it fills "Cannot open file: %s.".
-std::string lastErrorText(int error) { return std::strerror(error); }
+std::string lastErrorText(int error) {
+    return std::strerror(error);
+}
 
 Poco::URI resolve(const std::string& baseUrl, const std::string& relative) {
     try {
@@ -167,7 +171,8 @@ std::string readUploadFile(const std::string& path) {
 }  // namespace
 
 SkyletClient::SkyletClient(std::string baseUrl, std::string accountId, std::string password)
-    : baseUrl_(std::move(baseUrl)), accountId_(std::move(accountId)),
+    : baseUrl_(std::move(baseUrl)),
+      accountId_(std::move(accountId)),
       password_(std::move(password)) {}
 
 std::string SkyletClient::fetchReply(const std::string& relativeUrl, std::size_t maxBytes) {

@@ -1,10 +1,10 @@
 #include "delivery/target_rules.h"
 
+#include <locale.h>
+#include <wctype.h>
 #include <algorithm>
 #include <clocale>
 #include <cwctype>
-#include <locale.h>
-#include <wctype.h>
 
 #include "platform/utf16.h"
 
@@ -43,7 +43,9 @@ void TargetRules::fillDeliveryList(const std::string& preferred) {
     choices_.delivery = deliveries_[deliveryIndex_];
 }
 
-void TargetRules::setFolder(std::string folder) { choices_.folder = std::move(folder); }
+void TargetRules::setFolder(std::string folder) {
+    choices_.folder = std::move(folder);
+}
 
 void TargetRules::selectCarrier(std::size_t index) {
     if (index >= carriers_.size())
@@ -97,8 +99,7 @@ std::optional<TargetRefusal> checkSendingContact(bool send, const std::string& d
                              TargetField::PhoneNumber};
     if (!std::all_of(phoneNumber.begin(), phoneNumber.end(),
                      [](char c) { return c >= '0' && c <= '9'; }))
-        return TargetRefusal{"Only digits are allowed in phone number.",
-                             TargetField::PhoneNumber};
+        return TargetRefusal{"Only digits are allowed in phone number.", TargetField::PhoneNumber};
     if (email.empty())
         return TargetRefusal{"You cannot proceed without entering your e-mail address.",
                              TargetField::Email};

@@ -25,12 +25,12 @@ struct TargetChoices {
 
 // What each control may do right now.
 struct TargetEnabling {
-    bool folderField = false;   // with its browse button
+    bool folderField = false;  // with its browse button
     bool carrierList = false;
     bool deliveryList = false;
     bool phoneNumber = false;
     bool email = false;
-    bool noteVisible = false;   // the note about personal data
+    bool noteVisible = false;  // the note about personal data
     bool next = false;
 };
 

@@ -42,10 +42,10 @@ protected:
         fs::create_directories(prefix / "bin");
         fs::copy_file(test::binDir() / "tolvane-convert", prefix / "bin/tolvane-convert",
                       fs::copy_options::overwrite_existing);
-        const auto hive = test::run({(test::libexecDir() / "tolvane-hive").string(), "--root",
-                                     (prefix / "etc/tolvane/registry").string(), "--set",
-                                     "AppPath=" + test::appDir().string(), "--set",
-                                     "SkyletURL=" + serviceUrl});
+        const auto hive =
+            test::run({(test::libexecDir() / "tolvane-hive").string(), "--root",
+                       (prefix / "etc/tolvane/registry").string(), "--set",
+                       "AppPath=" + test::appDir().string(), "--set", "SkyletURL=" + serviceUrl});
         ASSERT_EQ(hive.status, 0) << hive.errors;
         program_ = (prefix / "bin/tolvane-convert").string();
     }
@@ -117,9 +117,9 @@ TEST_F(ConvertSendTest, SmsPlusWapMailsTheLink) {
     SmtpServer smtp;
     SkyletServer skylet({.relay = smtp.hostText()});
     install(skylet.baseUrl());
-    const auto result = convert({"-f", "wav-medium", "--send", "SMS+WAP", "--carrier", "29",
-                                 "--phone-number", "5551234567", "--email", "me@example.org",
-                                 song("second.wav")});
+    const auto result =
+        convert({"-f", "wav-medium", "--send", "SMS+WAP", "--carrier", "29", "--phone-number",
+                 "5551234567", "--email", "me@example.org", song("second.wav")});
     ASSERT_EQ(result.status, 0) << result.errors;
     const auto mails = smtp.mails();
     ASSERT_EQ(mails.size(), 1u);
@@ -138,12 +138,17 @@ TEST_F(ConvertSendTest, RefusedChoicesAndFailuresGiveTheirLines) {
         int status;
         std::string line;
     } cases[] = {
-        {{"--email", "me@example.org"}, 2, "You cannot proceed without entering your phone number."},
-        {{"--phone-number", "555-1234", "--email", "me@example.org"}, 2,
+        {{"--email", "me@example.org"},
+         2,
+         "You cannot proceed without entering your phone number."},
+        {{"--phone-number", "555-1234", "--email", "me@example.org"},
+         2,
          "Only digits are allowed in phone number."},
-        {{"--phone-number", "5551234"}, 2,
+        {{"--phone-number", "5551234"},
+         2,
          "You cannot proceed without entering your e-mail address."},
-        {{"--phone-number", "5551234", "--email", "1me@example.org"}, 2,
+        {{"--phone-number", "5551234", "--email", "1me@example.org"},
+         2,
          "E-mail address you entered seems to be invalid."},
         {{"--phone-number", "5551234", "--email", "me@example.org"}, 1, "SMTP server error."},
     };
@@ -189,8 +194,8 @@ TEST_F(ConvertSendTest, WrongPasswordWithoutATerminalEndsWithTheServicesMessage)
               std::string::npos)
         << refused.errors;
 
-    const auto accepted =
-        convert({"-f", "wav-medium", "--send", "WAP", "--password", "42&x", song("first song.wav")});
+    const auto accepted = convert(
+        {"-f", "wav-medium", "--send", "WAP", "--password", "42&x", song("first song.wav")});
     EXPECT_EQ(accepted.status, 0) << accepted.errors;
     const std::string page = test::httpGet(skylet.baseUrl() + "?id=0001&pwd=42%26x");
     EXPECT_NE(page.find(">first song.wav<"), std::string::npos);

@@ -2,7 +2,6 @@
 // skyletd never gives.
 #include <gtest/gtest.h>
 
-
 #include <chrono>
 #include <fstream>
 
@@ -90,8 +89,7 @@ TEST(SkyletClient, FetchRelayNeedsThreeLines) {
     EXPECT_EQ(spaced.user, "user");
     EXPECT_EQ(spaced.password, "pass");
     scripted.reply("/getrel.ashx", "mail.example\nuser\n");
-    EXPECT_EQ(failureOf([&] { SkyletClient(scripted.baseUrl()).fetchRelay(); }),
-              kCannotNegotiate);
+    EXPECT_EQ(failureOf([&] { SkyletClient(scripted.baseUrl()).fetchRelay(); }), kCannotNegotiate);
 }
 
 TEST(SkyletClient, UploadRepliesAndTheirExceptions) {
@@ -209,8 +207,7 @@ TEST(SkyletClient, UnreachableOrSilentServiceFailsWithinTheTimeout) {
     EXPECT_EQ(failureOf([&] { SkyletClient(closed, "0001").upload(file); }),
               "Cannot send request.");
     EXPECT_EQ(failureOf([&] { SkyletClient("").createAccount(); }), kCannotConnect);
-    EXPECT_EQ(failureOf([&] { SkyletClient("ftp://127.0.0.1/").createAccount(); }),
-              kCannotConnect);
+    EXPECT_EQ(failureOf([&] { SkyletClient("ftp://127.0.0.1/").createAccount(); }), kCannotConnect);
 }
 
 TEST(SkyletClient, PasswordsWipeAndExpiryAgainstSkyletd) {
@@ -223,8 +220,7 @@ TEST(SkyletClient, PasswordsWipeAndExpiryAgainstSkyletd) {
     SkyletClient(skylet.baseUrl(), id).setPassword(password);
     EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id, "wrong").setPassword("x"); }),
               kWrongOldPassword);
-    EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id).upload(file); }),
-              kWrongPassword);
+    EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id).upload(file); }), kWrongPassword);
     EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id, "a").upload(file); }),
               kWrongPassword);
     SkyletClient owner(skylet.baseUrl(), id, password);
@@ -234,9 +230,9 @@ TEST(SkyletClient, PasswordsWipeAndExpiryAgainstSkyletd) {
     EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id, "wrong").wipe(); }),
               kWrongPassword);
     owner.wipe();
-    EXPECT_EQ(httpGet(skylet.baseUrl(), "/get.ashx?id=" + id + "&f=1&pwd=a%26b%23c%3Dd")
-                  .find("#!AMR"),
-              std::string::npos);
+    EXPECT_EQ(
+        httpGet(skylet.baseUrl(), "/get.ashx?id=" + id + "&f=1&pwd=a%26b%23c%3Dd").find("#!AMR"),
+        std::string::npos);
     // The server's log never shows the password.
     EXPECT_EQ(skylet.log().find("a%26b"), std::string::npos);
 
