@@ -23,26 +23,31 @@ std::string readString(const Key& key, std::string_view name) {
     auto value = key.query(name);
     if (!value || (value->type != registry::REG_SZ && value->type != registry::REG_EXPAND_SZ))
         return {};
-    if (value->data.size() > kStringBufferBytes) return {};
+    if (value->data.size() > kStringBufferBytes)
+        return {};
     return registry::decodeString(value->data).value_or(std::string());
 }
 
 // A number value over its default: only a REG_DWORD of exactly 4 bytes replaces it.
 template <typename T>
 void readNumber(const Key& key, std::string_view name, T& field) {
-    if (auto v = key.queryDword(name)) field = static_cast<T>(*v);
+    if (auto v = key.queryDword(name))
+        field = static_cast<T>(*v);
 }
 
 // The user key, created level by level on a first run.
 std::optional<Key> openOrCreateUserKey() {
-    if (auto key = Key::open(Hive::CurrentUser, kSettingsKey)) return key;
-    if (!Key::create(Hive::CurrentUser, kParentKey)) return std::nullopt;
+    if (auto key = Key::open(Hive::CurrentUser, kSettingsKey))
+        return key;
+    if (!Key::create(Hive::CurrentUser, kParentKey))
+        return std::nullopt;
     return Key::create(Hive::CurrentUser, kSettingsKey);
 }
 
 std::string defaultFolder() {
     auto documents = platform::documentsFolder();
-    if (!documents) return {};
+    if (!documents)
+        return {};
     return *documents + std::string(kRingtoneSubfolder);
 }
 
@@ -52,10 +57,12 @@ Settings::Settings() = default;
 
 void Settings::load() {
     auto key = openOrCreateUserKey();
-    if (!key) return;
+    if (!key)
+        return;
 
     folder_ = readString(*key, "LastUsedFolder");
-    if (folder_.empty()) folder_ = defaultFolder();
+    if (folder_.empty())
+        folder_ = defaultFolder();
 
     readNumber(*key, "LastUsedPhoneVendor", vendorPosition_);
     readNumber(*key, "LastUsedPhoneModel", modelPosition_);
@@ -68,7 +75,8 @@ void Settings::load() {
     readNumber(*key, "SkyletAccountCreationDateHigh", creationDateHigh_);
 
     delivery_ = readString(*key, "LastUsedDelivery");
-    if (delivery_.empty()) delivery_ = kDefaultDelivery;
+    if (delivery_.empty())
+        delivery_ = kDefaultDelivery;
     phoneNumber_ = readString(*key, "LastUsedPhoneNumber");
     email_ = readString(*key, "LastUsedEmail");
     accountNumber_ = readString(*key, "SkyletAccountNumber");
@@ -86,9 +94,12 @@ void Settings::load() {
 
 bool Settings::writesThrough(Kind kind) const {
     switch (persistence_) {
-        case Persistence::All: return true;
-        case Persistence::AccountOnly: return kind == Kind::Account;
-        case Persistence::None: return false;
+        case Persistence::All:
+            return true;
+        case Persistence::AccountOnly:
+            return kind == Kind::Account;
+        case Persistence::None:
+            return false;
     }
     return false;
 }
@@ -96,13 +107,17 @@ bool Settings::writesThrough(Kind kind) const {
 // The key is opened for writing, never created: a key deleted while the program runs makes
 // writes do nothing.
 void Settings::writeString(Kind kind, std::string_view name, std::string_view value) const {
-    if (!writesThrough(kind)) return;
-    if (auto key = Key::open(Hive::CurrentUser, kSettingsKey)) key->setString(name, value);
+    if (!writesThrough(kind))
+        return;
+    if (auto key = Key::open(Hive::CurrentUser, kSettingsKey))
+        key->setString(name, value);
 }
 
 void Settings::writeNumber(Kind kind, std::string_view name, std::uint32_t value) const {
-    if (!writesThrough(kind)) return;
-    if (auto key = Key::open(Hive::CurrentUser, kSettingsKey)) key->setDword(name, value);
+    if (!writesThrough(kind))
+        return;
+    if (auto key = Key::open(Hive::CurrentUser, kSettingsKey))
+        key->setDword(name, value);
 }
 
 void Settings::setFolder(std::string_view folder) {

@@ -31,7 +31,8 @@ namespace {
 std::atomic<bool>* cancelFlag = nullptr;
 
 extern "C" void onInterrupt(int) {
-    if (cancelFlag != nullptr) cancelFlag->store(true);
+    if (cancelFlag != nullptr)
+        cancelFlag->store(true);
 }
 
 void installCancelHandlers(std::atomic<bool>& flag) {
@@ -52,16 +53,21 @@ public:
         : preset_(preset), progress_(progress) {}
 
     ConvertedAnswer askAlreadyConverted() override {
-        if (preset_ == ExistingAnswer::SkipAll) return ConvertedAnswer::SkipAll;
-        if (preset_ == ExistingAnswer::ReconvertAll) return ConvertedAnswer::ReconvertAll;
-        if (!isatty(STDIN_FILENO)) return ConvertedAnswer::SkipAll;
+        if (preset_ == ExistingAnswer::SkipAll)
+            return ConvertedAnswer::SkipAll;
+        if (preset_ == ExistingAnswer::ReconvertAll)
+            return ConvertedAnswer::ReconvertAll;
+        if (!isatty(STDIN_FILENO))
+            return ConvertedAnswer::SkipAll;
         progress_.clear();
         std::fputs(kAlreadyConvertedText, stderr);
         for (;;) {
             std::fputs("[S]kip all or [R]econvert all? ", stderr);
             std::string reply;
-            if (!std::getline(std::cin, reply)) return ConvertedAnswer::SkipAll;
-            if (reply == "s" || reply == "S" || reply == "skip") return ConvertedAnswer::SkipAll;
+            if (!std::getline(std::cin, reply))
+                return ConvertedAnswer::SkipAll;
+            if (reply == "s" || reply == "S" || reply == "skip")
+                return ConvertedAnswer::SkipAll;
             if (reply == "r" || reply == "R" || reply == "reconvert")
                 return ConvertedAnswer::ReconvertAll;
         }
@@ -85,7 +91,8 @@ FileEntry entryFor(const SourceArgument& source) {
     }
     entry.duration = durationOf(entry.path);
     struct stat st {};
-    if (::stat(entry.path.c_str(), &st) == 0) entry.size = static_cast<std::uint64_t>(st.st_size);
+    if (::stat(entry.path.c_str(), &st) == 0)
+        entry.size = static_cast<std::uint64_t>(st.st_size);
     entry.partMarked = source.partMarked;
     entry.partStart = source.partStart;
     entry.partLength = source.partLength;
@@ -97,7 +104,8 @@ Settings runSettings(const Options& options) {
     Settings settings;
     settings.load();
     settings.setPersistence(Settings::Persistence::AccountOnly);
-    if (options.format) settings.setFormat(*options.format);
+    if (options.format)
+        settings.setFormat(*options.format);
     if (options.folder) {
         std::error_code ec;
         const fs::path absolute = fs::absolute(*options.folder, ec);
@@ -159,7 +167,8 @@ int convert(const Options& options) {
     }
     Settings settings = runSettings(options);
     FileList files;
-    for (const SourceArgument& source : options.sources) files.add(entryFor(source));
+    for (const SourceArgument& source : options.sources)
+        files.add(entryFor(source));
 
     RunState state;
     TerminalProgress progress(stderr, isatty(STDERR_FILENO) != 0);
@@ -183,7 +192,8 @@ int convert(const Options& options) {
         std::fprintf(stderr, "Open %s on your phone and enter your personal code: %s\n",
                      settings.skyletUrl().c_str(), settings.accountNumber().c_str());
     std::fflush(stdout);
-    for (const std::string& line : state.errorLines()) std::fprintf(stderr, "%s\n", line.c_str());
+    for (const std::string& line : state.errorLines())
+        std::fprintf(stderr, "%s\n", line.c_str());
     return state.ErrorText.empty() ? kExitClean : kExitErrors;
 }
 
@@ -197,10 +207,15 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     switch (parsed.options.action) {
-        case Action::Help: std::fputs(kUsageText, stdout); return kExitClean;
-        case Action::ListFormats: return listFormats();
-        case Action::ListCarriers: return listCarriers();
-        case Action::Convert: break;
+        case Action::Help:
+            std::fputs(kUsageText, stdout);
+            return kExitClean;
+        case Action::ListFormats:
+            return listFormats();
+        case Action::ListCarriers:
+            return listCarriers();
+        case Action::Convert:
+            break;
     }
     return convert(parsed.options);
 }

@@ -12,7 +12,8 @@ std::optional<std::uint32_t> wholeNumber(std::string_view text) {
     std::uint32_t value = 0;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+    if (text.empty() || ec != std::errc() || ptr != end)
+        return std::nullopt;
     return value;
 }
 
@@ -20,14 +21,22 @@ std::optional<std::uint32_t> wholeNumber(std::string_view text) {
 enum class Valued { None, Format, Out, Part, Send, Carrier, PhoneNumber, Email, Password };
 
 Valued valuedOption(std::string_view name) {
-    if (name == "-f" || name == "--format") return Valued::Format;
-    if (name == "-o" || name == "--out") return Valued::Out;
-    if (name == "--part") return Valued::Part;
-    if (name == "--send") return Valued::Send;
-    if (name == "--carrier") return Valued::Carrier;
-    if (name == "--phone-number") return Valued::PhoneNumber;
-    if (name == "--email") return Valued::Email;
-    if (name == "--password") return Valued::Password;
+    if (name == "-f" || name == "--format")
+        return Valued::Format;
+    if (name == "-o" || name == "--out")
+        return Valued::Out;
+    if (name == "--part")
+        return Valued::Part;
+    if (name == "--send")
+        return Valued::Send;
+    if (name == "--carrier")
+        return Valued::Carrier;
+    if (name == "--phone-number")
+        return Valued::PhoneNumber;
+    if (name == "--email")
+        return Valued::Email;
+    if (name == "--password")
+        return Valued::Password;
     return Valued::None;
 }
 
@@ -36,19 +45,24 @@ public:
     explicit Parser(const std::vector<std::string>& args) : args_(args) {}
 
     ParseResult parse() {
-        for (i_ = 0; i_ < args_.size() && result_.ok(); ++i_) step(args_[i_]);
-        if (!result_.ok()) return result_;
-        if (pendingPart_) return fail("--part must be followed by the FILE it marks");
+        for (i_ = 0; i_ < args_.size() && result_.ok(); ++i_)
+            step(args_[i_]);
+        if (!result_.ok())
+            return result_;
+        if (pendingPart_)
+            return fail("--part must be followed by the FILE it marks");
         Options& o = result_.options;
         if (!sendingNamed_.empty() && !o.sending)
             return fail("option '" + sendingNamed_ + "' needs --send");
-        if (o.action == Action::Convert && o.sources.empty()) return fail("no FILE given");
+        if (o.action == Action::Convert && o.sources.empty())
+            return fail("no FILE given");
         return result_;
     }
 
 private:
     void step(std::string_view arg) {
-        if (filesOnly_ || arg == "-" || arg.empty() || arg[0] != '-') return addSource(arg);
+        if (filesOnly_ || arg == "-" || arg.empty() || arg[0] != '-')
+            return addSource(arg);
         if (arg == "--") {
             filesOnly_ = true;
             return;
@@ -58,15 +72,19 @@ private:
             return;
         }
         if (arg == "--list-carriers") {
-            if (result_.options.action != Action::Help) result_.options.action = Action::ListCarriers;
+            if (result_.options.action != Action::Help)
+                result_.options.action = Action::ListCarriers;
             return;
         }
         if (arg == "--list-formats") {
-            if (result_.options.action != Action::Help) result_.options.action = Action::ListFormats;
+            if (result_.options.action != Action::Help)
+                result_.options.action = Action::ListFormats;
             return;
         }
-        if (arg == "--skip-existing") return answer(ExistingAnswer::SkipAll);
-        if (arg == "--reconvert") return answer(ExistingAnswer::ReconvertAll);
+        if (arg == "--skip-existing")
+            return answer(ExistingAnswer::SkipAll);
+        if (arg == "--reconvert")
+            return answer(ExistingAnswer::ReconvertAll);
         valued(arg);
     }
 
@@ -84,7 +102,8 @@ private:
             value = arg.substr(2);
         }
         const Valued option = valuedOption(name);
-        if (option == Valued::None) return void(fail("unknown option '" + std::string(arg) + "'"));
+        if (option == Valued::None)
+            return void(fail("unknown option '" + std::string(arg) + "'"));
         if (!value) {
             if (i_ + 1 >= args_.size())
                 return void(fail("option '" + std::string(name) + "' needs a value"));
@@ -98,14 +117,17 @@ private:
         switch (option) {
             case Valued::Format:
                 o.format = formatByName(value);
-                if (!o.format) fail("unknown format '" + std::string(value) + "' (see --list-formats)");
+                if (!o.format)
+                    fail("unknown format '" + std::string(value) + "' (see --list-formats)");
                 break;
             case Valued::Out:
-                if (value.empty()) fail("option '" + name + "' needs a folder");
+                if (value.empty())
+                    fail("option '" + name + "' needs a folder");
                 o.folder = std::string(value);
                 break;
             case Valued::Part:
-                if (pendingPart_) return void(fail("two --part options for one FILE"));
+                if (pendingPart_)
+                    return void(fail("two --part options for one FILE"));
                 pendingPart_ = parsePart(value);
                 if (!pendingPart_)
                     fail("bad part '" + std::string(value) +
@@ -123,6 +145,7 @@ private:
         }
     }
 
+    // Sending values may come before or after --send; they only count with it.
     void applySending(Valued option, const std::string& name, std::string_view value) {
         Options& o = result_.options;
         SendOptions& s = sending_;
@@ -139,15 +162,22 @@ private:
             case Valued::Carrier: {
                 const auto id = wholeNumber(value);
                 if (!id || !delivery::findCarrier(*id))
-                    return void(fail("unknown carrier '" + std::string(value) +
-                                     "' (see --list-carriers)"));
+                    return void(
+                        fail("unknown carrier '" + std::string(value) + "' (see --list-carriers)"));
                 s.carrier = *id;
                 break;
             }
-            case Valued::PhoneNumber: s.phoneNumber = std::string(value); break;
-            case Valued::Email: s.email = std::string(value); break;
-            case Valued::Password: s.password = std::string(value); break;
-            default: return;
+            case Valued::PhoneNumber:
+                s.phoneNumber = std::string(value);
+                break;
+            case Valued::Email:
+                s.email = std::string(value);
+                break;
+            case Valued::Password:
+                s.password = std::string(value);
+                break;
+            default:
+                return;
         }
         if (o.sending) {
             s.delivery = o.sending->delivery;
@@ -172,7 +202,8 @@ private:
     }
 
     ParseResult fail(std::string text) {
-        if (result_.error.empty()) result_.error = std::move(text);
+        if (result_.error.empty())
+            result_.error = std::move(text);
         return result_;
     }
 
@@ -180,8 +211,8 @@ private:
     std::size_t i_ = 0;
     bool filesOnly_ = false;
     std::optional<SourceArgument> pendingPart_;
-    SendOptions sending_;          // sending values in the order given
-    std::string sendingNamed_;     // the first sending value given before --send
+    SendOptions sending_;       // the sending values given so far
+    std::string sendingNamed_;  // the first sending value given before --send
     ParseResult result_;
 };
 
@@ -215,17 +246,20 @@ const char* const kUsageText =
 
 std::optional<int> formatByName(std::string_view text) {
     for (int i = 0; i < static_cast<int>(std::size(kFormatNames)); ++i)
-        if (text == kFormatNames[i] || text == std::to_string(i)) return i;
+        if (text == kFormatNames[i] || text == std::to_string(i))
+            return i;
     return std::nullopt;
 }
 
 std::optional<SourceArgument> parsePart(std::string_view text) {
     const auto plus = text.find('+');
-    if (plus == std::string_view::npos) return std::nullopt;
+    if (plus == std::string_view::npos)
+        return std::nullopt;
     const auto start = wholeNumber(text.substr(0, plus));
     const auto length = wholeNumber(text.substr(plus + 1));
     constexpr auto kMax = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
-    if (!start || !length || *length == 0 || *start > kMax || *length > kMax) return std::nullopt;
+    if (!start || !length || *length == 0 || *start > kMax || *length > kMax)
+        return std::nullopt;
     SourceArgument part;
     part.partMarked = true;
     part.partStart = *start;
@@ -233,6 +267,8 @@ std::optional<SourceArgument> parsePart(std::string_view text) {
     return part;
 }
 
-ParseResult parseArguments(const std::vector<std::string>& args) { return Parser(args).parse(); }
+ParseResult parseArguments(const std::vector<std::string>& args) {
+    return Parser(args).parse();
+}
 
 }  // namespace tolvane::cli

@@ -29,14 +29,13 @@
 namespace tolvane::cli {
 
 // Exit statuses.
-inline constexpr int kExitClean = 0;      // the run had no error line
-inline constexpr int kExitErrors = 1;     // the run had error lines
-inline constexpr int kExitUsage = 2;      // the command line was wrong
+inline constexpr int kExitClean = 0;   // the run had no error line
+inline constexpr int kExitErrors = 1;  // the run had error lines
+inline constexpr int kExitUsage = 2;   // the command line was wrong
 
 // The seven ringtone formats by their command-line names, in index order.
-inline constexpr std::string_view kFormatNames[] = {"wav-medium", "wav-high", "mp3-medium",
-                                                    "mp3-high",   "smaf",     "amr",
-                                                    "qcp"};
+inline constexpr std::string_view kFormatNames[] = {
+    "wav-medium", "wav-high", "mp3-medium", "mp3-high", "smaf", "amr", "qcp"};
 
 struct SourceArgument {
     std::string path;

@@ -10,11 +10,15 @@ constexpr int kBarWidth = 20;
 constexpr std::size_t kNameWidth = 32;
 
 std::string shortened(const std::string& name) {
-    if (name.size() <= kNameWidth) return name;
+    if (name.size() <= kNameWidth)
+        return name;
     std::size_t cut = name.size() - (kNameWidth - 3);
     // Never start inside a UTF-8 sequence.
-    while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) ++cut;
-    return "..." + name.substr(cut);
+    while (cut < name.size() && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        ++cut;
+    std::string text = "...";
+    text.append(name, cut, std::string::npos);
+    return text;
 }
 
 }  // namespace
@@ -23,14 +27,25 @@ std::string TerminalProgress::line(int overall, int file, const std::string& nam
                                    const std::string& status) {
     overall = std::clamp(overall, 0, 100);
     const int filled = overall * kBarWidth / 100;
-    std::string text = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, ' ') + "] ";
+    std::string text = "[";
+    text.append(static_cast<std::size_t>(filled), '#');
+    text.append(static_cast<std::size_t>(kBarWidth - filled), ' ');
+    text += "] ";
     char percent[8];
     std::snprintf(percent, sizeof percent, "%3d%%", overall);
     text += percent;
-    if (!name.empty()) text += "  " + shortened(name);
-    if (!status.empty()) text += "  " + status;
+    if (!name.empty()) {
+        text += "  ";
+        text += shortened(name);
+    }
+    if (!status.empty()) {
+        text += "  ";
+        text += status;
+    }
     std::snprintf(percent, sizeof percent, "%3d%%", std::clamp(file, 0, 100));
-    text += std::string("  (file ") + percent + ")";
+    text += "  (file ";
+    text += percent;
+    text += ")";
     return text;
 }
 
@@ -62,9 +77,11 @@ void TerminalProgress::postMessage(int message) {
 }
 
 void TerminalProgress::redraw(bool now) {
-    if (!enabled_) return;
+    if (!enabled_)
+        return;
     const auto time = std::chrono::steady_clock::now();
-    if (!now && drawn_ && time - lastDraw_ < std::chrono::milliseconds(100)) return;
+    if (!now && drawn_ && time - lastDraw_ < std::chrono::milliseconds(100))
+        return;
     lastDraw_ = time;
     // "\r" and erase-to-end-of-line redraw in place.
     std::fprintf(out_, "\r%s\x1b[K", line(overall_, file_, name_, status_).c_str());
@@ -73,7 +90,8 @@ void TerminalProgress::redraw(bool now) {
 }
 
 void TerminalProgress::clear() {
-    if (!enabled_ || !drawn_) return;
+    if (!enabled_ || !drawn_)
+        return;
     std::fputs("\r\x1b[K", out_);
     std::fflush(out_);
     drawn_ = false;

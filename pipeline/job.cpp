@@ -15,14 +15,16 @@ FileEntry& FileList::add(FileEntry entry) {
 bool FileList::remove(std::int32_t id) {
     const auto it = std::find_if(entries_.begin(), entries_.end(),
                                  [id](const FileEntry& e) { return e.id == id; });
-    if (it == entries_.end()) return false;
+    if (it == entries_.end())
+        return false;
     entries_.erase(it);
     return true;
 }
 
 FileEntry* FileList::find(std::int32_t id) {
     for (FileEntry& e : entries_)
-        if (e.id == id) return &e;
+        if (e.id == id)
+            return &e;
     return nullptr;
 }
 
@@ -39,25 +41,30 @@ std::int64_t effectivePartLength(const FileEntry& entry) {
 }
 
 std::int64_t workSeconds(const FileEntry& entry) {
-    if (entry.partMarked) return effectivePartLength(entry);
+    if (entry.partMarked)
+        return effectivePartLength(entry);
     return std::max<std::int64_t>(entry.duration, 0);
 }
 
 std::int64_t totalWorkSeconds(const FileList& files) {
     std::int64_t total = 0;
-    for (const FileEntry& e : files.entries()) total += workSeconds(e);
+    for (const FileEntry& e : files.entries())
+        total += workSeconds(e);
     return total;
 }
 
 int percentOf(std::int64_t done, std::int64_t total) {
-    if (total <= 0) return 0;
+    if (total <= 0)
+        return 0;
     return static_cast<int>(std::clamp<std::int64_t>(done * 100 / total, 0, 100));
 }
 
 std::string outputFolderFor(std::int32_t save, std::string_view storedFolder) {
     std::string folder = save != 0 ? std::string(storedFolder) : platform::temporaryFolder();
-    if (folder.empty()) return folder;
-    if (folder.back() != '/') folder += '/';
+    if (folder.empty())
+        return folder;
+    if (folder.back() != '/')
+        folder += '/';
     return folder;
 }
 
@@ -65,7 +72,8 @@ std::string ringtonePathFor(std::string_view outputFolder, std::string_view sour
                             std::string_view extension) {
     std::string name = platform::fileNameOf(sourcePath);
     const auto dot = name.rfind('.');
-    if (dot != std::string::npos) name.erase(dot);
+    if (dot != std::string::npos)
+        name.erase(dot);
     return std::string(outputFolder) + name + std::string(extension);
 }
 

@@ -17,7 +17,8 @@
 namespace tolvane {
 
 RunState::~RunState() {
-    for (const std::string& path : TemporaryFiles) ::unlink(path.c_str());
+    for (const std::string& path : TemporaryFiles)
+        ::unlink(path.c_str());
 }
 
 void RunState::addError(std::string_view text) {
@@ -57,7 +58,8 @@ struct FileIdentity {
 
     static std::optional<FileIdentity> of(const std::string& path) {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+        if (::lstat(path.c_str(), &st) != 0)
+            return std::nullopt;
         return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
     }
     bool operator==(const FileIdentity& o) const {
@@ -71,7 +73,8 @@ class Bar {
 public:
     explicit Bar(void (ProgressView::*set)(int)) : set_(set) {}
     void show(ProgressView& view, int percent) {
-        if (percent == last_) return;
+        if (percent == last_)
+            return;
         last_ = percent;
         (view.*set_)(percent);
     }
@@ -90,7 +93,7 @@ public:
     Conversion(const Job& job, RunState& state, ProgressView& view)
         : job_(job), state_(state), view_(view) {}
 
-    // Steps 2 to 5 of a run: every file of the list, or until cancel or a fatal failure.
+    // Converts every file of the list in order, until cancel or a failure that ends the run.
     void convertAll();
 
 private:
@@ -98,7 +101,7 @@ private:
     // Converts one entry; false when a failure ends the run.
     bool convertEntry(FileEntry& entry);
     FileOutcome convertProtected(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
-    // The protected block; returns true when the ringtone counts as produced.
+    // Everything that may fail for one file; true when the ringtone counts as produced.
     bool convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
     std::unique_ptr<CReader> openSource(const FileEntry& entry) const;
     std::unique_ptr<CEncoder> makeEncoder(const CReader& reader, const std::string& ringtone) const;
@@ -146,12 +149,16 @@ bool Conversion::prepare() {
 }
 
 void Conversion::convertAll() {
-    if (!prepare()) return;
+    if (!prepare())
+        return;
     for (FileEntry& entry : job_.files.entries()) {
-        if (cancelled()) break;
-        if (!convertEntry(entry)) break;
+        if (cancelled())
+            break;
+        if (!convertEntry(entry))
+            break;
     }
-    if (!cancelled() && job_.settings.send() != 0) state_.conversionDone = 1;
+    if (!cancelled() && job_.settings.send() != 0)
+        state_.conversionDone = 1;
 }
 
 bool Conversion::convertEntry(FileEntry& entry) {
@@ -166,11 +173,13 @@ bool Conversion::convertEntry(FileEntry& entry) {
 
     if (outcome == FileOutcome::Produced) {
         state_.ProducedFiles.push_back(ringtone);
-        if (job_.settings.save() == 0) state_.TemporaryFiles.push_back(ringtone);
+        if (job_.settings.save() == 0)
+            state_.TemporaryFiles.push_back(ringtone);
     } else if (outcome != FileOutcome::Skipped) {
         // Remove what this conversion wrote; a ringtone that was there before stays.
         const auto after = FileIdentity::of(ringtone);
-        if (after && !(before && *before == *after)) ::unlink(ringtone.c_str());
+        if (after && !(before && *before == *after))
+            ::unlink(ringtone.c_str());
     }
     done_ += n;
     return outcome != FileOutcome::FatalFailure && outcome != FileOutcome::Cancelled;
@@ -179,13 +188,13 @@ bool Conversion::convertEntry(FileEntry& entry) {
 FileOutcome Conversion::convertProtected(FileEntry& entry, const std::string& ringtone,
                                          std::int64_t& n) {
     try {
-        return convert(entry, ringtone, n) ? FileOutcome::Produced
-                                                          : FileOutcome::Cancelled;
+        return convert(entry, ringtone, n) ? FileOutcome::Produced : FileOutcome::Cancelled;
     } catch (const ReaderException& e) {
         state_.addError(platform::fileNameOf(entry.path) + ": " + e.message() + ".");
     } catch (const EncoderException& e) {
         state_.addError(platform::fileNameOf(ringtone) + ": " + e.message() + ".");
-        if (e.message() == "file skipped") return FileOutcome::Skipped;
+        if (e.message() == "file skipped")
+            return FileOutcome::Skipped;
     } catch (const std::logic_error& e) {
         state_.addError(e.what());
     } catch (const std::bad_alloc&) {
@@ -200,7 +209,8 @@ FileOutcome Conversion::convertProtected(FileEntry& entry, const std::string& ri
 
 std::unique_ptr<CReader> Conversion::openSource(const FileEntry& entry) const {
     const int start = entry.partMarked ? static_cast<int>(entry.partStart) : 0;
-    if (job_.openReader) return job_.openReader(entry.path, start);
+    if (job_.openReader)
+        return job_.openReader(entry.path, start);
     return start > 0 ? openReaderAt(entry.path, start) : openReader(entry.path);
 }
 
@@ -209,7 +219,8 @@ std::unique_ptr<CEncoder> Conversion::makeEncoder(const CReader& reader,
     const int bits = reader.bitsPerSample();
     const int channels = reader.channels();
     const int rate = reader.sampleRate();
-    if (job_.createEncoder) return job_.createEncoder(bits, channels, kind_, quality_, ringtone, rate);
+    if (job_.createEncoder)
+        return job_.createEncoder(bits, channels, kind_, quality_, ringtone, rate);
     return createEncoder(bits, channels, kind_, quality_, ringtone, rate);
 }
 
@@ -228,7 +239,8 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
     {
         // The analysis reads exactly the part; a length that is not positive reads one second.
         FileEntry measured = entry;
-        if (entry.partMarked) measured.partLength = static_cast<std::uint32_t>(partLength);
+        if (entry.partMarked)
+            measured.partLength = static_cast<std::uint32_t>(partLength);
         CReader& reader = *analysisReader;
         analyseLevel(reader, measured, &state_.cancelRequested, [&] {
             if (entry.partMarked)
@@ -241,7 +253,8 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
         entry.peakHigh = measured.peakHigh;
         entry.peakLow = measured.peakLow;
     }
-    if (cancelled()) return false;
+    if (cancelled())
+        return false;
 
     auto reader = wrapWithNormalizer(openSource(entry), entry, kTargetLevel / entry.levelRms);
     analysisReader.reset();
@@ -249,15 +262,16 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
 
     auto encoder = makeEncoder(*reader, ringtone);
 
-    const std::int64_t second = std::int64_t(reader->sampleRate()) * reader->channels() *
-                                reader->bitsPerSample() / 8;
+    const std::int64_t second =
+        std::int64_t(reader->sampleRate()) * reader->channels() * reader->bitsPerSample() / 8;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max<std::int64_t>(second, 0)));
     const std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
     std::size_t delivered = 0;
     do {
         delivered = 0;
         reader->read(buffer.data(), buffer.size(), &delivered);
-        if (delivered > 0) encoder->write(buffer.data(), delivered);
+        if (delivered > 0)
+            encoder->write(buffer.data(), delivered);
         ++n;
         showFile(n, fileLength);
         showOverall(done_ + n);
@@ -330,7 +344,8 @@ void ConversionThread::start(const Job& job, RunState& state, ProgressView& view
 }
 
 void ConversionThread::join() {
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 }  // namespace tolvane

@@ -52,10 +52,11 @@ inline constexpr std::string_view kLineNoFolder = "No folder is set for the ring
 class ProgressView {
 public:
     virtual ~ProgressView() = default;
-    virtual void setFileProgress(int percent) = 0;     // the file bar
-    virtual void setOverallProgress(int percent) = 0;  // the "Overall progress" bar
-    virtual void setStatus(std::string_view text) = 0; // the status line
-    virtual void setFileName(std::string_view name) = 0;  // the current file's name line
+    virtual void setFileProgress(int percent) = 0;      // the file bar
+    virtual void setOverallProgress(int percent) = 0;   // the "Overall progress" bar
+    virtual void setStatus(std::string_view text) = 0;  // the status line
+    // The second status line: the name of the file being converted (or uploaded).
+    virtual void setFileName(std::string_view name) = 0;
     // kMsgWorkFinished or kMsgPasswordNeeded. Never waits for the page.
     virtual void postMessage(int message) = 0;
 };
@@ -104,7 +105,7 @@ class MailServerError : public std::runtime_error {  // -> "SMTP server error."
 public:
     using std::runtime_error::runtime_error;
 };
-class NetworkFailure : public std::runtime_error {   // -> "Network failure."
+class NetworkFailure : public std::runtime_error {  // -> "Network failure."
 public:
     using std::runtime_error::runtime_error;
 };

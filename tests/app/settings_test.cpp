@@ -54,13 +54,13 @@ TEST_F(SettingsTest, FirstRunCreatesTheKeyAndUsesTheDefaults) {
     EXPECT_EQ(s.save(), 1);
     EXPECT_EQ(s.send(), 1);
     EXPECT_EQ(s.delivery(), "WAP");
-    for (std::int32_t v : {s.vendorPosition(), s.modelPosition(), s.format(), s.carrier(),
-                           s.accountStatus()})
+    for (std::int32_t v :
+         {s.vendorPosition(), s.modelPosition(), s.format(), s.carrier(), s.accountStatus()})
         EXPECT_EQ(v, 0);
     EXPECT_EQ(s.creationDateLow(), 0u);
     EXPECT_EQ(s.creationDateHigh(), 0u);
-    for (const std::string& v : {s.phoneNumber(), s.email(), s.accountNumber(),
-                                 s.accountPassword(), s.appPath(), s.homeUrl(), s.skyletUrl()})
+    for (const std::string& v : {s.phoneNumber(), s.email(), s.accountNumber(), s.accountPassword(),
+                                 s.appPath(), s.homeUrl(), s.skyletUrl()})
         EXPECT_EQ(v, "");
     // Loading writes nothing.
     EXPECT_TRUE(fs::is_empty(Key::open(Hive::CurrentUser, kSettingsKey)->folder()));
@@ -127,13 +127,13 @@ TEST_F(SettingsTest, MalformedValuesReadAsTheirDefaults) {
     const Key key = userKey();
     const std::vector<std::uint8_t> unterminated = {'x', 0, 'y', 0};
     const std::vector<std::uint8_t> odd = {'x', 0, 0};
-    key.setString("LastUsedDelivery", "");            // empty delivery -> "WAP"
-    key.setDword("LastUsedFolder", 7);                  // folder stored as a number
-    key.set("LastUsedEmail", REG_SZ, unterminated);     // no terminator
-    key.set("LastUsedPhoneNumber", REG_SZ, odd);        // odd length
+    key.setString("LastUsedDelivery", "");           // empty delivery -> "WAP"
+    key.setDword("LastUsedFolder", 7);               // folder stored as a number
+    key.set("LastUsedEmail", REG_SZ, unterminated);  // no terminator
+    key.set("LastUsedPhoneNumber", REG_SZ, odd);     // odd length
     key.set("SkyletAccountNumber", REG_BINARY, registry::encodeString("123"));
     key.set("LastUsedFormat", REG_DWORD, std::vector<std::uint8_t>{3, 0});  // short number
-    key.setString("LastUsedCarrier", "5");              // number stored as text
+    key.setString("LastUsedCarrier", "5");                                  // number stored as text
     key.setString("SkyletAccountPassword", std::string(1023, 'p'));  // fills the buffer exactly
     key.setString("LastUsedPhoneModel", "");
 

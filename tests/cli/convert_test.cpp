@@ -24,7 +24,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string program() { return (binDir() / "tolvane-convert").string(); }
+std::string program() {
+    return (binDir() / "tolvane-convert").string();
+}
 
 CommandResult convert(std::vector<std::string> args) {
     args.insert(args.begin(), program());
@@ -36,7 +38,8 @@ std::vector<std::string> lines(const std::string& text) {
     std::size_t start = 0;
     while (start < text.size()) {
         auto end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         out.push_back(text.substr(start, end - start));
         start = end + 1;
     }
@@ -45,7 +48,8 @@ std::vector<std::string> lines(const std::string& text) {
 
 class ConvertCliTest : public ::testing::Test {
 protected:
-    std::string tone(const std::string& name, double seconds, const std::string& synth = "sine 440") {
+    std::string tone(const std::string& name, double seconds,
+                     const std::string& synth = "sine 440") {
         const std::string path = dir_.file(name);
         EXPECT_TRUE(makeTone(path, 44100, 2, 16, seconds, synth)) << name;
         return path;
@@ -75,7 +79,8 @@ TEST_F(ConvertCliTest, ConvertsABatchWithPartsAndReportsEachBadFile) {
     const auto part = decodeWithFfmpeg(out("b.wav"));
     EXPECT_NEAR(static_cast<double>(part.size()), 5 * 8000, 8);
     std::int64_t quiet = 0;
-    for (std::int16_t s : part) quiet += (s > -1000 && s < 1000);
+    for (std::int16_t s : part)
+        quiet += (s > -1000 && s < 1000);
     EXPECT_LT(quiet, static_cast<std::int64_t>(part.size() / 5));  // the tone, not the silence
 }
 
@@ -101,8 +106,8 @@ TEST_F(ConvertCliTest, TheWizardsStoredChoicesAreUsedButNeverChanged) {
     EXPECT_EQ(lines(first.output), std::vector<std::string>{out("stored.wav")});
     EXPECT_EQ(probe(out("stored.wav"), "sample_rate"), "22050");
 
-    const CommandResult second = convert({"-f", "0", "-o", dir_.file("elsewhere"),
-                                          tone("other.wav", 1)});
+    const CommandResult second =
+        convert({"-f", "0", "-o", dir_.file("elsewhere"), tone("other.wav", 1)});
     EXPECT_EQ(second.status, 0) << second.errors;
     Settings after;
     after.load();
@@ -165,7 +170,8 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwoAndConvertNothing) {
     for (const auto& args : cases) {
         const CommandResult r = convert(args);
         std::string shown;
-        for (const auto& a : args) shown += a + " ";
+        for (const auto& a : args)
+            shown += a + " ";
         EXPECT_EQ(r.status, 2) << shown;
         EXPECT_EQ(r.errors.rfind("tolvane-convert: ", 0), 0u) << shown << r.errors;
         EXPECT_EQ(r.output, "") << shown;
@@ -184,8 +190,9 @@ TEST_F(ConvertCliTest, InterruptCancelsAndRemovesTheRingtoneInProgress) {
     posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT, 0600);
     const std::string prog = program(), outDir = out();
-    std::vector<const char*> argv = {prog.c_str(), "-f", "wav-high", "-o", outDir.c_str(),
-                                     first.c_str(), second.c_str(), third.c_str(), nullptr};
+    std::vector<const char*> argv = {prog.c_str(),   "-f",           "wav-high",
+                                     "-o",           outDir.c_str(), first.c_str(),
+                                     second.c_str(), third.c_str(),  nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, prog.c_str(), &actions, nullptr, const_cast<char**>(argv.data()),
                           environ),

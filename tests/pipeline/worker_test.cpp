@@ -29,7 +29,8 @@ struct RecordingView : ProgressView {
 
     void setFileProgress(int p) override {
         file.push_back(p);
-        if (onFileProgress) onFileProgress();
+        if (onFileProgress)
+            onFileProgress();
     }
     void setOverallProgress(int p) override { overall.push_back(p); }
     void setStatus(std::string_view t) override { statuses.emplace_back(t); }
@@ -56,7 +57,8 @@ struct RecordingSending : SendingPhase {
 
     SendOutcome send(RunState& state, Settings&, ProgressView&) override {
         calls.push_back(state.ProducedFiles);
-        if (fail) fail();
+        if (fail)
+            fail();
         const std::size_t k = calls.size() - 1;
         return k < outcomes.size() ? outcomes[k] : SendOutcome::Finished;
     }
@@ -68,7 +70,8 @@ public:
     FailingWrites(std::unique_ptr<CEncoder> inner, int failOn)
         : inner_(std::move(inner)), failOn_(failOn) {}
     void write(const void* data, std::size_t count, std::size_t* written) override {
-        if (++writes_ == failOn_) throw EncoderException("write error");
+        if (++writes_ == failOn_)
+            throw EncoderException("write error");
         inner_->write(data, count, written);
     }
     void finish() override { inner_->finish(); }
@@ -81,7 +84,8 @@ private:
 
 double rms(const std::vector<std::int16_t>& s, std::size_t from, std::size_t count) {
     double sum = 0;
-    for (std::size_t i = from; i < from + count && i < s.size(); ++i) sum += double(s[i]) * s[i];
+    for (std::size_t i = from; i < from + count && i < s.size(); ++i)
+        sum += double(s[i]) * s[i];
     return std::sqrt(sum / static_cast<double>(count));
 }
 
@@ -178,7 +182,8 @@ TEST_F(WorkerTest, APartLengthOfZeroOrLessConvertsOneSecondWithoutDividingByZero
     ASSERT_EQ(state.ErrorText, "");
     for (const char* name : {"zero.wav", "negative.wav"})
         EXPECT_NEAR(static_cast<double>(decodeWithFfmpeg(ringtone(name)).size()), 8000, 8) << name;
-    for (int p : view_.file) EXPECT_TRUE(p >= 0 && p <= 100);
+    for (int p : view_.file)
+        EXPECT_TRUE(p >= 0 && p <= 100);
     EXPECT_EQ(view_.overall.back(), 100);
 }
 
@@ -208,7 +213,8 @@ TEST_F(WorkerTest, CancelDuringTheAnalysisWritesNothing) {
     add(source("kept.wav", 3), 3);
     RunState state;
     view_.onFileProgress = [&] {
-        if (view_.status() == kStatusAnalyzing) state.cancelRequested = true;
+        if (view_.status() == kStatusAnalyzing)
+            state.cancelRequested = true;
     };
     settings_.setSend(1);
     runConversion(job(), state, view_);
@@ -288,7 +294,9 @@ struct FailureCase {
     bool secondConverted;
 };
 
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WorkerFailureTest : public WorkerTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -300,7 +308,8 @@ TEST_P(WorkerFailureTest, FailuresBecomeLinesAndDecideWhetherTheRunGoesOn) {
     fs::create_directories(out());
     Job j = job();
     j.openReader = [&](const std::string& path, int start) {
-        if (path == first) GetParam().raise();
+        if (path == first)
+            GetParam().raise();
         return start > 0 ? openReaderAt(path, start) : openReader(path);
     };
     RunState state;
@@ -315,16 +324,22 @@ TEST_P(WorkerFailureTest, FailuresBecomeLinesAndDecideWhetherTheRunGoesOn) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, WorkerFailureTest,
     ::testing::Values(
-        FailureCase{"reader", [] { throw ReaderException("cannot open file"); },
-                    {"A.WAV: cannot open file."}, true},
-        FailureCase{"encoder", [] { throw EncoderException("cannot create file"); },
-                    {"A.wav: cannot create file."}, true},
-        FailureCase{"logic", [] { throw std::logic_error("bad format descriptor"); },
-                    {"bad format descriptor"}, true},
+        FailureCase{"reader",
+                    [] { throw ReaderException("cannot open file"); },
+                    {"A.WAV: cannot open file."},
+                    true},
+        FailureCase{"encoder",
+                    [] { throw EncoderException("cannot create file"); },
+                    {"A.wav: cannot create file."},
+                    true},
+        FailureCase{"logic",
+                    [] { throw std::logic_error("bad format descriptor"); },
+                    {"bad format descriptor"},
+                    true},
         FailureCase{"memory", [] { throw std::bad_alloc(); }, {"Out of memory."}, false},
         FailureCase{"other", [] { throw 42; }, {"Unhandled exception."}, false},
-        FailureCase{"runtime", [] { throw std::runtime_error("x"); }, {"Unhandled exception."},
-                    false}),
+        FailureCase{
+            "runtime", [] { throw std::runtime_error("x"); }, {"Unhandled exception."}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WorkerTest, OutOfMemoryStopsTheRunButKeepsWhatWasProduced) {
@@ -334,7 +349,8 @@ TEST_F(WorkerTest, OutOfMemoryStopsTheRunButKeepsWhatWasProduced) {
     add(source("three.wav"), 2);
     Job j = job();
     j.openReader = [&](const std::string& path, int) -> std::unique_ptr<CReader> {
-        if (path == second) throw std::bad_alloc();
+        if (path == second)
+            throw std::bad_alloc();
         return openReader(path);
     };
     RunState state;
@@ -355,13 +371,14 @@ TEST_F(WorkerTest, AWriteFailureRemovesThePartialRingtoneOnly) {
     j.createEncoder = [](int bits, int channels, int kind, int quality, const std::string& path,
                          int rate) -> std::unique_ptr<CEncoder> {
         auto real = createEncoder(bits, channels, kind, quality, path, rate);
-        if (path.ends_with("long.wav")) return std::make_unique<FailingWrites>(std::move(real), 2);
+        if (path.ends_with("long.wav"))
+            return std::make_unique<FailingWrites>(std::move(real), 2);
         return real;
     };
     RunState state;
     runConversion(j, state, view_);
-    EXPECT_EQ(state.errorLines(), (std::vector<std::string>{"kept.wav: cannot open file.",
-                                                            "long.wav: write error."}));
+    EXPECT_EQ(state.errorLines(),
+              (std::vector<std::string>{"kept.wav: cannot open file.", "long.wav: write error."}));
     EXPECT_EQ(readFile(ringtone("kept.wav")), std::vector<std::uint8_t>{'k'});
     EXPECT_FALSE(fs::exists(ringtone("long.wav")));
     EXPECT_EQ(state.ProducedFiles, std::vector<std::string>{ringtone("next.wav")});

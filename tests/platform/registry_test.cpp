@@ -29,7 +29,8 @@ protected:
 
 std::vector<std::uint8_t> bytes(std::initializer_list<int> values) {
     std::vector<std::uint8_t> v;
-    for (int x : values) v.push_back(static_cast<std::uint8_t>(x));
+    for (int x : values)
+        v.push_back(static_cast<std::uint8_t>(x));
     return v;
 }
 
@@ -113,7 +114,8 @@ TEST_F(RegistryTest, NamesNeverCollideOrLeaveTheHive) {
 
 TEST_F(RegistryTest, ReplacingAValueLeavesNoTemporaryFiles) {
     const Key key = createdKey();
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(key.setDword("Counter", static_cast<std::uint32_t>(i)));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(key.setDword("Counter", static_cast<std::uint32_t>(i)));
     EXPECT_EQ(key.queryDword("Counter"), 4u);
     int files = 0;
     for (const auto& entry : fs::directory_iterator(key.folder())) {
