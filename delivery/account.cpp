@@ -6,6 +6,8 @@
 #include <ctime>
 
 #include "app/settings.h"
+#include "pipeline/worker.h"
+#include "platform/utf16.h"
 
 namespace tolvane::delivery {
 
@@ -27,6 +29,15 @@ std::string createAndStoreAccount(SkyletClient& service, Settings& settings) {
     settings.setCreationDateHigh(std::uint32_t(created >> 32));
     settings.setAccountPassword("");
     return number;
+}
+
+int acceptTypedPassword(const std::string& typed, bool remember, Settings& settings) {
+    constexpr std::size_t kPasswordUnits = 127;
+    PasswordExchange& exchange = passwordExchange();
+    exchange.password = truncateUtf16(typed, kPasswordUnits);
+    if (remember)
+        settings.setAccountPassword(exchange.password);
+    return exchange.nextTarget;
 }
 
 std::string pickUpHost(const std::string& baseUrl) {

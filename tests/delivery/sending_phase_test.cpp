@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "delivery/account.h"
 #include "delivery/local_servers.h"
 #include "delivery/mail_delivery.h"
 #include "delivery/sending_phase.h"
@@ -39,7 +40,9 @@ protected:
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
             if (entry.path().extension() == ".name")
-                names.push_back(test::run({"cat", entry.path().string()}).output);
+                names.emplace_back(
+                    std::istreambuf_iterator<char>(std::ifstream(entry.path()).rdbuf()),
+                    std::istreambuf_iterator<char>());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -128,10 +131,19 @@ TEST_F(SendingPhaseTest, WrongPasswordAsksForItAndTheNextRunOnlySends) {
     EXPECT_EQ(reloaded().accountPassword(), "");
     EXPECT_TRUE(view_.messages.empty());  // the worker posts, not the phase
 
-    passwordExchange().password = "1234";  // typed on the Password page
+    // Typed on the Password page without "Remember my password".
+    EXPECT_EQ(acceptTypedPassword("1234", false, settings), kPageProgress);
+    EXPECT_EQ(reloaded().accountPassword(), "");
     EXPECT_EQ(phase_.send(state_, settings, view_), SendOutcome::Finished);
     EXPECT_TRUE(state_.ProducedFiles.empty());
     EXPECT_EQ(uploadsOf(skylet, "0001"), (std::vector<std::string>{"a.amr", "b.amr"}));
+
+    // Remembered, the password serves the next run without asking.
+    acceptTypedPassword("1234", true, settings);
+    EXPECT_EQ(reloaded().accountPassword(), "1234");
+    passwordExchange().password.clear();
+    state_.ProducedFiles = ringtones({"c.amr"});
+    EXPECT_EQ(phase_.send(state_, settings, view_), SendOutcome::Finished);
 }
 
 TEST_F(SendingPhaseTest, SmsPlusWapUploadsThenMailsTheLink) {
