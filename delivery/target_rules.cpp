@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cwctype>
 
+#include "app/settings.h"
 #include "platform/utf16.h"
 
 namespace tolvane::delivery {
@@ -84,6 +85,28 @@ TargetChoices TargetRules::choices() const {
     TargetChoices out = choices_;
     out.folder = truncateUtf16(out.folder, kFolderFieldUnits);
     return out;
+}
+
+TargetChoices targetChoicesFrom(const Settings& settings) {
+    TargetChoices choices;
+    choices.save = settings.save() != 0;
+    choices.folder = settings.folder();
+    choices.send = settings.send() != 0;
+    choices.carrier = std::uint32_t(settings.carrier());
+    choices.delivery = settings.delivery();
+    choices.phoneNumber = settings.phoneNumber();
+    choices.email = settings.email();
+    return choices;
+}
+
+void storeTargetChoices(const TargetChoices& choices, Settings& settings) {
+    settings.setSave(choices.save ? 1 : 0);
+    settings.setFolder(choices.folder);
+    settings.setSend(choices.send ? 1 : 0);
+    settings.setCarrier(std::int32_t(choices.carrier));
+    settings.setDelivery(choices.delivery);
+    settings.setPhoneNumber(choices.phoneNumber);
+    settings.setEmail(choices.email);
 }
 
 std::optional<TargetRefusal> checkSendingContact(bool send, const std::string& delivery,

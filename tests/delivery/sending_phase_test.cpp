@@ -10,6 +10,7 @@
 #include "delivery/sending_phase.h"
 #include "delivery/service_fixture.h"
 #include "delivery/skylet_client.h"
+#include "delivery/target_rules.h"
 
 namespace tolvane::delivery {
 namespace {
@@ -52,6 +53,27 @@ protected:
     test::RecordingView view_;
     DeliverySendingPhase phase_{2s};
 };
+
+using TargetSettingsTest = test::ServiceSettingsTest;
+
+TEST_F(TargetSettingsTest, PageValuesRoundTripThroughTheSettings) {
+    Settings settings = settingsFor("http://127.0.0.1:1/");
+    TargetRules rules(targetChoicesFrom(settings));
+    EXPECT_EQ(rules.choices().carrier, 0u);  // first run: "> Not listed <" with "WAP"
+    EXPECT_EQ(rules.choices().delivery, "WAP");
+    rules.selectCarrier(1);  // "3 River": SMS+WAP preselected
+    rules.setPhoneNumber("5551234567");
+    rules.setEmail("me@example.org");
+    rules.setStore(false);
+    storeTargetChoices(rules.choices(), settings);
+
+    const Settings stored = reloaded();
+    EXPECT_EQ(stored.carrier(), 62);
+    EXPECT_EQ(stored.delivery(), "SMS+WAP");
+    EXPECT_EQ(stored.save(), 0);
+    EXPECT_EQ(stored.send(), 1);
+    EXPECT_EQ(TargetRules(targetChoicesFrom(stored)).carrierIndex(), 1u);
+}
 
 TEST_F(SendingPhaseTest, FirstUploadCreatesTheAccount) {
     ScriptedHttpServer scripted;
