@@ -31,6 +31,7 @@ constexpr std::size_t kMaxDisplayName = 120;
 constexpr std::size_t kMaxReportField = 200;
 
 const char* const kXhtmlType = "application/xhtml+xml; charset=utf-8";
+const char* const kWapXhtmlType = "application/vnd.wap.xhtml+xml; charset=utf-8";
 
 std::mutex logMutex;
 
@@ -127,9 +128,13 @@ public:
         send(HTTPResponse::HTTP_OK, "text/plain; charset=us-ascii", body,
              summary.empty() ? body : summary);
     }
+    // Phone browsers that name the WAP media type in Accept get it; everyone else gets the
+    // standard XHTML type, which desktop browsers and most WAP 2.0 browsers read.
     void xhtml(const std::string& body, const std::string& summary,
                HTTPResponse::HTTPStatus status = HTTPResponse::HTTP_OK) {
-        send(status, kXhtmlType, body, summary);
+        const bool wap =
+            request_.get("Accept", "").find("application/vnd.wap.xhtml+xml") != std::string::npos;
+        send(status, wap ? kWapXhtmlType : kXhtmlType, body, summary);
     }
     void send(HTTPResponse::HTTPStatus status, const std::string& type, const std::string& body,
               const std::string& summary) {

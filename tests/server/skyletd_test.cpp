@@ -32,7 +32,8 @@ struct Reply {
 };
 
 Reply request(const SkyletServer& server, const std::string& method, const std::string& path,
-              const std::string& contentType = {}, const std::string& body = {}) {
+              const std::string& contentType = {}, const std::string& body = {},
+              const std::string& accept = {}) {
     Poco::URI base(server.baseUrl());
     Poco::Net::HTTPClientSession session(base.getHost(), base.getPort());
     Poco::Net::HTTPRequest httpRequest(method, path, Poco::Net::HTTPMessage::HTTP_1_1);
@@ -40,6 +41,8 @@ Reply request(const SkyletServer& server, const std::string& method, const std::
         httpRequest.setContentType(contentType);
         httpRequest.setContentLength(std::streamsize(body.size()));
     }
+    if (!accept.empty())
+        httpRequest.set("Accept", accept);
     Reply reply;
     try {
         session.sendRequest(httpRequest).write(body.data(), std::streamsize(body.size()));
@@ -159,6 +162,10 @@ TEST(Skyletd, PickUpPages) {
     EXPECT_EQ(list.status, 200);
     EXPECT_EQ(list.type, "application/xhtml+xml; charset=utf-8");
     EXPECT_NE(list.body.find("-//WAPFORUM//DTD XHTML Mobile 1.0//EN"), std::string::npos);
+    EXPECT_EQ(request(server, "GET", "/?id=0001", {}, {},
+                      "application/vnd.wap.xhtml+xml, application/xhtml+xml, text/html;q=0.1")
+                  .type,
+              "application/vnd.wap.xhtml+xml; charset=utf-8");
     EXPECT_TRUE(wellFormedXml(list.body)) << list.body;
     EXPECT_NE(list.body.find("href=\"get.ashx?id=0001&amp;f=1\" type=\"audio/amr\""),
               std::string::npos);
