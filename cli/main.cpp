@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "catalogue/phone_selection.h"
 #include "cli/options.h"
 #include "cli/sending.h"
+#include "cli/terminal_progress.h"
 #include "delivery/carriers.h"
 #include "delivery/sending_phase.h"
-#include "cli/terminal_progress.h"
 #include "pipeline/encoder.h"
 #include "pipeline/reader.h"
 #include "pipeline/worker.h"
@@ -106,6 +107,13 @@ Settings runSettings(const Options& options) {
     settings.setPersistence(Settings::Persistence::AccountOnly);
     if (options.format)
         settings.setFormat(*options.format);
+    if (options.phone) {
+        // Throws PhoneNotFound for a phone the Format page would not list.
+        const catalogue::PhoneSelection phone =
+            catalogue::selectPhone(*options.phone, static_cast<std::uint32_t>(settings.format()));
+        if (phone.values.format)
+            settings.setFormat(*phone.values.format);
+    }
     if (options.folder) {
         std::error_code ec;
         const fs::path absolute = fs::absolute(*options.folder, ec);
@@ -165,7 +173,14 @@ int convert(const Options& options) {
         if (options.sending->password)
             passwordExchange().password = *options.sending->password;
     }
-    Settings settings = runSettings(options);
+    Settings settings;
+    try {
+        settings = runSettings(options);
+    } catch (const catalogue::PhoneNotFound& error) {
+        std::fprintf(stderr, "tolvane-convert: %s\nTry 'tolvane-convert --list-phones'.\n",
+                     error.what());
+        return kExitUsage;
+    }
     FileList files;
     for (const SourceArgument& source : options.sources)
         files.add(entryFor(source));
@@ -214,6 +229,9 @@ int main(int argc, char** argv) {
             return listFormats();
         case Action::ListCarriers:
             return listCarriers();
+        case Action::ListPhones:
+            catalogue::listPhones(std::cout);
+            return std::cout.flush() ? kExitClean : kExitErrors;
         case Action::Convert:
             break;
     }

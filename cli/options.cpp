@@ -18,7 +18,7 @@ std::optional<std::uint32_t> wholeNumber(std::string_view text) {
 }
 
 // The options that take a value, with their long and short spellings.
-enum class Valued { None, Format, Out, Part, Send, Carrier, PhoneNumber, Email, Password };
+enum class Valued { None, Format, Out, Part, Send, Carrier, PhoneNumber, Email, Password, Phone };
 
 Valued valuedOption(std::string_view name) {
     if (name == "-f" || name == "--format")
@@ -37,6 +37,8 @@ Valued valuedOption(std::string_view name) {
         return Valued::Email;
     if (name == "--password")
         return Valued::Password;
+    if (name == "--phone")
+        return Valued::Phone;
     return Valued::None;
 }
 
@@ -56,6 +58,8 @@ public:
             return fail("option '" + sendingNamed_ + "' needs --send");
         if (o.action == Action::Convert && o.sources.empty())
             return fail("no FILE given");
+        if (o.format && o.phone)
+            return fail("--format and --phone exclude each other");
         return result_;
     }
 
@@ -76,9 +80,10 @@ private:
                 result_.options.action = Action::ListCarriers;
             return;
         }
-        if (arg == "--list-formats") {
+        if (arg == "--list-formats" || arg == "--list-phones") {
             if (result_.options.action != Action::Help)
-                result_.options.action = Action::ListFormats;
+                result_.options.action =
+                    arg == "--list-formats" ? Action::ListFormats : Action::ListPhones;
             return;
         }
         if (arg == "--skip-existing")
@@ -139,6 +144,12 @@ private:
             case Valued::Email:
             case Valued::Password:
                 applySending(option, name, value);
+                break;
+            case Valued::Phone:
+                if (value.find('/') == std::string_view::npos)
+                    fail("bad phone '" + std::string(value) +
+                         "': VENDOR/MODEL (see --list-phones)");
+                o.phone = std::string(value);
                 break;
             case Valued::None:
                 break;
@@ -238,6 +249,9 @@ const char* const kUsageText =
     "      --password P       the upload password; asked on the terminal when the service\n"
     "                         refuses the stored one\n"
     "      --list-carriers    print the carriers, id and name, and exit\n"
+    "      --phone VENDOR/MODEL  pick the format this phone plays, as the wizard's Format page\n"
+    "                         does: the stored format if the phone plays it, else the best one\n"
+    "      --list-phones      print every phone: model id, vendor, model, format mask; and exit\n"
     "  -h, --help             print this help and exit\n"
     "\n"
     "Each produced ringtone's path is printed on standard output, one per line; error lines go\n"

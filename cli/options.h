@@ -15,6 +15,8 @@
 //         --email ADDR       the sender's e-mail address
 //         --password P       the upload password for this run
 //         --list-carriers    print the carriers, id and name, and exit
+//         --phone VENDOR/MODEL  choose the format for this phone as the wizard's Format page would
+//         --list-phones      print every phone of the catalogue and exit
 //     -h, --help
 #pragma once
 
@@ -45,11 +47,12 @@ struct SourceArgument {
 };
 
 enum class ExistingAnswer { Ask, SkipAll, ReconvertAll };
-enum class Action { Convert, ListFormats, ListCarriers, Help };
+enum class Action { Convert, ListFormats, ListCarriers, ListPhones, Help };
 
 struct Options {
     Action action = Action::Convert;
     std::optional<int> format;          // none: the stored format
+    std::optional<std::string> phone;   // "VENDOR/MODEL": the format this phone plays
     std::optional<std::string> folder;  // none: the stored folder
     ExistingAnswer existing = ExistingAnswer::Ask;
     std::vector<SourceArgument> sources;
