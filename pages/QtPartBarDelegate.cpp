@@ -15,14 +15,12 @@ namespace tolvane::wizard {
 namespace {
 
 // The bar's seven lines, top to bottom: dark, middle, light, light, light, middle, dark.
-const std::array<QColor, 7> kRedLines{QColor(169, 0, 0),    QColor(217, 0, 0),
-                                      QColor(237, 58, 58),  QColor(237, 58, 58),
-                                      QColor(237, 58, 58),  QColor(217, 0, 0),
+const std::array<QColor, 7> kRedLines{QColor(169, 0, 0),   QColor(217, 0, 0),   QColor(237, 58, 58),
+                                      QColor(237, 58, 58), QColor(237, 58, 58), QColor(217, 0, 0),
                                       QColor(169, 0, 0)};
-const std::array<QColor, 7> kBlueLines{QColor(7, 59, 253),    QColor(60, 101, 252),
-                                       QColor(102, 132, 242), QColor(102, 132, 242),
-                                       QColor(102, 132, 242), QColor(60, 101, 252),
-                                       QColor(7, 59, 253)};
+const std::array<QColor, 7> kBlueLines{
+    QColor(7, 59, 253),    QColor(60, 101, 252), QColor(102, 132, 242), QColor(102, 132, 242),
+    QColor(102, 132, 242), QColor(60, 101, 252), QColor(7, 59, 253)};
 constexpr int kBarHeight = 12;
 
 void drawLines(QPainter* painter, const std::array<QColor, 7>& colors, int from, int to,

@@ -299,7 +299,9 @@ bool WizPage2_Files::seekByClick(const QPoint& at) {
     return true;
 }
 
-void WizPage2_Files::selectAll() { list_->selectAll(); }
+void WizPage2_Files::selectAll() {
+    list_->selectAll();
+}
 
 void WizPage2_Files::updateButtons() {
     if (!list_)

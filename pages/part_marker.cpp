@@ -34,26 +34,26 @@ PartMarker::PartMarker(std::function<MarkerPlayer&()> player) : playerSource_(st
 
 void PartMarker::press(FileList& files, std::optional<std::int32_t> selectedId) {
     switch (state_) {
-    case Idle: {
-        if (!selectedId)
-            return;
-        const FileEntry* entry = files.find(*selectedId);
-        if (!entry)
-            return;
-        MarkerPlayer& player = playerSource_();
-        player_ = &player;
-        player.open(entry->path);
-        player.play();
-        playingId_ = entry->id;
-        state_ = WaitingForStart;
-        break;
-    }
-    case WaitingForStart:
-        markStart(files);
-        break;
-    case WaitingForEnd:
-        markEnd(files);
-        break;
+        case Idle: {
+            if (!selectedId)
+                return;
+            const FileEntry* entry = files.find(*selectedId);
+            if (!entry)
+                return;
+            MarkerPlayer& player = playerSource_();
+            player_ = &player;
+            player.open(entry->path);
+            player.play();
+            playingId_ = entry->id;
+            state_ = WaitingForStart;
+            break;
+        }
+        case WaitingForStart:
+            markStart(files);
+            break;
+        case WaitingForEnd:
+            markEnd(files);
+            break;
     }
 }
 
@@ -117,8 +117,12 @@ void PartMarker::abandon() {
     player_->stop();
 }
 
-int PartMarker::position() { return idle() ? 0 : player_->position(); }
+int PartMarker::position() {
+    return idle() ? 0 : player_->position();
+}
 
-int PartMarker::length() { return idle() ? 0 : player_->length(); }
+int PartMarker::length() {
+    return idle() ? 0 : player_->length();
+}
 
 }  // namespace tolvane::pages

@@ -7,8 +7,10 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/QtUi.h"
+#include "app/settings.h"
 #include "pages/WizPage2_Files.h"
 #include "pipeline/job.h"
 #include "qt_wizard_fixture.h"
@@ -79,9 +81,7 @@ protected:
         int innerLeft = 0;
         int innerRight = 0;
         int duration = 1;
-        int x(int second) const {
-            return innerLeft + second * (innerRight - innerLeft) / duration;
-        }
+        int x(int second) const { return innerLeft + second * (innerRight - innerLeft) / duration; }
         Colour at(int x) const { return colourOf(image.pixel(x, firstLine + 3)); }
     };
     Bar bar(int row) {
@@ -149,6 +149,35 @@ TEST_F(MarkerPageTest, StartAt12AndEndAt17GivePart12Plus6DrawnInRed) {
     EXPECT_EQ(b.at(b.x(18) + 3), Colour::Blue);
 }
 
+TEST_F(MarkerPageTest, TheMarkedPartIsWhatTheConversionTakes) {
+    tolvane::test::TempDir out;
+    {
+        Settings settings;
+        settings.load();
+        settings.setSave(1);
+        settings.setSend(0);
+        settings.setFolder(out.path().string());
+        settings.setFormat(0);  // WAV, medium quality
+    }
+    openFilesPage({{"song.wav", 30}});
+    useScriptedPlayer();
+    selectOnly(0);
+    pressMark();
+    player_.at = 12;
+    pressMark();
+    player_.at = 17;
+    pressMark();
+    clickNext();
+    clickNext();
+    clickNext();
+    ASSERT_EQ(activeId(), kProgress);
+    ASSERT_TRUE(waitFor([&] { return activeId() != kProgress; }));
+    EXPECT_EQ(activeId(), kSuccess);
+    const std::string ringtone = out.file("song.wav");
+    ASSERT_TRUE(std::filesystem::exists(ringtone));
+    EXPECT_NEAR(std::stod(tolvane::test::probe(ringtone, "duration")), 6.0, 0.05);
+}
+
 TEST_F(MarkerPageTest, AClickInThePlayingBarSeeks) {
     openFilesPage({{"first.wav", 30}, {"second.wav", 30}});
     useScriptedPlayer();
@@ -212,7 +241,8 @@ TEST_F(MarkerPageTest, PlaybackRunningOutEndsTheMarkingInEachState) {
     ASSERT_EQ(markText(), "Mark start");
     ASSERT_TRUE(waitFor([&] { return files_->marker().idle(); }, 6000));
     EXPECT_EQ(markText(), "&Mark a part");
-    EXPECT_FALSE(fileList().entries()[0].partMarked) << "running out before the start marks nothing";
+    EXPECT_FALSE(fileList().entries()[0].partMarked)
+        << "running out before the start marks nothing";
     EXPECT_TRUE(wizardButtonsEnabled());
 
     pressMark();
