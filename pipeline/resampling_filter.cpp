@@ -51,9 +51,12 @@ CResamplingFilter::CResamplingFilter(std::unique_ptr<CEncoder> inner, const PcmF
     outBlockBytes_ = target.bitsPerSample * target.channels * kBlockFrames / 8;
 }
 
-void CResamplingFilter::write(const void* data, std::size_t count, std::size_t*) {
+void CResamplingFilter::write(const void* data, std::size_t count, std::size_t* written) {
     push(static_cast<const std::uint8_t*>(data), count);
     drainOutput();
+    // Every byte is taken (large writes are split, never dropped), so say so rather than leave
+    // the caller's count unset.
+    if (written != nullptr) *written = count;
 }
 
 void CResamplingFilter::finish() {
