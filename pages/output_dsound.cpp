@@ -50,6 +50,12 @@ std::size_t output_dsound::device_streams() {
     return all.device ? all.device->stream_count() : 0;
 }
 
+bool output_dsound::device_active() {
+    Outputs& all = outputs();
+    std::lock_guard guard(all.lock);
+    return all.device && all.device->active();
+}
+
 void output_dsound::openStream() {
     Outputs& all = outputs();
     std::lock_guard guard(all.lock);

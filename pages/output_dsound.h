@@ -30,6 +30,8 @@ public:
     static bool available();
     // Streams the process's device holds (0 when it has none).
     static std::size_t device_streams();
+    // True while the process holds the sound device (a stream is open or still playing out).
+    static bool device_active();
 
 private:
     void openStream();

@@ -190,6 +190,8 @@ TEST_F(PlayerTest, EndOfTheSourceStopsThePlayerAndReleasesTheDevice) {
     EXPECT_EQ(player.position(), 1);
     // What was buffered plays out before the device lets the stream go.
     ASSERT_TRUE(eventually([] { return sound::output_dsound::device_streams() == 0; }, 3000ms));
+    // With its last stream gone the device is released.
+    EXPECT_TRUE(eventually([] { return !sound::output_dsound::device_active(); }, 500ms));
     const auto streams = listener.streams();
     ASSERT_EQ(streams.size(), 1u);
     const auto& samples = streams.begin()->second.samples;
@@ -273,6 +275,7 @@ TEST_F(PlayerTest, DestroyingAPlayingPlayerReturnsPromptly) {
     // player's own limits (2 s for the thread, 10 s for the device).
     EXPECT_LT(Clock::now() - start, 3000ms);
     EXPECT_EQ(sound::output_dsound::device_streams(), 0u);
+    EXPECT_FALSE(sound::output_dsound::device_active());
 }
 
 }  // namespace
