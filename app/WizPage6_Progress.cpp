@@ -158,6 +158,8 @@ void WizPage6_Progress::finishWorker() { worker_.join(); }
 
 void WizPage6_Progress::workFinished() {
     finishWorker();
+    if (!isActivePage())
+        return;
     PageId next = closingPage(state_.ErrorText, settings_.send() != 0, settings_.delivery());
     if (auto* failure = qobject_cast<WizPage8_Failure*>(sheet()->pageById(kFailure)))
         failure->setErrorText(state_.ErrorText);
@@ -167,6 +169,8 @@ void WizPage6_Progress::workFinished() {
 
 void WizPage6_Progress::passwordNeeded() {
     finishWorker();
+    if (!isActivePage())
+        return;
     sheet()->selectPageById(kPassword);
     QApplication::beep();
 }

@@ -19,7 +19,7 @@ QLabel* stepPanel(const QString& html, QWidget* parent) {
     auto* panel = new QLabel(html, parent);
     panel->setTextFormat(Qt::RichText);
     panel->setWordWrap(true);
-    panel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    panel->setAlignment(Qt::AlignCenter);
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setMargin(10);
     panel->setMinimumHeight(90);
@@ -57,7 +57,7 @@ void WizPage9_Uploads::onInitDialog() {
     host_->setObjectName("hostPanel");
     code_ = stepPanel({}, this);
     code_->setObjectName("codePanel");
-    auto* pick = stepPanel("Pick your ringtones<br>in the list to save them<br>to your phone.", this);
+    auto* pick = stepPanel("Pick your ringtones in the list to save them to your phone.", this);
     steps->addWidget(host_, 1);
     steps->addWidget(code_, 1);
     steps->addWidget(pick, 1);
@@ -68,10 +68,10 @@ void WizPage9_Uploads::onInitDialog() {
 void WizPage9_Uploads::fillPanels() {
     const QString host = serviceHost(settings_.skyletUrl()).toHtmlEscaped();
     const QString number = toQt(settings_.accountNumber()).toHtmlEscaped();
-    host_->setText(QStringLiteral("Now please take your phone<br>and type <span style=\"color:%1\">"
-                                  "%2</span> in your<br>phone's Internet (WAP) browser.")
+    host_->setText(QStringLiteral("Now please take your phone and type <span style=\"color:%1\"><b>"
+                                  "%2</b></span> in your phone's Internet (WAP) browser.")
                        .arg(kHostColor, host));
-    code_->setText(QStringLiteral("Then enter your<br>personal code: <span style=\"color:%1\">"
+    code_->setText(QStringLiteral("Then enter your personal code: <span style=\"color:%1\">"
                                   "<b>%2</b></span>")
                        .arg(kCodeColor, number));
     // Read by screen readers in place of the drawn text.

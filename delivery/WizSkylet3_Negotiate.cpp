@@ -93,6 +93,8 @@ bool WizSkylet3_Negotiate::event(QEvent* event) {
 void WizSkylet3_Negotiate::taskFinished() {
     finishThread();
     timer_.stop();
+    if (!isActivePage())
+        return;
     setWizardButtons((backTarget_ != kNoTarget ? kBack : 0) |
                      (nextTarget_ != kNoTarget ? kNext : 0));
     QApplication::beep();

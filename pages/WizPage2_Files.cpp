@@ -92,7 +92,10 @@ void WizPage2_Files::onInitDialog() {
     QFont listFont = list_->font();
     listFont.setPointSizeF(listFont.pointSizeF() * 1.3);
     list_->setFont(listFont);
-    list_->header()->setFont(font());
+    // The header keeps the dialog's size (a font set explicitly, so it does not inherit the list's).
+    QFont headerFont = font();
+    headerFont.setPointSizeF(headerFont.pointSizeF());
+    list_->header()->setFont(headerFont);
     list_->header()->setStretchLastSection(true);
     list_->setColumnWidth(0, 200);
     list_->setColumnWidth(1, 250);

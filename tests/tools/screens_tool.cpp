@@ -29,6 +29,8 @@
 #include "app/settings.h"
 #include "pages/WizPage2_Files.h"
 #include "pipeline/job.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
 
 using namespace tolvane;
 using namespace tolvane::wizard;
@@ -97,12 +99,27 @@ int main(int argc, char** argv) {
     outDir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(outDir);
 
+    // The machine-wide values: nothing listens at the service address while the pages run.
+    const std::string appFolder = platform::applicationFolder();  // the build's, for the help
+    registry::setHiveRoot(registry::Hive::LocalMachine, home / "machine");
+    auto setService = [&](const std::string& url) {
+        auto key = registry::Key::create(registry::Hive::LocalMachine, kSettingsKey);
+        key->setString("AppPath", appFolder);
+        key->setString("HomeURL", "http://127.0.0.1:8099/");
+        key->setString("SkyletURL", url);
+    };
+    setService("http://127.0.0.1:1/");
     {
         Settings settings;
         settings.load();
         settings.setAccountNumber("0042");
         settings.setAccountStatus(1);
         settings.setFolder((home / "My Ringtones").string());
+        settings.setFormat(3);
+        settings.setCarrier(15);  // a carrier with an MMS gateway
+        settings.setDelivery("MMS");
+        settings.setPhoneNumber("5550100");
+        settings.setEmail("me@example.org");
     }
     const std::string music = (home / "Music").string();
     std::filesystem::create_directories(music);
@@ -151,6 +168,7 @@ int main(int argc, char** argv) {
         QThread::msleep(10);
     }
 
+    setService("http://127.0.0.1:8099/");
     shoot(kSuccess);
     auto* failure = qobject_cast<WizPage8_Failure*>(sheet.pageById(kFailure));
     failure->setErrorText(
@@ -159,7 +177,13 @@ int main(int argc, char** argv) {
     shoot(kUploads);
     shoot(kManage);
     shoot(kSetPassword);
-    shoot(kNegotiate);
+    // The Negotiate page once its task has ended (no task chosen: it says so).
+    sheet.selectPageById(kNegotiate);
+    for (int i = 0; i < 300 && !sheet.backButton()->isEnabled() && !sheet.nextButton()->isEnabled(); ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    save(&sheet, "WizSkylet3_Negotiate");
     shoot(kFinalSms);
     shoot(kFinalMms);
 
