@@ -60,7 +60,9 @@ int replacementFormat(const FormatSet& enabled) {
 }
 
 std::optional<int> checkedAfterApplying(std::optional<int> checked, const FormatSet& enabled) {
-    if (!checked || enabled[static_cast<std::size_t>(*checked)])
+    if (!checked || !validFormat(*checked))
+        return std::nullopt;
+    if (enabled[static_cast<std::size_t>(*checked)])
         return checked;
     return replacementFormat(enabled);
 }

@@ -118,9 +118,11 @@ std::optional<Poco::URI> fetchOnce(const Poco::URI& uri, CachedReply& reply,
     report(progress, kConnectingHost);
     Poco::Net::StreamSocket socket;
     socket.connect(address, span);
+    // The session applies its own time-out only to connections it opens itself.
+    socket.setReceiveTimeout(span);
+    socket.setSendTimeout(span);
     Poco::Net::HTTPClientSession session(socket);
     session.setKeepAlive(false);
-    session.setTimeout(span);
 
     report(progress, kSendingRequest);
     Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, uri.getPathAndQuery(),

@@ -1,8 +1,13 @@
 #include "delivery/account.h"
 
+#include <Poco/Exception.h>
+#include <Poco/URI.h>
+
 #include <ctime>
 
 #include "app/settings.h"
+#include "pipeline/worker.h"
+#include "platform/utf16.h"
 
 namespace tolvane::delivery {
 
@@ -24,6 +29,31 @@ std::string createAndStoreAccount(SkyletClient& service, Settings& settings) {
     settings.setCreationDateHigh(std::uint32_t(created >> 32));
     settings.setAccountPassword("");
     return number;
+}
+
+int acceptTypedPassword(const std::string& typed, bool remember, Settings& settings) {
+    constexpr std::size_t kPasswordUnits = 127;
+    PasswordExchange& exchange = passwordExchange();
+    exchange.password = truncateUtf16(typed, kPasswordUnits);
+    if (remember)
+        settings.setAccountPassword(exchange.password);
+    return exchange.nextTarget;
+}
+
+std::string pickUpHost(const std::string& baseUrl) {
+    try {
+        const Poco::URI uri(baseUrl);
+        if (uri.getHost().empty())
+            return {};
+        return uri.getPort() == 80 ? uri.getHost()
+                                   : uri.getHost() + ":" + std::to_string(uri.getPort());
+    } catch (const Poco::Exception&) {
+        return {};
+    }
+}
+
+std::string pickUpLink(const std::string& baseUrl, const std::string& accountNumber) {
+    return baseUrl + "?id=" + accountNumber;
 }
 
 SkyletClient clientFor(const Settings& settings, const std::string& password,

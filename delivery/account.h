@@ -25,4 +25,16 @@ std::string createAndStoreAccount(SkyletClient& service, Settings& settings);
 SkyletClient clientFor(const Settings& settings, const std::string& password,
                        std::chrono::milliseconds timeout);
 
+// The Password page's Next: the typed password (cut to 127 UTF-16 characters) becomes the
+// in-memory upload password, and is stored as the account password when "Remember my password"
+// is checked. Returns the page to go to: the Next target the worker or the task set.
+int acceptTypedPassword(const std::string& typed, bool remember, Settings& settings);
+
+// What the phone's user types in the browser: the service's host, with its port when it is not
+// 80 ("ringtones.example", "127.0.0.1:8099"). Empty for an unusable address.
+std::string pickUpHost(const std::string& baseUrl);
+
+// The pick-up link of an account: the base address, "?id=" and the account number.
+std::string pickUpLink(const std::string& baseUrl, const std::string& accountNumber);
+
 }  // namespace tolvane::delivery

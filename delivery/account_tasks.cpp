@@ -83,9 +83,10 @@ void runAccountTask(const AccountTaskRequest& request, Settings& settings,
             result.backTarget = -1;
             result.nextTarget = kPageWelcome;
         } catch (const WrongOldPassword&) {
-            failWith("Failure. Wrong old password specified. Click 'Back' and reenter old "
-                     "password.",
-                     kPageSetPassword);
+            failWith(
+                "Failure. Wrong old password specified. Click 'Back' and reenter old "
+                "password.",
+                kPageSetPassword);
         } catch (const SkyletWrongPasswordException&) {
             exchange.password.clear();
             settings.setAccountPassword("");

@@ -96,14 +96,15 @@ std::pair<int, int> sortKey(unsigned char c) {
 
 bool sortsBefore(const Carrier* a, const Carrier* b) {
     std::string_view x = a->name, y = b->name;
-    return std::lexicographical_compare(
-        x.begin(), x.end(), y.begin(), y.end(),
-        [](char l, char r) { return sortKey(l) < sortKey(r); });
+    return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
+                                        [](char l, char r) { return sortKey(l) < sortKey(r); });
 }
 
 }  // namespace
 
-std::span<const Carrier> carrierTable() { return kCarriers; }
+std::span<const Carrier> carrierTable() {
+    return kCarriers;
+}
 
 const Carrier* findCarrier(std::uint32_t id) {
     // Walks the table from the first row, as the sending phase expects.

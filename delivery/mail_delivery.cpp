@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "delivery/account.h"
 #include "delivery/carriers.h"
 
 namespace tolvane::delivery {
@@ -40,14 +41,10 @@ std::string base64(const std::string& text) {
 class RelaySession {
 public:
     RelaySession(const RelayRecord& relay, std::chrono::milliseconds timeout) {
-        std::string host = relay.host;
-        Poco::UInt16 port = SMTPClientSession::SMTP_PORT;
-        // "host:port" names another port; a bare IPv6 address (several colons) does not.
-        const std::size_t colon = host.rfind(':');
-        if (colon != std::string::npos && host.find(':') == colon) {
-            port = Poco::UInt16(std::stoul(host.substr(colon + 1)));
-            host.resize(colon);
-        }
+        const auto hostPort = splitHostPort(relay.host, SMTPClientSession::SMTP_PORT);
+        if (!hostPort)
+            throw Poco::Net::HostNotFoundException(relay.host);
+        const auto& [host, port] = *hostPort;
         const Poco::Timespan span(
             std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
         Poco::Net::SocketAddress address(host, port);
@@ -98,8 +95,7 @@ std::string recipientFor(const MailAddressing& addressing, GatewayKind kind) {
     return gatewayAddress(*pattern, addressing.phoneNumber);
 }
 
-void address(MailMessage& message, const MailAddressing& addressing,
-             const std::string& recipient) {
+void address(MailMessage& message, const MailAddressing& addressing, const std::string& recipient) {
     message.setSender(addressing.email);
     message.addRecipient(
         Poco::Net::MailRecipient(Poco::Net::MailRecipient::PRIMARY_RECIPIENT, recipient));
@@ -158,10 +154,10 @@ void MailDelivery::sendMms(std::vector<std::string>& files,
         MailMessage message;
         address(message, addressing_, recipient);
         addText(message, std::string(kMmsBody));
-        message.addAttachment(std::string(kAttachmentName),
-                              new UnicodeAwareFilePartSource(files.front(),
-                                                             mediaTypeOf(files.front())),
-                              MailMessage::ENCODING_BASE64);
+        message.addAttachment(
+            std::string(kAttachmentName),
+            new UnicodeAwareFilePartSource(files.front(), mediaTypeOf(files.front())),
+            MailMessage::ENCODING_BASE64);
         session.send(message);
         if (progress)
             progress(percentSent(sent + 1, total));
@@ -176,7 +172,7 @@ void MailDelivery::sendSmsNotice(const std::string& accountNumber) {
     RelaySession session(relay, timeout_);
     MailMessage message;
     address(message, addressing_, recipient);
-    addText(message, std::string(kSmsBodyPrefix) + service_.baseUrl() + "?id=" + accountNumber);
+    addText(message, std::string(kSmsBodyPrefix) + pickUpLink(service_.baseUrl(), accountNumber));
     session.send(message);
     session.quit();
 }

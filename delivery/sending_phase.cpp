@@ -36,8 +36,7 @@ SendOutcome DeliverySendingPhase::send(RunState& state, Settings& settings, Prog
     }
 }
 
-SendOutcome DeliverySendingPhase::sendBy(RunState& state, Settings& settings,
-                                         ProgressView& view) {
+SendOutcome DeliverySendingPhase::sendBy(RunState& state, Settings& settings, ProgressView& view) {
     if (settings.delivery() == kDeliveryMms) {
         SkyletClient service = clientFor(settings, {}, timeout_);
         MailDelivery mail(service, addressingOf(settings));

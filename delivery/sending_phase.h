@@ -14,8 +14,7 @@ namespace tolvane::delivery {
 class DeliverySendingPhase : public SendingPhase {
 public:
     // `timeout` bounds each request to the service and each step of the mail conversation.
-    explicit DeliverySendingPhase(
-        std::chrono::milliseconds timeout = SkyletClient::kDefaultTimeout)
+    explicit DeliverySendingPhase(std::chrono::milliseconds timeout = SkyletClient::kDefaultTimeout)
         : timeout_(timeout) {}
 
     // Sends state.ProducedFiles; every file sent leaves the list. Mail and network failures

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <vector>
 
 #include "platform/paths.h"
 
@@ -39,14 +40,18 @@ constexpr const char* kAcceptedTypes =
     "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, "
     "application/vnd.ms-excel, application/msword, */*";
 
-[[noreturn]] void fail(std::string_view message) { throw SkyletException(message); }
+[[noreturn]] void fail(std::string_view message) {
+    throw SkyletException(message);
+}
 
 bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
 // The system's text for errno, as it fills "Cannot open file: %s.".
-std::string lastErrorText(int error) { return std::strerror(error); }
+std::string lastErrorText(int error) {
+    return std::strerror(error);
+}
 
 Poco::URI resolve(const std::string& baseUrl, const std::string& relative) {
     try {
@@ -166,7 +171,8 @@ std::string readUploadFile(const std::string& path) {
 }  // namespace
 
 SkyletClient::SkyletClient(std::string baseUrl, std::string accountId, std::string password)
-    : baseUrl_(std::move(baseUrl)), accountId_(std::move(accountId)),
+    : baseUrl_(std::move(baseUrl)),
+      accountId_(std::move(accountId)),
       password_(std::move(password)) {}
 
 std::string SkyletClient::fetchReply(const std::string& relativeUrl, std::size_t maxBytes) {
@@ -229,24 +235,54 @@ std::string SkyletClient::createAccount() {
 }
 
 RelayRecord SkyletClient::fetchRelay() {
-    const std::string reply = fetchReply("getrel.ashx", kRelayReplyBytes);
+    const auto relay = parseRelayRecord(fetchReply("getrel.ashx", kRelayReplyBytes));
+    if (!relay)
+        fail(kCannotNegotiate);
+    return *relay;
+}
+
+std::optional<RelayRecord> parseRelayRecord(std::string_view reply) {
+    // A refusal names no relay.
+    if (startsWith(reply, "ERR"))
+        return std::nullopt;
     std::vector<std::string> lines;
     std::size_t start = 0;
-    while (start <= reply.size() && lines.size() < 3) {
+    while (start < reply.size() && lines.size() < 3) {
         std::size_t end = reply.find('\n', start);
-        if (end == std::string::npos)
+        if (end == std::string_view::npos)
             end = reply.size();
-        std::string line = reply.substr(start, end - start);
+        std::string line(reply.substr(start, end - start));
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         if (!line.empty())
             lines.push_back(std::move(line));
         start = end + 1;
     }
-    // A refusal or a record cut short names no usable relay.
-    if (lines.size() < 3 || startsWith(reply, "ERR"))
-        fail(kCannotNegotiate);
+    if (lines.size() < 3 || !splitHostPort(lines[0]))
+        return std::nullopt;
     return RelayRecord{lines[0], lines[1], lines[2]};
+}
+
+std::optional<std::pair<std::string, std::uint16_t>> splitHostPort(std::string_view text,
+                                                                   std::uint16_t defaultPort) {
+    std::string host(text);
+    std::uint16_t port = defaultPort;
+    // "host:port" names another port; a bare IPv6 address (several colons) does not.
+    const std::size_t colon = host.rfind(':');
+    if (colon != std::string::npos && host.find(':') == colon) {
+        const std::string digits = host.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        const unsigned long value = std::stoul(digits);
+        if (value == 0 || value > 65535)
+            return std::nullopt;
+        port = std::uint16_t(value);
+        host.resize(colon);
+    }
+    if (host.empty() || host.find_first_of(" \t/") != std::string::npos)
+        return std::nullopt;
+    return std::make_pair(host, port);
 }
 
 std::string SkyletClient::accountQuery(const std::string& path) const {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "pipeline/app_exception.h"
 
@@ -102,6 +103,14 @@ std::string encodeQueryValue(const std::string& value);
 // Parses an account-creation reply like the C library's integer parsing: leading white space
 // and a sign allowed, stops at the first non-digit; nothing when no digit is read.
 std::optional<long long> parseLeadingInteger(std::string_view text);
+
+// The relay record of a "/getrel.ashx" reply: the first three non-empty lines (a trailing
+// carriage return dropped). Nothing for a refusal, fewer lines or an unusable host.
+std::optional<RelayRecord> parseRelayRecord(std::string_view reply);
+
+// "host" or "host:port" split for a connection; nothing for an empty host or a bad port.
+std::optional<std::pair<std::string, std::uint16_t>> splitHostPort(std::string_view text,
+                                                                   std::uint16_t defaultPort = 25);
 
 // The multipart boundary text: "\r\n", 29 "-" and four lower-case hexadecimal numbers (year,
 // milliseconds, seconds and a per-request random value) run together.

@@ -1,11 +1,12 @@
 #include "delivery/target_rules.h"
 
+#include <locale.h>
+#include <wctype.h>
 #include <algorithm>
 #include <clocale>
 #include <cwctype>
-#include <locale.h>
-#include <wctype.h>
 
+#include "app/settings.h"
 #include "platform/utf16.h"
 
 namespace tolvane::delivery {
@@ -43,7 +44,9 @@ void TargetRules::fillDeliveryList(const std::string& preferred) {
     choices_.delivery = deliveries_[deliveryIndex_];
 }
 
-void TargetRules::setFolder(std::string folder) { choices_.folder = std::move(folder); }
+void TargetRules::setFolder(std::string folder) {
+    choices_.folder = std::move(folder);
+}
 
 void TargetRules::selectCarrier(std::size_t index) {
     if (index >= carriers_.size())
@@ -84,6 +87,28 @@ TargetChoices TargetRules::choices() const {
     return out;
 }
 
+TargetChoices targetChoicesFrom(const Settings& settings) {
+    TargetChoices choices;
+    choices.save = settings.save() != 0;
+    choices.folder = settings.folder();
+    choices.send = settings.send() != 0;
+    choices.carrier = std::uint32_t(settings.carrier());
+    choices.delivery = settings.delivery();
+    choices.phoneNumber = settings.phoneNumber();
+    choices.email = settings.email();
+    return choices;
+}
+
+void storeTargetChoices(const TargetChoices& choices, Settings& settings) {
+    settings.setSave(choices.save ? 1 : 0);
+    settings.setFolder(choices.folder);
+    settings.setSend(choices.send ? 1 : 0);
+    settings.setCarrier(std::int32_t(choices.carrier));
+    settings.setDelivery(choices.delivery);
+    settings.setPhoneNumber(choices.phoneNumber);
+    settings.setEmail(choices.email);
+}
+
 std::optional<TargetRefusal> checkSendingContact(bool send, const std::string& delivery,
                                                  const std::string& phoneNumber,
                                                  const std::string& email) {
@@ -97,8 +122,7 @@ std::optional<TargetRefusal> checkSendingContact(bool send, const std::string& d
                              TargetField::PhoneNumber};
     if (!std::all_of(phoneNumber.begin(), phoneNumber.end(),
                      [](char c) { return c >= '0' && c <= '9'; }))
-        return TargetRefusal{"Only digits are allowed in phone number.",
-                             TargetField::PhoneNumber};
+        return TargetRefusal{"Only digits are allowed in phone number.", TargetField::PhoneNumber};
     if (email.empty())
         return TargetRefusal{"You cannot proceed without entering your e-mail address.",
                              TargetField::Email};

@@ -10,6 +10,10 @@
 
 #include "delivery/carriers.h"
 
+namespace tolvane {
+class Settings;
+}
+
 namespace tolvane::delivery {
 
 // The page's values as stored between runs.
@@ -25,12 +29,12 @@ struct TargetChoices {
 
 // What each control may do right now.
 struct TargetEnabling {
-    bool folderField = false;   // with its browse button
+    bool folderField = false;  // with its browse button
     bool carrierList = false;
     bool deliveryList = false;
     bool phoneNumber = false;
     bool email = false;
-    bool noteVisible = false;   // the note about personal data
+    bool noteVisible = false;  // the note about personal data
     bool next = false;
 };
 
@@ -83,6 +87,11 @@ private:
     std::vector<std::string> deliveries_;
     std::size_t deliveryIndex_ = 0;
 };
+
+// The page's stored values, and storing them back when the page is left, in the order save,
+// folder, send, carrier, delivery, phone number, e-mail.
+TargetChoices targetChoicesFrom(const Settings& settings);
+void storeTargetChoices(const TargetChoices& choices, Settings& settings);
 
 // The checks on Next for a sending choice, shared with the batch front end: nothing when
 // sending is off or the method is "WAP", else the first refusal of the phone number and e-mail

@@ -1,10 +1,13 @@
 #include "pages/QtPartBarDelegate.h"
 
 #include <QAbstractItemView>
+#include <QBitmap>
 #include <QPainter>
 #include <array>
 
+#include "app/QtUi.h"
 #include "pages/file_adding.h"
+#include "pages/part_marker.h"
 #include "pipeline/job.h"
 
 namespace tolvane::wizard {
@@ -12,14 +15,12 @@ namespace tolvane::wizard {
 namespace {
 
 // The bar's seven lines, top to bottom: dark, middle, light, light, light, middle, dark.
-const std::array<QColor, 7> kRedLines{QColor(169, 0, 0),    QColor(217, 0, 0),
-                                      QColor(237, 58, 58),  QColor(237, 58, 58),
-                                      QColor(237, 58, 58),  QColor(217, 0, 0),
+const std::array<QColor, 7> kRedLines{QColor(169, 0, 0),   QColor(217, 0, 0),   QColor(237, 58, 58),
+                                      QColor(237, 58, 58), QColor(237, 58, 58), QColor(217, 0, 0),
                                       QColor(169, 0, 0)};
-const std::array<QColor, 7> kBlueLines{QColor(7, 59, 253),    QColor(60, 101, 252),
-                                       QColor(102, 132, 242), QColor(102, 132, 242),
-                                       QColor(102, 132, 242), QColor(60, 101, 252),
-                                       QColor(7, 59, 253)};
+const std::array<QColor, 7> kBlueLines{
+    QColor(7, 59, 253),    QColor(60, 101, 252), QColor(102, 132, 242), QColor(102, 132, 242),
+    QColor(102, 132, 242), QColor(60, 101, 252), QColor(7, 59, 253)};
 constexpr int kBarHeight = 12;
 
 void drawLines(QPainter* painter, const std::array<QColor, 7>& colors, int from, int to,
@@ -30,6 +31,16 @@ void drawLines(QPainter* painter, const std::array<QColor, 7>& colors, int from,
         painter->setPen(colors[i]);
         painter->drawLine(from, firstLine + i, to - 1, firstLine + i);
     }
+}
+
+// The position picture with its yellow background keyed out.
+const QPixmap& positionPicture() {
+    static const QPixmap pixmap = [] {
+        QPixmap p = picture("position");
+        p.setMask(p.createMaskFromColor(QColor(255, 255, 0)));
+        return p;
+    }();
+    return pixmap;
 }
 
 }  // namespace
@@ -56,14 +67,25 @@ void QtPartBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->setBrush(Qt::white);
         // The frame's outline runs from left + 5 to right - 5 and from top + 2 to top + 10.
         painter->drawRect(QRect(cell.left() + 5, top + 2, right - cell.left() - 10, 8));
-        const pages::PartBarLayout bar =
-            pages::partBarLayout(cell.left(), right, *entry, -1, false);
+        const bool playing = marker_ && marker_->isPlaying(entry->id);
+        const int position = playing ? marker_->position() : 0;
+        const int length = playing ? marker_->length() : 0;
+        const bool waitingForStart =
+            marker_ && marker_->state() == pages::PartMarker::WaitingForStart;
+        const pages::PartBarLayout bar = pages::partBarLayout(
+            cell.left(), right, *entry, playing ? position + 1 : -1, waitingForStart);
         const int firstLine = top + 3;
         if (!entry->partMarked) {
             drawLines(painter, kRedLines, bar.innerLeft, bar.innerRight, firstLine);
         } else {
             drawLines(painter, kBlueLines, bar.innerLeft, bar.innerRight, firstLine);
             drawLines(painter, kRedLines, bar.redFrom, bar.redTo, firstLine);
+        }
+        if (playing && length > 0) {
+            const std::int64_t offset =
+                static_cast<std::int64_t>(bar.innerRight - bar.innerLeft) * position / length;
+            painter->drawPixmap(bar.innerLeft + static_cast<int>(offset) - 4, firstLine - 3,
+                                positionPicture());
         }
     }
     painter->restore();

@@ -3,13 +3,17 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "app/WizPageBase.h"
 #include "app/settings.h"
 #include "pages/file_adding.h"
+#include "pages/part_marker.h"
 
 class QPushButton;
+class QTimer;
 class QTreeWidget;
 
 namespace tolvane::wizard {
@@ -30,6 +34,11 @@ public:
     bool isBusy() const { return busy_; }
     void removeSelected();
     void selectAll();
+    // The "Mark a part" button: play the selected file, mark the start, mark the end.
+    void advanceMarker();
+    // The player the marker uses (the process's preview player unless replaced while idle).
+    void setMarkerPlayer(std::function<pages::MarkerPlayer&()> player);
+    const pages::PartMarker& marker() const { return marker_; }
 
     QTreeWidget* list() const { return list_; }
     QPushButton* addButton() const { return add_; }
@@ -38,6 +47,7 @@ public:
     QPushButton* markButton() const { return mark_; }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -47,6 +57,11 @@ private:
     void showNewEntries();
     void appendRow(const FileEntry& entry);
     void updateButtons();
+    std::optional<std::int32_t> firstSelectedId() const;
+    void checkPlayback();
+    void showMarkerState();
+    void redrawRow(std::int32_t id);
+    bool seekByClick(const QPoint& at);
 
     Settings settings_;
     bool busy_ = false;
@@ -56,6 +71,8 @@ private:
     QPushButton* remove_ = nullptr;
     QPushButton* selectAll_ = nullptr;
     QPushButton* mark_ = nullptr;
+    pages::PartMarker marker_;
+    QTimer* markerTimer_ = nullptr;
 };
 
 }  // namespace tolvane::wizard

@@ -60,7 +60,9 @@ std::string readWhole(const fs::path& path) {
     return text.str();
 }
 
-std::int64_t now() { return std::int64_t(std::time(nullptr)); }
+std::int64_t now() {
+    return std::int64_t(std::time(nullptr));
+}
 
 }  // namespace
 

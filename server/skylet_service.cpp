@@ -31,6 +31,7 @@ constexpr std::size_t kMaxDisplayName = 120;
 constexpr std::size_t kMaxReportField = 200;
 
 const char* const kXhtmlType = "application/xhtml+xml; charset=utf-8";
+const char* const kWapXhtmlType = "application/vnd.wap.xhtml+xml; charset=utf-8";
 
 std::mutex logMutex;
 
@@ -60,11 +61,20 @@ std::string htmlEscape(const std::string& text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -118,9 +128,13 @@ public:
         send(HTTPResponse::HTTP_OK, "text/plain; charset=us-ascii", body,
              summary.empty() ? body : summary);
     }
+    // Phone browsers that name the WAP media type in Accept get it; everyone else gets the
+    // standard XHTML type, which desktop browsers and most WAP 2.0 browsers read.
     void xhtml(const std::string& body, const std::string& summary,
                HTTPResponse::HTTPStatus status = HTTPResponse::HTTP_OK) {
-        send(status, kXhtmlType, body, summary);
+        const bool wap =
+            request_.get("Accept", "").find("application/vnd.wap.xhtml+xml") != std::string::npos;
+        send(status, wap ? kWapXhtmlType : kXhtmlType, body, summary);
     }
     void send(HTTPResponse::HTTPStatus status, const std::string& type, const std::string& body,
               const std::string& summary) {
@@ -141,10 +155,14 @@ private:
 
 const char* accessReply(Access access) {
     switch (access) {
-        case Access::Granted: return "OK";
-        case Access::UnknownAccount: return "ERR REQUEST";
-        case Access::Expired: return "ERR EXPIRED";
-        case Access::WrongPassword: return "ERR PWD";
+        case Access::Granted:
+            return "OK";
+        case Access::UnknownAccount:
+            return "ERR REQUEST";
+        case Access::Expired:
+            return "ERR EXPIRED";
+        case Access::WrongPassword:
+            return "ERR PWD";
     }
     return "ERR REQUEST";
 }
@@ -245,9 +263,9 @@ private:
             reply.text("ERR REQUEST", "ERR REQUEST (no relay configured)");
             return;
         }
-        reply.text(config_.relayHost + "\n" + config_.relayUser + "\n" + config_.relayPassword +
-                       "\n",
-                   "relay " + config_.relayHost);
+        reply.text(
+            config_.relayHost + "\n" + config_.relayUser + "\n" + config_.relayPassword + "\n",
+            "relay " + config_.relayHost);
     }
 
     void wipe(Reply& reply) {
@@ -355,8 +373,8 @@ private:
         if (id && number && store_->check(*id, param("pwd")) == Access::Granted)
             path = store_->filePath(*id, *number);
         if (!path) {
-            reply.xhtml(page("Not found", "<p>This ringtone is not available.</p>\n"),
-                        "not found", HTTPResponse::HTTP_NOT_FOUND);
+            reply.xhtml(page("Not found", "<p>This ringtone is not available.</p>\n"), "not found",
+                        HTTPResponse::HTTP_NOT_FOUND);
             return;
         }
         std::ifstream in(*path, std::ios::binary);
@@ -391,13 +409,12 @@ private:
         const std::string password = param("pwd");
         switch (store_->check(*id, password)) {
             case Access::UnknownAccount:
-                reply.xhtml(page("Ringtones", codeForm("Unknown personal code.")),
-                            "unknown code");
+                reply.xhtml(page("Ringtones", codeForm("Unknown personal code.")), "unknown code");
                 return;
             case Access::Expired:
-                reply.xhtml(page("Ringtones", "<p>This personal code has expired.</p>\n" +
-                                                  codeForm({})),
-                            "expired");
+                reply.xhtml(
+                    page("Ringtones", "<p>This personal code has expired.</p>\n" + codeForm({})),
+                    "expired");
                 return;
             case Access::WrongPassword:
                 reply.xhtml(passwordPage(*id, !password.empty()), "password asked");
@@ -467,8 +484,8 @@ private:
 
 std::string ringtoneMediaType(const std::string& extension) {
     static const std::map<std::string, std::string> kTypes = {
-        {"mp3", "audio/mpeg"},          {"wav", "audio/x-wav"},     {"mmf", "application/vnd.smaf"},
-        {"amr", "audio/amr"},           {"qcp", "audio/vnd.qcelp"}, {"mid", "audio/midi"},
+        {"mp3", "audio/mpeg"}, {"wav", "audio/x-wav"},     {"mmf", "application/vnd.smaf"},
+        {"amr", "audio/amr"},  {"qcp", "audio/vnd.qcelp"}, {"mid", "audio/midi"},
     };
     auto found = kTypes.find(lower(extension));
     return found == kTypes.end() ? std::string() : found->second;
@@ -476,7 +493,8 @@ std::string ringtoneMediaType(const std::string& extension) {
 
 bool looksLike(const std::string& extension, const std::string& bytes) {
     auto at = [&](std::size_t offset, std::string_view magic) {
-        return bytes.size() >= offset + magic.size() && bytes.compare(offset, magic.size(), magic) == 0;
+        return bytes.size() >= offset + magic.size() &&
+               bytes.compare(offset, magic.size(), magic) == 0;
     };
     const std::string ext = lower(extension);
     if (ext == "wav")

@@ -88,6 +88,7 @@ TEST(FormatRules, CheckedChoiceKeptOrReplaced) {
         {Qcp, 0x3A, Qcp},                    //
         {std::nullopt, 0x20, std::nullopt},  // nothing checked: nothing changes
         {WavHigh, 0x08, Qcp},                // nothing enabled: the last resort
+        {7, 0x7F, std::nullopt},             // not a choice: nothing checked
     };
     for (const Case& c : cases) {
         EXPECT_EQ(checkedAfterApplying(c.checked, enabledFormats(c.mask)), c.expected)

@@ -220,6 +220,14 @@ TEST(PhoneReport, FailuresBeforeAnyReply) {
         closedHome = "http://127.0.0.1:" + std::to_string(probe.address().port()) + "/";
     }
     EXPECT_EQ(sendPhoneReport(closedHome, "Nokia", "1", {}, 5s).detail, "Unable to send");
+
+    // A server that takes the connection but never answers: the time-out ends the wait.
+    Poco::Net::ServerSocket silent(Poco::Net::SocketAddress("127.0.0.1", 0));
+    const std::string silentHome =
+        "http://127.0.0.1:" + std::to_string(silent.address().port()) + "/";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(sendPhoneReport(silentHome, "Nokia", "1", {}, 300ms).detail, "Unable to send");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
 }
 
 TEST(PhoneReport, TaskRunsOnItsOwnThreadAndReportsOnce) {

@@ -3,6 +3,7 @@
 
 #include <set>
 
+#include "delivery/account.h"
 #include "delivery/carriers.h"
 #include "delivery/target_rules.h"
 
@@ -152,15 +153,30 @@ TEST(TargetRules, ChecksOnNext) {
     } cases[] = {
         {false, "MMS", "", "", std::nullopt},
         {true, "WAP", "", "", std::nullopt},
-        {true, "MMS", "", "a@b",
+        {true,
+         "MMS",
+         "",
+         "a@b",
          {{"You cannot proceed without entering your phone number.", F::PhoneNumber}}},
-        {true, "MMS", "555-1234", "a@b",
+        {true,
+         "MMS",
+         "555-1234",
+         "a@b",
          {{"Only digits are allowed in phone number.", F::PhoneNumber}}},
-        {true, "SMS+WAP", "5551234", "",
+        {true,
+         "SMS+WAP",
+         "5551234",
+         "",
          {{"You cannot proceed without entering your e-mail address.", F::Email}}},
-        {true, "SMS+WAP", "5551234", "1a@b",
+        {true,
+         "SMS+WAP",
+         "5551234",
+         "1a@b",
          {{"E-mail address you entered seems to be invalid.", F::Email}}},
-        {true, "SMS+WAP", "5551234", "ab.example",
+        {true,
+         "SMS+WAP",
+         "5551234",
+         "ab.example",
          {{"E-mail address you entered seems to be invalid.", F::Email}}},
         {true, "MMS", "5551234", "a@b", std::nullopt},
         {true, "MMS", "5551234", "\xC3\x89mile@example.org", std::nullopt},
@@ -184,6 +200,13 @@ TEST(TargetRules, FolderIsCutTo259Characters) {
     TargetRules rules(stored(0, "WAP"));
     rules.setFolder(std::string(300, 'x'));
     EXPECT_EQ(rules.choices().folder.size(), 259u);
+}
+
+TEST(PickUp, HostAndLink) {
+    EXPECT_EQ(pickUpHost("http://127.0.0.1:8099/"), "127.0.0.1:8099");
+    EXPECT_EQ(pickUpHost("http://ringtones.example/"), "ringtones.example");
+    EXPECT_EQ(pickUpHost(""), "");
+    EXPECT_EQ(pickUpLink("http://ringtones.example/", "0007"), "http://ringtones.example/?id=0007");
 }
 
 }  // namespace

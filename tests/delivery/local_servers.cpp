@@ -7,14 +7,17 @@
 #include <unistd.h>
 
 #include <Poco/JSON/Parser.h>
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 #include <Poco/Net/HTTPRequestHandlerFactory.h>
+#include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/HTTPServerRequest.h>
 #include <Poco/Net/HTTPServerResponse.h>
+#include <Poco/Net/SocketAddress.h>
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
-#include <Poco/Net/SocketAddress.h>
 
 #include <chrono>
 #include <fstream>
@@ -57,7 +60,9 @@ bool waitFor(Ready ready) {
     return false;
 }
 
-fs::path sourceDir() { return fs::path(TOLVANE_SOURCE_DIR); }
+fs::path sourceDir() {
+    return fs::path(TOLVANE_SOURCE_DIR);
+}
 
 }  // namespace
 
@@ -101,12 +106,18 @@ int ChildProcess::stop() {
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
-ChildProcess::~ChildProcess() { stop(); }
+ChildProcess::~ChildProcess() {
+    stop();
+}
 
 SkyletServer::SkyletServer(const Options& options) : root_(freshFolder("skyletd")) {
     data_ = root_ / "data";
-    std::vector<std::string> argv = {(binDir() / "skyletd").string(), "--listen", "127.0.0.1:0",
-                                     "--data", data_.string(), "--expire-days",
+    std::vector<std::string> argv = {(binDir() / "skyletd").string(),
+                                     "--listen",
+                                     "127.0.0.1:0",
+                                     "--data",
+                                     data_.string(),
+                                     "--expire-days",
                                      std::to_string(options.expireDays)};
     if (!options.relay.empty()) {
         argv.insert(argv.end(), {"--relay", options.relay, "--relay-user", options.relayUser,
@@ -127,13 +138,31 @@ SkyletServer::SkyletServer(const Options& options) : root_(freshFolder("skyletd"
         throw std::runtime_error("skyletd did not start: " + log());
 }
 
-std::string SkyletServer::log() const { return readText(root_ / "log"); }
+std::string SkyletServer::log() const {
+    return readText(root_ / "log");
+}
 
 void SkyletServer::ageAccount(const std::string& number) const {
     const fs::path record = data_ / "accounts" / number / "account";
     std::string text = readText(record);
     text = std::regex_replace(text, std::regex("created [0-9]+"), "created 1000");
     std::ofstream(record, std::ios::trunc) << text;
+}
+
+std::string httpGet(const std::string& url) {
+    try {
+        const Poco::URI uri(url);
+        Poco::Net::HTTPClientSession session(uri.getHost(), uri.getPort());
+        Poco::Net::HTTPRequest request("GET", uri.getPathAndQuery(),
+                                       Poco::Net::HTTPMessage::HTTP_1_1);
+        session.sendRequest(request);
+        Poco::Net::HTTPResponse response;
+        std::string body;
+        Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
+        return body;
+    } catch (const Poco::Exception&) {
+        return {};
+    }
 }
 
 std::string pythonWithAiosmtpd() {
@@ -172,9 +201,9 @@ std::vector<fs::path> SmtpServer::mails() const {
 }
 
 Poco::JSON::Object::Ptr SmtpServer::parse(const fs::path& eml) {
-    const auto result = run({pythonWithAiosmtpd(),
-                             (sourceDir() / "tests/delivery/smtp_server.py").string(), "dump",
-                             eml.string()});
+    const auto result =
+        run({pythonWithAiosmtpd(), (sourceDir() / "tests/delivery/smtp_server.py").string(), "dump",
+             eml.string()});
     if (result.status != 0)
         throw std::runtime_error("cannot parse " + eml.string() + ": " + result.errors);
     return Poco::JSON::Parser().parse(result.output).extract<Poco::JSON::Object::Ptr>();
@@ -233,14 +262,15 @@ private:
 }  // namespace
 
 ScriptedHttpServer::ScriptedHttpServer()
-    : script_(std::make_shared<Script>()),
-      socket_(Poco::Net::SocketAddress("127.0.0.1", 0)) {
+    : script_(std::make_shared<Script>()), socket_(Poco::Net::SocketAddress("127.0.0.1", 0)) {
     server_ = std::make_unique<Poco::Net::HTTPServer>(new ScriptedFactory(script_), socket_,
                                                       new Poco::Net::HTTPServerParams);
     server_->start();
 }
 
-ScriptedHttpServer::~ScriptedHttpServer() { server_->stopAll(true); }
+ScriptedHttpServer::~ScriptedHttpServer() {
+    server_->stopAll(true);
+}
 
 void ScriptedHttpServer::reply(const std::string& path, const std::string& body) {
     std::lock_guard lock(script_->mutex);

@@ -125,6 +125,9 @@ private:
     std::unique_ptr<Poco::Net::HTTPServer> server_;
 };
 
+// The body of a GET of `url` (empty when the request fails).
+std::string httpGet(const std::string& url);
+
 // The Python interpreter that has aiosmtpd (the system one; a user's own Python may lack it).
 std::string pythonWithAiosmtpd();
 

@@ -37,7 +37,9 @@ std::string writeRingtone(const test::TempDir& dir, const std::string& name, std
     return path;
 }
 
-MailAddressing verizonUser() { return MailAddressing{15, "5551234567", "me@example.org"}; }
+MailAddressing verizonUser() {
+    return MailAddressing{15, "5551234567", "me@example.org"};
+}
 
 TEST(MediaType, ByExtension) {
     const std::pair<const char*, const char*> cases[] = {

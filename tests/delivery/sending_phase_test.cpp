@@ -4,11 +4,13 @@
 
 #include <fstream>
 
+#include "delivery/account.h"
 #include "delivery/local_servers.h"
 #include "delivery/mail_delivery.h"
 #include "delivery/sending_phase.h"
 #include "delivery/service_fixture.h"
 #include "delivery/skylet_client.h"
+#include "delivery/target_rules.h"
 
 namespace tolvane::delivery {
 namespace {
@@ -39,7 +41,9 @@ protected:
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
             if (entry.path().extension() == ".name")
-                names.push_back(test::run({"cat", entry.path().string()}).output);
+                names.emplace_back(
+                    std::istreambuf_iterator<char>(std::ifstream(entry.path()).rdbuf()),
+                    std::istreambuf_iterator<char>());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -49,6 +53,27 @@ protected:
     test::RecordingView view_;
     DeliverySendingPhase phase_{2s};
 };
+
+using TargetSettingsTest = test::ServiceSettingsTest;
+
+TEST_F(TargetSettingsTest, PageValuesRoundTripThroughTheSettings) {
+    Settings settings = settingsFor("http://127.0.0.1:1/");
+    TargetRules rules(targetChoicesFrom(settings));
+    EXPECT_EQ(rules.choices().carrier, 0u);  // first run: "> Not listed <" with "WAP"
+    EXPECT_EQ(rules.choices().delivery, "WAP");
+    rules.selectCarrier(1);  // "3 River": SMS+WAP preselected
+    rules.setPhoneNumber("5551234567");
+    rules.setEmail("me@example.org");
+    rules.setStore(false);
+    storeTargetChoices(rules.choices(), settings);
+
+    const Settings stored = reloaded();
+    EXPECT_EQ(stored.carrier(), 62);
+    EXPECT_EQ(stored.delivery(), "SMS+WAP");
+    EXPECT_EQ(stored.save(), 0);
+    EXPECT_EQ(stored.send(), 1);
+    EXPECT_EQ(TargetRules(targetChoicesFrom(stored)).carrierIndex(), 1u);
+}
 
 TEST_F(SendingPhaseTest, FirstUploadCreatesTheAccount) {
     ScriptedHttpServer scripted;
@@ -128,10 +153,19 @@ TEST_F(SendingPhaseTest, WrongPasswordAsksForItAndTheNextRunOnlySends) {
     EXPECT_EQ(reloaded().accountPassword(), "");
     EXPECT_TRUE(view_.messages.empty());  // the worker posts, not the phase
 
-    passwordExchange().password = "1234";  // typed on the Password page
+    // Typed on the Password page without "Remember my password".
+    EXPECT_EQ(acceptTypedPassword("1234", false, settings), kPageProgress);
+    EXPECT_EQ(reloaded().accountPassword(), "");
     EXPECT_EQ(phase_.send(state_, settings, view_), SendOutcome::Finished);
     EXPECT_TRUE(state_.ProducedFiles.empty());
     EXPECT_EQ(uploadsOf(skylet, "0001"), (std::vector<std::string>{"a.amr", "b.amr"}));
+
+    // Remembered, the password serves the next run without asking.
+    acceptTypedPassword("1234", true, settings);
+    EXPECT_EQ(reloaded().accountPassword(), "1234");
+    passwordExchange().password.clear();
+    state_.ProducedFiles = ringtones({"c.amr"});
+    EXPECT_EQ(phase_.send(state_, settings, view_), SendOutcome::Finished);
 }
 
 TEST_F(SendingPhaseTest, SmsPlusWapUploadsThenMailsTheLink) {

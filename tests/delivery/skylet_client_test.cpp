@@ -2,12 +2,6 @@
 // skyletd never gives.
 #include <gtest/gtest.h>
 
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
-#include <Poco/StreamCopier.h>
-#include <Poco/URI.h>
-
 #include <chrono>
 #include <fstream>
 
@@ -40,15 +34,9 @@ std::string writeRingtone(const test::TempDir& dir, const std::string& name, std
     return path;
 }
 
+// A GET below the service's base address ("/get.ashx?...").
 std::string httpGet(const std::string& baseUrl, const std::string& path) {
-    Poco::URI uri(baseUrl);
-    Poco::Net::HTTPClientSession session(uri.getHost(), uri.getPort());
-    Poco::Net::HTTPRequest request("GET", path);
-    session.sendRequest(request);
-    Poco::Net::HTTPResponse response;
-    std::string body;
-    Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
-    return body;
+    return test::httpGet(baseUrl + path.substr(1));
 }
 
 TEST(SkyletClient, CreateAccountParsesTheReply) {
@@ -101,8 +89,7 @@ TEST(SkyletClient, FetchRelayNeedsThreeLines) {
     EXPECT_EQ(spaced.user, "user");
     EXPECT_EQ(spaced.password, "pass");
     scripted.reply("/getrel.ashx", "mail.example\nuser\n");
-    EXPECT_EQ(failureOf([&] { SkyletClient(scripted.baseUrl()).fetchRelay(); }),
-              kCannotNegotiate);
+    EXPECT_EQ(failureOf([&] { SkyletClient(scripted.baseUrl()).fetchRelay(); }), kCannotNegotiate);
 }
 
 TEST(SkyletClient, UploadRepliesAndTheirExceptions) {
@@ -220,8 +207,7 @@ TEST(SkyletClient, UnreachableOrSilentServiceFailsWithinTheTimeout) {
     EXPECT_EQ(failureOf([&] { SkyletClient(closed, "0001").upload(file); }),
               "Cannot send request.");
     EXPECT_EQ(failureOf([&] { SkyletClient("").createAccount(); }), kCannotConnect);
-    EXPECT_EQ(failureOf([&] { SkyletClient("ftp://127.0.0.1/").createAccount(); }),
-              kCannotConnect);
+    EXPECT_EQ(failureOf([&] { SkyletClient("ftp://127.0.0.1/").createAccount(); }), kCannotConnect);
 }
 
 TEST(SkyletClient, PasswordsWipeAndExpiryAgainstSkyletd) {
@@ -234,8 +220,7 @@ TEST(SkyletClient, PasswordsWipeAndExpiryAgainstSkyletd) {
     SkyletClient(skylet.baseUrl(), id).setPassword(password);
     EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id, "wrong").setPassword("x"); }),
               kWrongOldPassword);
-    EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id).upload(file); }),
-              kWrongPassword);
+    EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id).upload(file); }), kWrongPassword);
     EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id, "a").upload(file); }),
               kWrongPassword);
     SkyletClient owner(skylet.baseUrl(), id, password);
@@ -245,9 +230,9 @@ TEST(SkyletClient, PasswordsWipeAndExpiryAgainstSkyletd) {
     EXPECT_EQ(failureOf([&] { SkyletClient(skylet.baseUrl(), id, "wrong").wipe(); }),
               kWrongPassword);
     owner.wipe();
-    EXPECT_EQ(httpGet(skylet.baseUrl(), "/get.ashx?id=" + id + "&f=1&pwd=a%26b%23c%3Dd")
-                  .find("#!AMR"),
-              std::string::npos);
+    EXPECT_EQ(
+        httpGet(skylet.baseUrl(), "/get.ashx?id=" + id + "&f=1&pwd=a%26b%23c%3Dd").find("#!AMR"),
+        std::string::npos);
     // The server's log never shows the password.
     EXPECT_EQ(skylet.log().find("a%26b"), std::string::npos);
 
@@ -255,6 +240,34 @@ TEST(SkyletClient, PasswordsWipeAndExpiryAgainstSkyletd) {
     EXPECT_EQ(failureOf([&] { owner.upload(file); }), kAccountExpired);
     EXPECT_EQ(failureOf([&] { owner.wipe(); }), kAccountExpired);
     EXPECT_EQ(failureOf([&] { owner.setPassword(""); }), kAccountExpired);
+}
+
+TEST(SkyletClient, RelayRecordParsing) {
+    struct Case {
+        std::string reply;
+        std::optional<std::string> host;
+    } cases[] = {
+        {"mail.example\nu\np\n", "mail.example"},
+        {"mail.example:2525\r\nu\r\np", "mail.example:2525"},
+        {"\n\nmail.example\n\nu\np\nextra\n", "mail.example"},
+        {"mail.example:0\nu\np\n", std::nullopt},
+        {"mail.example:99999\nu\np\n", std::nullopt},
+        {"mail.example:x\nu\np\n", std::nullopt},
+        {"mail example\nu\np\n", std::nullopt},
+        {"ERR REQUEST\nu\np\n", std::nullopt},
+        {"only\ntwo\n", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto relay = parseRelayRecord(c.reply);
+        ASSERT_EQ(relay.has_value(), c.host.has_value()) << c.reply;
+        if (relay) {
+            EXPECT_EQ(relay->host, *c.host);
+        }
+    }
+    EXPECT_EQ(splitHostPort("h:2525"), std::make_pair(std::string("h"), std::uint16_t(2525)));
+    EXPECT_EQ(splitHostPort("h"), std::make_pair(std::string("h"), std::uint16_t(25)));
+    EXPECT_EQ(splitHostPort("::1"), std::make_pair(std::string("::1"), std::uint16_t(25)));
 }
 
 TEST(SkyletClient, PercentEncoding) {

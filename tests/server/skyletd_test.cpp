@@ -32,7 +32,8 @@ struct Reply {
 };
 
 Reply request(const SkyletServer& server, const std::string& method, const std::string& path,
-              const std::string& contentType = {}, const std::string& body = {}) {
+              const std::string& contentType = {}, const std::string& body = {},
+              const std::string& accept = {}) {
     Poco::URI base(server.baseUrl());
     Poco::Net::HTTPClientSession session(base.getHost(), base.getPort());
     Poco::Net::HTTPRequest httpRequest(method, path, Poco::Net::HTTPMessage::HTTP_1_1);
@@ -40,6 +41,8 @@ Reply request(const SkyletServer& server, const std::string& method, const std::
         httpRequest.setContentType(contentType);
         httpRequest.setContentLength(std::streamsize(body.size()));
     }
+    if (!accept.empty())
+        httpRequest.set("Accept", accept);
     Reply reply;
     try {
         session.sendRequest(httpRequest).write(body.data(), std::streamsize(body.size()));
@@ -124,12 +127,12 @@ TEST(Skyletd, UploadRules) {
     // Malformed requests.
     const std::string form = "multipart/form-data; boundary=" + kBoundary;
     EXPECT_EQ(request(server, "POST", "/upload.ashx?id=1", form, "garbage").body, "ERR REQUEST");
-    EXPECT_EQ(request(server, "POST", "/upload.ashx?id=1", "text/plain", formBody("a.amr", amr))
-                  .body,
-              "ERR REQUEST");
-    EXPECT_EQ(request(server, "POST", "/upload.ashx?id=1", form, formBody("a.amr", amr, "other"))
-                  .body,
-              "ERR REQUEST");
+    EXPECT_EQ(
+        request(server, "POST", "/upload.ashx?id=1", "text/plain", formBody("a.amr", amr)).body,
+        "ERR REQUEST");
+    EXPECT_EQ(
+        request(server, "POST", "/upload.ashx?id=1", form, formBody("a.amr", amr, "other")).body,
+        "ERR REQUEST");
     EXPECT_EQ(request(server, "GET", "/upload.ashx?id=1").body, "ERR REQUEST");
     const std::string oversize(3 * 1024 * 1024, 'y');
     EXPECT_EQ(request(server, "POST", "/upload.ashx?id=1", form, oversize).body, "ERR SIZE");
@@ -139,8 +142,8 @@ TEST(Skyletd, UploadRules) {
     for (const fs::path& path : stored)
         EXPECT_TRUE(path.string().rfind("data/", 0) == 0 || path == "log") << path;
     const auto account1 = filesUnder(server.dataDir() / "accounts/0001/files");
-    EXPECT_EQ(account1, (std::vector<fs::path>{"1.amr", "1.name", "2.amr", "2.name", "3.amr",
-                                                "3.name"}));
+    EXPECT_EQ(account1,
+              (std::vector<fs::path>{"1.amr", "1.name", "2.amr", "2.name", "3.amr", "3.name"}));
     const Reply page = request(server, "GET", "/?id=0001");
     EXPECT_NE(page.body.find(">tune.amr<"), std::string::npos);
     EXPECT_NE(page.body.find(">evil.amr<"), std::string::npos);
@@ -159,6 +162,10 @@ TEST(Skyletd, PickUpPages) {
     EXPECT_EQ(list.status, 200);
     EXPECT_EQ(list.type, "application/xhtml+xml; charset=utf-8");
     EXPECT_NE(list.body.find("-//WAPFORUM//DTD XHTML Mobile 1.0//EN"), std::string::npos);
+    EXPECT_EQ(request(server, "GET", "/?id=0001", {}, {},
+                      "application/vnd.wap.xhtml+xml, application/xhtml+xml, text/html;q=0.1")
+                  .type,
+              "application/vnd.wap.xhtml+xml; charset=utf-8");
     EXPECT_TRUE(wellFormedXml(list.body)) << list.body;
     EXPECT_NE(list.body.find("href=\"get.ashx?id=0001&amp;f=1\" type=\"audio/amr\""),
               std::string::npos);
@@ -218,8 +225,7 @@ TEST(Skyletd, AccountRequestsAndReports) {
               "ERR EXPIRED");
     EXPECT_NE(request(server, "GET", "/?id=1").body.find("expired"), std::string::npos);
 
-    EXPECT_EQ(request(server, "GET", "/phone_notify.php?vendor=Orvel&model=X%0A1%09b").body,
-              "OK");
+    EXPECT_EQ(request(server, "GET", "/phone_notify.php?vendor=Orvel&model=X%0A1%09b").body, "OK");
     std::ifstream reports(server.dataDir() / "phone-reports.txt");
     std::string line;
     std::getline(reports, line);
