@@ -28,6 +28,7 @@
 #include "app/WizPage8_Failure.h"
 #include "app/settings.h"
 #include "catalogue/PhoneNotifyDlg.h"
+#include "delivery/WizSkylet3_Negotiate.h"
 #include "pages/WizPage2_Files.h"
 #include "pipeline/job.h"
 #include "platform/paths.h"
@@ -169,7 +170,10 @@ int main(int argc, char** argv) {
     shoot(kUploads);
     shoot(kManage);
     shoot(kSetPassword);
-    // The Negotiate page once its task has ended (no task chosen: it says so).
+    // The Negotiate page once its task has ended: a new account asked of a service that nobody
+    // runs.
+    setService("http://127.0.0.1:1/");
+    qobject_cast<WizSkylet3_Negotiate*>(sheet.pageById(kNegotiate))->setTask(kTaskNewAccount);
     sheet.selectPageById(kNegotiate);
     for (int i = 0; i < 300 && !sheet.backButton()->isEnabled() && !sheet.nextButton()->isEnabled(); ++i) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
