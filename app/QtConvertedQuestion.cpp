@@ -16,8 +16,8 @@ ConvertedAnswer QtConvertedQuestion::askAlreadyConverted() {
     // The worker waits here until the user has answered on the GUI thread. The GUI thread never
     // waits for the worker while the Progress page runs, so this cannot deadlock.
     ConvertedAnswer answer = ConvertedAnswer::SkipAll;
-    QMetaObject::invokeMethod(this, [this, &answer] { answer = ask(); },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, &answer] { answer = ask(); }, Qt::BlockingQueuedConnection);
     return answer;
 }
 

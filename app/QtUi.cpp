@@ -11,7 +11,9 @@
 
 namespace tolvane::wizard {
 
-QPixmap picture(const QString& name) { return QPixmap(QStringLiteral(":/pictures/%1.png").arg(name)); }
+QPixmap picture(const QString& name) {
+    return QPixmap(QStringLiteral(":/pictures/%1.png").arg(name));
+}
 
 QFont boldFont(const QWidget* widget, double scale) {
     QFont font = widget->font();
@@ -25,8 +27,12 @@ QFont boldFont(const QWidget* widget, double scale) {
     return font;
 }
 
-QString toQt(const std::string& utf8) { return QString::fromStdString(utf8); }
-std::string fromQt(const QString& text) { return text.toStdString(); }
+QString toQt(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+std::string fromQt(const QString& text) {
+    return text.toStdString();
+}
 
 static void messageBox(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
     QMessageBox box(icon, QString::fromUtf8(kMessageCaption), text, QMessageBox::Ok, parent);

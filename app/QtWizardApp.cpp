@@ -11,13 +11,15 @@
 #include "app/WizPage9_Uploads.h"
 #include "catalogue/WizPage3_Format.h"
 #include "delivery/WizPage4_Target.h"
-#include "delivery/sending_phase.h"
 #include "delivery/WizSkylet1_Manage.h"
 #include "delivery/WizSkylet2_Password.h"
 #include "delivery/WizSkylet3_Negotiate.h"
+#include "delivery/sending_phase.h"
 #include "pages/WizPage2_Files.h"
 
-static void registerPictures() { Q_INIT_RESOURCE(pictures); }
+static void registerPictures() {
+    Q_INIT_RESOURCE(pictures);
+}
 
 namespace tolvane::wizard {
 

@@ -158,9 +158,13 @@ WizPageBase* QtWizardSheet::page(int position) const {
     return position >= 0 && position < pageCount() ? pages_[position] : nullptr;
 }
 
-WizPageBase* QtWizardSheet::pageById(int id) const { return page(positionOf(id)); }
+WizPageBase* QtWizardSheet::pageById(int id) const {
+    return page(positionOf(id));
+}
 
-WizPageBase* QtWizardSheet::activePage() const { return page(active_); }
+WizPageBase* QtWizardSheet::activePage() const {
+    return page(active_);
+}
 
 void QtWizardSheet::selectPage(int position) {
     if (position < 0 || position >= pageCount())
@@ -169,7 +173,9 @@ void QtWizardSheet::selectPage(int position) {
     showPage(position);
 }
 
-void QtWizardSheet::selectPageById(int id) { selectPage(positionOf(id)); }
+void QtWizardSheet::selectPageById(int id) {
+    selectPage(positionOf(id));
+}
 
 void QtWizardSheet::leaveActivePage() {
     if (WizPageBase* current = activePage())

@@ -10,9 +10,10 @@ void WizPage11_FinalMMS::onInitDialog() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(14);
-    layout->addWidget(bodyText("Your ringtones has been sent to your carrier's MMS gateway. You "
-                               "will receive MMS messages with ringtones shortly.",
-                               this));
+    layout->addWidget(
+        bodyText("Your ringtones has been sent to your carrier's MMS gateway. You "
+                 "will receive MMS messages with ringtones shortly.",
+                 this));
     layout->addWidget(bodyText(
         "If MMS messages don't arrive, please use different delivery method: WAP with or without "
         "SMS delivery notification or upload ringtones manually using Bluetooth, InfraRed or USB "

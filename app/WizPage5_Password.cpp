@@ -56,6 +56,8 @@ int WizPage5_Password::onWizardNext() {
     return passwordExchange().nextTarget;
 }
 
-int WizPage5_Password::onWizardBack() { return passwordExchange().backTarget; }
+int WizPage5_Password::onWizardBack() {
+    return passwordExchange().backTarget;
+}
 
 }  // namespace tolvane::wizard

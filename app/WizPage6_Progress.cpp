@@ -101,7 +101,9 @@ void WizPage6_Progress::onSetActive() {
     worker_.start(*job_, state_, *this);
 }
 
-void WizPage6_Progress::onKillActive() { timer_.stop(); }
+void WizPage6_Progress::onKillActive() {
+    timer_.stop();
+}
 
 bool WizPage6_Progress::onQueryCancel() {
     // The worker notices the flag within a second and ends with its finished message.
@@ -110,13 +112,13 @@ bool WizPage6_Progress::onQueryCancel() {
 }
 
 void WizPage6_Progress::setFileProgress(int percent) {
-    QMetaObject::invokeMethod(this, [this, percent] { fileBar_->setValue(percent); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, percent] { fileBar_->setValue(percent); }, Qt::QueuedConnection);
 }
 
 void WizPage6_Progress::setOverallProgress(int percent) {
-    QMetaObject::invokeMethod(this, [this, percent] { overallBar_->setValue(percent); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, percent] { overallBar_->setValue(percent); }, Qt::QueuedConnection);
 }
 
 void WizPage6_Progress::setStatus(std::string_view text) {
@@ -134,8 +136,8 @@ void WizPage6_Progress::setStatus(std::string_view text) {
 
 void WizPage6_Progress::setFileName(std::string_view name) {
     QString text = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-    QMetaObject::invokeMethod(this, [this, text] { fileName_->setText(text); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text] { fileName_->setText(text); }, Qt::QueuedConnection);
 }
 
 void WizPage6_Progress::postMessage(int message) {
@@ -154,7 +156,9 @@ bool WizPage6_Progress::event(QEvent* event) {
     return WizPageBase::event(event);
 }
 
-void WizPage6_Progress::finishWorker() { worker_.join(); }
+void WizPage6_Progress::finishWorker() {
+    worker_.join();
+}
 
 void WizPage6_Progress::workFinished() {
     finishWorker();

@@ -9,13 +9,17 @@ WizPageBase::WizPageBase(PageId id, QWidget* parent) : QWidget(parent), info_(pa
     setObjectName(QString::fromUtf8(info_->className) + "Body");
 }
 
-void WizPageBase::onHelp() { openHelp(info_->helpContext); }
+void WizPageBase::onHelp() {
+    openHelp(info_->helpContext);
+}
 
 void WizPageBase::setWizardButtons(int flags) {
     if (sheet_)
         sheet_->setWizardButtons(flags);
 }
 
-bool WizPageBase::isActivePage() const { return sheet_ && sheet_->activePage() == this; }
+bool WizPageBase::isActivePage() const {
+    return sheet_ && sheet_->activePage() == this;
+}
 
 }  // namespace tolvane::wizard

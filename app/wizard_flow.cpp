@@ -37,7 +37,8 @@ const std::array<PageInfo, kPageCount>& pages() {
 
 int positionOf(int id) {
     const auto& table = pages();
-    auto it = std::find_if(table.begin(), table.end(), [id](const PageInfo& p) { return p.id == id; });
+    auto it =
+        std::find_if(table.begin(), table.end(), [id](const PageInfo& p) { return p.id == id; });
     return it == table.end() ? -1 : static_cast<int>(it - table.begin());
 }
 
@@ -65,8 +66,12 @@ std::string helpFilePath(std::string_view appPath) {
     return path + kHelpFileName;
 }
 
-std::string helpAnchor(int context) { return "context-" + std::to_string(context); }
+std::string helpAnchor(int context) {
+    return "context-" + std::to_string(context);
+}
 
-std::string contactsUrl(std::string_view homeUrl) { return std::string(homeUrl) + "?contacts"; }
+std::string contactsUrl(std::string_view homeUrl) {
+    return std::string(homeUrl) + "?contacts";
+}
 
 }  // namespace tolvane::wizard

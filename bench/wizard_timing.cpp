@@ -3,6 +3,7 @@
 //   - the longest stall of the event loop while the Progress page converts a 3-minute 44.1 kHz
 //     stereo file: under 50 ms.
 // Runs offscreen with its own settings folder; exits 1 when a budget is missed.
+#include <unistd.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -14,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "app/QtWizardApp.h"
 #include "app/WizPageBase.h"
@@ -121,10 +121,11 @@ int main(int argc, char** argv) {
     const bool responsive = worst < 50;
     std::printf("start to Welcome page shown: %.0f ms (budget 300 ms) %s\n", startup,
                 startupOk ? "OK" : "OVER");
-    std::printf("longest event-loop stall while converting 180 s of 44.1 kHz stereo to WAV "
-                "(%lld ms): %lld ms (budget 50 ms) %s\n",
-                static_cast<long long>(conversion), static_cast<long long>(worst),
-                responsive ? "OK" : "OVER");
+    std::printf(
+        "longest event-loop stall while converting 180 s of 44.1 kHz stereo to WAV "
+        "(%lld ms): %lld ms (budget 50 ms) %s\n",
+        static_cast<long long>(conversion), static_cast<long long>(worst),
+        responsive ? "OK" : "OVER");
     wizard.reset();
     std::error_code ec;
     std::filesystem::remove_all(home, ec);

@@ -116,8 +116,8 @@ void PhoneNotifyDlg::submit() {
     showSending();
     auto setStatus = [this](std::string_view text) {
         const QString status = fromView(text);
-        QMetaObject::invokeMethod(this, [this, status] { status_->setText(status); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, status] { status_->setText(status); }, Qt::QueuedConnection);
     };
     auto finished = [this](const catalogue::ReportOutcome& outcome) {
         const QString headline = fromView(outcome.headline);
@@ -131,8 +131,8 @@ void PhoneNotifyDlg::submit() {
             Qt::QueuedConnection);
         QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kMsgReportDone)));
     };
-    task_ = std::make_unique<catalogue::PhoneReportTask>(homeUrl_, vendor, model, setStatus,
-                                                         finished);
+    task_ =
+        std::make_unique<catalogue::PhoneReportTask>(homeUrl_, vendor, model, setStatus, finished);
 }
 
 void PhoneNotifyDlg::showSending() {

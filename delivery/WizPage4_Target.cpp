@@ -66,8 +66,8 @@ void WizPage4_Target::buildStoreSection(QGridLayout* grid) {
     folder_->setObjectName("folderField");
     folder_->setMaxLength(259);
     // The browse button sits inside the field's right end.
-    QAction* browse =
-        folder_->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon), QLineEdit::TrailingPosition);
+    QAction* browse = folder_->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon),
+                                         QLineEdit::TrailingPosition);
     browse->setObjectName("browseFolder");
     browse->setToolTip("Select folder");
     connect(browse, &QAction::triggered, this, &WizPage4_Target::browseFolder);
@@ -175,8 +175,8 @@ void WizPage4_Target::applyEnabling() {
 }
 
 void WizPage4_Target::browseFolder() {
-    const QString chosen = QFileDialog::getExistingDirectory(
-        this, "Select folder", folder_->text(), QFileDialog::ShowDirsOnly);
+    const QString chosen = QFileDialog::getExistingDirectory(this, "Select folder", folder_->text(),
+                                                             QFileDialog::ShowDirsOnly);
     if (!chosen.isEmpty())
         folder_->setText(chosen);
 }

@@ -26,9 +26,9 @@ void WizSkylet1_Manage::onInitDialog() {
         layout->addWidget(text);
         return label;
     };
-    auto* password = addTask(
-        "passwordLink", "Set/change password >>",
-        "This password is used to limit access to uploads section of your Skylet account.");
+    auto* password =
+        addTask("passwordLink", "Set/change password >>",
+                "This password is used to limit access to uploads section of your Skylet account.");
     auto* wipe = addTask(
         "wipeLink", "Wipe my uploads >>",
         "This will clean your uploads section. Use it when you don't need uploaded files anymore. "

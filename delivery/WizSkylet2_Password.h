@@ -10,8 +10,7 @@ namespace tolvane::wizard {
 class WizSkylet2_Password : public WizPageBase {
     Q_OBJECT
 public:
-    explicit WizSkylet2_Password(QWidget* parent = nullptr)
-        : WizPageBase(kSetPassword, parent) {}
+    explicit WizSkylet2_Password(QWidget* parent = nullptr) : WizPageBase(kSetPassword, parent) {}
     void onInitDialog() override;
     void onSetActive() override;
     int onWizardNext() override;

@@ -27,7 +27,9 @@ WizSkylet3_Negotiate::WizSkylet3_Negotiate(QWidget* parent) : WizPageBase(kNegot
     });
 }
 
-WizSkylet3_Negotiate::~WizSkylet3_Negotiate() { finishThread(); }
+WizSkylet3_Negotiate::~WizSkylet3_Negotiate() {
+    finishThread();
+}
 
 void WizSkylet3_Negotiate::setPasswords(std::string oldPassword, std::string newPassword) {
     request_.oldPassword = std::move(oldPassword);
@@ -72,8 +74,8 @@ void WizSkylet3_Negotiate::startTask() {
 
 void WizSkylet3_Negotiate::setStatus(std::string_view text) {
     const QString status = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    QMetaObject::invokeMethod(this, [this, status] { status_->setText(status); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, status] { status_->setText(status); }, Qt::QueuedConnection);
 }
 
 void WizSkylet3_Negotiate::postMessage(int message) {

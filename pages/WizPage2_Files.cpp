@@ -95,7 +95,8 @@ void WizPage2_Files::onInitDialog() {
     QFont listFont = list_->font();
     listFont.setPointSizeF(listFont.pointSizeF() * 1.3);
     list_->setFont(listFont);
-    // The header keeps the dialog's size (a font set explicitly, so it does not inherit the list's).
+    // The header keeps the dialog's size (a font set explicitly, so it does not inherit the
+    // list's).
     QFont headerFont = font();
     headerFont.setPointSizeF(headerFont.pointSizeF());
     list_->header()->setFont(headerFont);

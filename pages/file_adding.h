@@ -38,7 +38,8 @@ struct DescribedFiles {
 DescribedFiles describeSourceFiles(const std::vector<std::string>& paths, WarningName naming);
 
 // describeSourceFiles, then appends the entries to `files`.
-AddResult addSourceFiles(FileList& files, const std::vector<std::string>& paths, WarningName naming);
+AddResult addSourceFiles(FileList& files, const std::vector<std::string>& paths,
+                         WarningName naming);
 // Appends entries described before; returns their new ids.
 std::vector<std::int32_t> appendEntries(FileList& files, std::vector<FileEntry> entries);
 

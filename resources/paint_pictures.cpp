@@ -17,12 +17,12 @@
 
 namespace {
 
-const QColor kDeep(24, 64, 128);       // deep blue
-const QColor kSky(64, 140, 214);       // light blue
-const QColor kTeal(38, 157, 143);      // teal
-const QColor kAccent(244, 162, 97);    // warm accent
-const QColor kInk(32, 40, 56);         // outlines
-const QColor kScreen(214, 236, 250);   // phone screen
+const QColor kDeep(24, 64, 128);      // deep blue
+const QColor kSky(64, 140, 214);      // light blue
+const QColor kTeal(38, 157, 143);     // teal
+const QColor kAccent(244, 162, 97);   // warm accent
+const QColor kInk(32, 40, 56);        // outlines
+const QColor kScreen(214, 236, 250);  // phone screen
 
 QString outDir;
 bool failed = false;
@@ -226,8 +226,8 @@ void buttonPictures() {
     auto marker = [](QPainter& p, QColor color) {
         p.setPen(Qt::NoPen);
         p.setBrush(color);
-        p.drawPolygon(QPolygonF({QPointF(5, 2), QPointF(15, 2), QPointF(15, 12), QPointF(10, 18),
-                                 QPointF(5, 12)}));
+        p.drawPolygon(QPolygonF(
+            {QPointF(5, 2), QPointF(15, 2), QPointF(15, 12), QPointF(10, 18), QPointF(5, 12)}));
     };
     button("mark", [&](QPainter& p) { marker(p, QColor(217, 0, 0)); });
     button("mark_start", [&](QPainter& p) {
@@ -249,7 +249,8 @@ void positionPicture() {
     QPainter p(&image);
     p.setPen(kInk);
     p.setBrush(kTeal);
-    p.drawPolygon(QPolygon({QPoint(0, 0), QPoint(8, 0), QPoint(8, 8), QPoint(4, 12), QPoint(0, 8)}));
+    p.drawPolygon(
+        QPolygon({QPoint(0, 0), QPoint(8, 0), QPoint(8, 8), QPoint(4, 12), QPoint(0, 8)}));
     save(image, "position");
 }
 

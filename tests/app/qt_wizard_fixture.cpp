@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/settings.h"
 #include "pipeline/encoder.h"
 #include "pipeline/job.h"
 #include "pipeline/worker.h"
-#include "app/settings.h"
 #include "platform/registry.h"
 #include "support/test_support.h"
 
@@ -80,9 +80,15 @@ void WizardTest::start() {
     QApplication::processEvents();
 }
 
-void WizardTest::clickNext() { QTest::mouseClick(sheet().nextButton(), Qt::LeftButton); }
-void WizardTest::clickBack() { QTest::mouseClick(sheet().backButton(), Qt::LeftButton); }
-void WizardTest::clickCancel() { QTest::mouseClick(sheet().cancelButton(), Qt::LeftButton); }
+void WizardTest::clickNext() {
+    QTest::mouseClick(sheet().nextButton(), Qt::LeftButton);
+}
+void WizardTest::clickBack() {
+    QTest::mouseClick(sheet().backButton(), Qt::LeftButton);
+}
+void WizardTest::clickCancel() {
+    QTest::mouseClick(sheet().cancelButton(), Qt::LeftButton);
+}
 
 void WizardTest::addFiles(const QStringList& paths, pages::WarningName naming) {
     auto* files = page<WizPage2_Files>(kFiles);

@@ -33,7 +33,7 @@ TEST(WizardPages, ExteriorPagesAreWelcomeSuccessAndFailure) {
 
 TEST(WizardPages, HelpContextsAndTheHelpPageHoldsEveryTopic) {
     const std::pair<PageId, int> contexts[] = {
-        {kWelcome, 2}, {kFiles, 3},    {kFormat, 4},   {kTarget, 5},     {kProgress, 6},
+        {kWelcome, 2}, {kFiles, 3},       {kFormat, 4},   {kTarget, 5},    {kProgress, 6},
         {kManage, 7},  {kSetPassword, 8}, {kPassword, 1}, {kNegotiate, 1}, {kFinalSms, 1}};
     for (auto [id, context] : contexts)
         EXPECT_EQ(pageInfo(id)->helpContext, context) << id;
@@ -69,8 +69,10 @@ TEST(WizardFlow, ClosingPageAfterTheWorkFinished) {
 }
 
 TEST(WizardFlow, HelpPathAndLinks) {
-    EXPECT_EQ(helpFilePath("/opt/tolvane/lib/tolvane"), "/opt/tolvane/lib/tolvane/tolvanehelp.html");
-    EXPECT_EQ(helpFilePath("/opt/tolvane/lib/tolvane/"), "/opt/tolvane/lib/tolvane/tolvanehelp.html");
+    EXPECT_EQ(helpFilePath("/opt/tolvane/lib/tolvane"),
+              "/opt/tolvane/lib/tolvane/tolvanehelp.html");
+    EXPECT_EQ(helpFilePath("/opt/tolvane/lib/tolvane/"),
+              "/opt/tolvane/lib/tolvane/tolvanehelp.html");
     EXPECT_EQ(helpAnchor(6), "context-6");
     EXPECT_EQ(contactsUrl("http://example.org/"), "http://example.org/?contacts");
 }

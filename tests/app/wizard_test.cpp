@@ -1,13 +1,13 @@
 // The wizard driven offscreen as a user would: pages, buttons, links, help, a real conversion of
 // real files, the question box asked from the worker thread, cancel, the password exchange.
+#include <QApplication>
 #include <QCheckBox>
+#include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QApplication>
-#include <QDropEvent>
 #include <QTest>
 #include <QTreeWidget>
 #include <filesystem>
@@ -147,8 +147,8 @@ TEST_F(WizardTest, HelpButtonAndF1OpenTheHelpPageAtThePagesTopic) {
     EXPECT_EQ(urls_.urls[1].fragment(), "context-3");
     const QString file = urls_.urls[1].toLocalFile();
     EXPECT_TRUE(file.endsWith("/tolvanehelp.html"));
-    EXPECT_TRUE(std::filesystem::exists(file.toStdString())) << "help page not installed: "
-                                                             << file.toStdString();
+    EXPECT_TRUE(std::filesystem::exists(file.toStdString()))
+        << "help page not installed: " << file.toStdString();
 }
 
 TEST_F(WizardFlowTest, FilesPageEnablesNextOnlyWithFilesAndWarnsOnceForRefusedOnes) {
@@ -167,8 +167,8 @@ TEST_F(WizardFlowTest, FilesPageEnablesNextOnlyWithFilesAndWarnsOnceForRefusedOn
     answerNextBox(&warning);
     EXPECT_TRUE(files->addButton()->isEnabled());
     addFiles({QString::fromStdString(good), QString::fromStdString(text),
-                     QString::fromStdString(music_.file("folder")), QString::fromStdString(good)},
-                    pages::WarningName::FileName);
+              QString::fromStdString(music_.file("folder")), QString::fromStdString(good)},
+             pages::WarningName::FileName);
     EXPECT_EQ(warning, "notes.wav: broken file.\n");
     ASSERT_EQ(files->list()->topLevelItemCount(), 2);  // listed twice, folder skipped
     EXPECT_EQ(fileList().size(), 2u);

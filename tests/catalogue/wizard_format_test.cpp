@@ -71,7 +71,7 @@ TEST_F(FormatPageTest, FirstRunOffersNotListedWithEveryFormat) {
 TEST_F(FormatPageTest, AModelEnablesItsFormatsAndAFallbackReplacesADisabledChoice) {
     WizPage3_Format* format = openFormat();
     QTest::mouseClick(format->formatChoice(3), Qt::LeftButton, {}, QPoint(8, 8));  // Mp3High
-    choose(format->vendorList(), 1);  // Nokia
+    choose(format->vendorList(), 1);                                               // Nokia
     EXPECT_EQ(format->modelList()->count(), 245);
     choose(format->modelList(), modelWithMask(1, 0x10));
     EXPECT_EQ(enabledChoices(format), std::vector<int>{5});

@@ -61,7 +61,8 @@ TEST_F(WizardDeliveryTest, FirstRunStoresAndSendsByWapToTheDocumentsFolder) {
 
 TEST_F(WizardDeliveryTest, CancelOnTheTargetPageStoresItsValuesFirst) {
     WizPage4_Target* target = openTarget();
-    QTest::mouseClick(target->storeBox(), Qt::LeftButton, {}, QPoint(8, target->storeBox()->height() / 2));
+    QTest::mouseClick(target->storeBox(), Qt::LeftButton, {},
+                      QPoint(8, target->storeBox()->height() / 2));
     const int verizon = target->carrierList()->findText("Verizon");
     target->carrierList()->setCurrentIndex(verizon);
     emit target->carrierList()->activated(verizon);
@@ -101,8 +102,8 @@ TEST_F(WizardDeliveryTest, TargetChecksRefuseWithTheirMessageAndPutTheFocusInThe
         clickNext();
         EXPECT_EQ(message, c.message) << c.phone << " " << c.email;
         EXPECT_EQ(activeId(), kTarget);
-        QLineEdit* expected = std::string(c.focus) == "phone" ? target->phoneField()
-                                                               : target->emailField();
+        QLineEdit* expected =
+            std::string(c.focus) == "phone" ? target->phoneField() : target->emailField();
         EXPECT_EQ(sheet().focusWidget(), expected) << c.message;
     }
 }
@@ -151,7 +152,8 @@ TEST_F(WizardDeliveryTest, ChoosingACarrierOffersItsMethodsRichestFirst) {
     EXPECT_EQ(target->deliveryList()->currentText(), "MMS");
     EXPECT_TRUE(target->phoneField()->isEnabled());
     EXPECT_TRUE(target->note()->isVisible());
-    QTest::mouseClick(target->sendBox(), Qt::LeftButton, {}, QPoint(8, target->sendBox()->height() / 2));
+    QTest::mouseClick(target->sendBox(), Qt::LeftButton, {},
+                      QPoint(8, target->sendBox()->height() / 2));
     EXPECT_FALSE(target->carrierList()->isEnabled());
     EXPECT_FALSE(target->phoneField()->isEnabled());
 }
@@ -178,7 +180,8 @@ TEST_F(WizardDeliveryTest, UploadRunToSkyletdEndsOnUploadsWithThePersonalCode) {
     EXPECT_EQ(stored.accountStatus(), 1);
     ASSERT_EQ(stored.accountNumber().size(), 4u);
     auto* uploads = page<WizPage9_Uploads>(kUploads);
-    EXPECT_TRUE(uploads->codePanel()->text().contains(QString::fromStdString(stored.accountNumber())));
+    EXPECT_TRUE(
+        uploads->codePanel()->text().contains(QString::fromStdString(stored.accountNumber())));
     EXPECT_TRUE(uploads->hostPanel()->text().contains(serviceHost(skylet.baseUrl())));
     // The service keeps each upload beside a ".name" file with the name the phone lists.
     std::vector<std::string> names, ringtones;

@@ -56,7 +56,8 @@ void save(QWidget* widget, const QString& name) {
 void writeWav(const std::string& path, int seconds) {
     std::vector<std::uint8_t> samples(8000u * 2u * static_cast<unsigned>(seconds));
     for (std::size_t i = 0; i < samples.size() / 2; ++i) {
-        const auto value = static_cast<std::uint16_t>(static_cast<std::int16_t>((i % 80) * 200 - 8000));
+        const auto value =
+            static_cast<std::uint16_t>(static_cast<std::int16_t>((i % 80) * 200 - 8000));
         samples[2 * i] = static_cast<std::uint8_t>(value & 0xff);
         samples[2 * i + 1] = static_cast<std::uint8_t>(value >> 8);
     }
@@ -175,7 +176,8 @@ int main(int argc, char** argv) {
     setService("http://127.0.0.1:1/");
     qobject_cast<WizSkylet3_Negotiate*>(sheet.pageById(kNegotiate))->setTask(kTaskNewAccount);
     sheet.selectPageById(kNegotiate);
-    for (int i = 0; i < 300 && !sheet.backButton()->isEnabled() && !sheet.nextButton()->isEnabled(); ++i) {
+    for (int i = 0; i < 300 && !sheet.backButton()->isEnabled() && !sheet.nextButton()->isEnabled();
+         ++i) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(10);
     }
@@ -210,13 +212,13 @@ int main(int argc, char** argv) {
     question.ask();
 
     {
-    QMessageBox warning(QMessageBox::Warning, kMessageCaption,
-                        "notes.wav: broken file.\nreadme.wav: unknown file type.\n",
-                        QMessageBox::Ok, &sheet);
-    saveBox(warning, "FilesWarningBox");
-    QMessageBox error(QMessageBox::Critical, kMessageCaption,
-                      "Only digits are allowed in phone number.", QMessageBox::Ok, &sheet);
-    saveBox(error, "TargetErrorBox");
+        QMessageBox warning(QMessageBox::Warning, kMessageCaption,
+                            "notes.wav: broken file.\nreadme.wav: unknown file type.\n",
+                            QMessageBox::Ok, &sheet);
+        saveBox(warning, "FilesWarningBox");
+        QMessageBox error(QMessageBox::Critical, kMessageCaption,
+                          "Only digits are allowed in phone number.", QMessageBox::Ok, &sheet);
+        saveBox(error, "TargetErrorBox");
     }
 
     wizard.reset();
