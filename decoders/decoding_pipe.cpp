@@ -1,0 +1,132 @@
+#include "decoders/decoding_pipe.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <system_error>
+
+#include "pipeline/app_exception.h"
+
+namespace tolvane {
+namespace {
+
+// A write to a pipe whose reader has gone raises SIGPIPE in the writing thread. The producer
+// blocks it for itself and, after a failed write, takes the pending signal away, so that neither
+// the process nor any other thread ever sees it.
+void blockSigpipeInThisThread() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void discardPendingSigpipe() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    const timespec zero{0, 0};
+    while (sigtimedwait(&set, nullptr, &zero) == SIGPIPE) {
+    }
+}
+
+}  // namespace
+
+bool PipeWriter::write(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        if (stopRequested()) return false;
+        const ssize_t n = ::write(fd_, bytes, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EPIPE) discardPendingSigpipe();
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+DecodingPipe::DecodingPipe(const std::string& pipeError) : shared_(std::make_shared<Shared>()) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) throw ReaderException(pipeError);
+    readFd_ = fds[0];
+    shared_->writer.fd_ = fds[1];
+}
+
+DecodingPipe::~DecodingPipe() { stop(); }
+
+void DecodingPipe::start(Body body, const std::string& threadError) {
+    try {
+        thread_ = std::thread([shared = shared_, body = std::move(body)] {
+            runProducer(shared, body);
+        });
+        started_ = true;
+    } catch (const std::system_error&) {
+        throw ReaderException(threadError);
+    }
+}
+
+void DecodingPipe::runProducer(const std::shared_ptr<Shared>& shared, const Body& body) {
+    blockSigpipeInThisThread();
+    try {
+        body(shared->writer);
+    } catch (...) {
+        // Errors while decoding end the stream early; they are not reported.
+    }
+    ::close(shared->writer.fd_);
+    std::lock_guard lock(shared->mutex);
+    shared->finished = true;
+    shared->finishedChanged.notify_all();
+}
+
+std::size_t DecodingPipe::read(void* buffer, std::size_t count) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    std::size_t total = 0;
+    while (total < count && readFd_ >= 0) {
+        const ssize_t n = ::read(readFd_, bytes + total, count - total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        total += static_cast<std::size_t>(n);
+    }
+    return total;
+}
+
+bool DecodingPipe::producerFinished() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->finished;
+}
+
+void DecodingPipe::stop(std::chrono::milliseconds limit) {
+    shared_->writer.stop_.store(true, std::memory_order_relaxed);
+    if (readFd_ >= 0) {
+        ::close(readFd_);
+        readFd_ = -1;
+    }
+    if (!started_) {
+        // Never started: the write end is still ours to close.
+        std::lock_guard lock(shared_->mutex);
+        if (!shared_->finished) {
+            ::close(shared_->writer.fd_);
+            shared_->writer.fd_ = -1;
+            shared_->finished = true;
+        }
+        return;
+    }
+    if (!thread_.joinable()) return;  // already stopped
+    bool finished;
+    {
+        std::unique_lock lock(shared_->mutex);
+        finished = shared_->finishedChanged.wait_for(lock, limit, [&] { return shared_->finished; });
+    }
+    if (finished) {
+        thread_.join();
+    } else {
+        thread_.detach();
+    }
+}
+
+}  // namespace tolvane
