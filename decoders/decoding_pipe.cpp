@@ -95,11 +95,6 @@ std::size_t DecodingPipe::read(void* buffer, std::size_t count) {
     return total;
 }
 
-bool DecodingPipe::producerFinished() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->finished;
-}
-
 void DecodingPipe::stop(std::chrono::milliseconds limit) {
     shared_->writer.stop_.store(true, std::memory_order_relaxed);
     if (readFd_ >= 0) {

@@ -54,9 +54,6 @@ public:
     // it owns everything it touches. Called by the destructor with 2 s.
     void stop(std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
 
-    // True once the producer has closed its end.
-    bool producerFinished() const;
-
 private:
     struct Shared {
         PipeWriter writer;

@@ -15,7 +15,8 @@ public:
     explicit Decoder(const std::string& path) : file_(path) {
         if (!file_.isOpen()) throw ReaderException("cannot open");
         fileSize_ = file_.size();
-        decoder_ = FLAC__stream_decoder_new();
+        owned_.reset(FLAC__stream_decoder_new());
+        decoder_ = owned_.get();
         if (decoder_ == nullptr) throw std::bad_alloc();
         const auto status = FLAC__stream_decoder_init_stream(
             decoder_, onRead, onSeek, onTell, onLength, onEof, onWrite, onMetadata, onError, this);
@@ -25,7 +26,6 @@ public:
             info_.rate == 0 || info_.channels == 0)
             notFlac();
     }
-    ~Decoder() { FLAC__stream_decoder_delete(decoder_); }
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
 
@@ -59,6 +59,10 @@ public:
 private:
     FileHandle file_;
     std::int64_t fileSize_ = -1;
+    struct DecoderDeleter {
+        void operator()(FLAC__StreamDecoder* d) const { FLAC__stream_decoder_delete(d); }
+    };
+    std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> owned_;  // deleted on every path
     FLAC__StreamDecoder* decoder_ = nullptr;
     StreamInfo info_;
     bool endOfFile_ = false;
