@@ -38,6 +38,8 @@ public:
     int length() override { return inner_->length(); }
 
     double gain() const { return gain_; }
+    double levelRms() const { return levelRms_; }
+    double levelPeak() const { return levelPeak_; }
     bool usesSoftClip() const { return softClip_; }
 
 private:

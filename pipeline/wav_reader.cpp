@@ -10,6 +10,7 @@ namespace tolvane {
 namespace {
 
 constexpr std::size_t kPcmRecordSize = 18;
+constexpr std::uint32_t kMaxFormatChunk = 65536;
 
 struct FileCloser {
     void operator()(std::FILE* f) const {
@@ -33,6 +34,9 @@ CWavReader::CWavReader(const std::string& path) {
     bool overrun = false;
     while (auto chunk = riff.next(overrun)) {
         if (chunk->is("fmt ") && !haveFormat) {
+            // A format record is a few dozen bytes; a huge size is a broken or hostile file and
+            // must not become a huge allocation.
+            if (chunk->size > kMaxFormatChunk) cannotOpen();
             format_.assign(std::max<std::size_t>(chunk->size, kPcmRecordSize), 0);
             if (std::fseek(file.get(), static_cast<long>(chunk->offset), SEEK_SET) != 0 ||
                 std::fread(format_.data(), 1, chunk->size, file.get()) != chunk->size)
