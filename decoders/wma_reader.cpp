@@ -62,8 +62,7 @@ CreateSyncReaderFunction runtime() {
     return entry;
 }
 
-Held<IWMSyncReader> createReader() {
-    const CreateSyncReaderFunction create = runtime();
+Held<IWMSyncReader> createReader(CreateSyncReaderFunction create) {
     Held<IWMSyncReader> reader;
     if (failed(create(nullptr, 0, reader.out())) || reader.get() == nullptr)
         fail("cannot access WMA decoding library");
@@ -148,9 +147,11 @@ CWmaReader::Source::~Source() {
     }
 }
 
-CWmaReader::CWmaReader(const std::string& path)
+CWmaReader::CWmaReader(const std::string& path) : CWmaReader(path, runtime()) {}
+
+CWmaReader::CWmaReader(const std::string& path, CreateSyncReaderFunction runtime)
     : source_(std::make_shared<Source>()), pipe_("Internal error #210") {
-    source_->reader = createReader().release();
+    source_->reader = createReader(runtime).release();
     IWMSyncReader& reader = *source_->reader;
     openFile(reader, path);
     source_->stream = findAudioStream(reader);
@@ -222,7 +223,7 @@ int CWmaReader::length() { return static_cast<int>(duration_ / kHundredNs); }
 
 int wmaDurationOf(const std::string& path) {
     try {
-        Held<IWMSyncReader> reader = createReader();
+        Held<IWMSyncReader> reader = createReader(runtime());
         openFile(*reader.get(), path);
         std::uint64_t duration = 0;
         if (findAudioStream(*reader.get()) == 0 || !readDuration(*reader.get(), duration)) return 0;

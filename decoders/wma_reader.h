@@ -23,6 +23,9 @@ public:
     // decoding library", "cannot open, file is digitally protected (DRM)", "cannot open file",
     // "cannot decode: no audio streams found in file", "Internal error #201".."#211".
     explicit CWmaReader(const std::string& path);
+    // The same on a given runtime entry point instead of the one loaded from the application
+    // folder.
+    CWmaReader(const std::string& path, wmv::CreateSyncReaderFunction runtime);
     ~CWmaReader() override;
 
     std::size_t read(void* buffer, std::size_t count, std::size_t* delivered = nullptr) override;
