@@ -8,4 +8,4 @@ tolvane_test(test_decoders SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/conversion_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wma_runtime_errors_test.cpp
 )
-add_dependencies(test_decoders wmvcore)
+add_dependencies(test_decoders wmvcore machine_hive)
