@@ -24,7 +24,8 @@ namespace {
 
 int runQuietly(std::vector<std::string> argv) {
     std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
+    for (auto& a : argv)
+        args.push_back(a.data());
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -33,7 +34,8 @@ int runQuietly(std::vector<std::string> argv) {
     pid_t pid = -1;
     const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
+    if (rc != 0)
+        return -1;
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -83,7 +85,9 @@ const Cost& ffmpegCost() {
             const double cpu = childrenCpuSeconds();
             const auto start = std::chrono::steady_clock::now();
             runQuietly({"ffmpeg", "-i", sourceFile(), "-f", "s16le", "-y", "/dev/null"});
-            best.wall = std::min(best.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            best.wall = std::min(
+                best.wall,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
             best.cpu = std::min(best.cpu, childrenCpuSeconds() - cpu);
         }
         return best;
@@ -93,7 +97,8 @@ const Cost& ffmpegCost() {
 
 void BM_Mp3Scan(benchmark::State& state) {
     const auto file = tolvane::MappedFile::open(sourceFile());
-    for (auto _ : state) benchmark::DoNotOptimize(tolvane::scanMp3(file->data(), file->size()));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tolvane::scanMp3(file->data(), file->size()));
 }
 BENCHMARK(BM_Mp3Scan)->Unit(benchmark::kMillisecond);
 
@@ -104,7 +109,8 @@ void BM_Mp3FramesWithDither(benchmark::State& state) {
     std::vector<std::int16_t> pcm;
     for (auto _ : state) {
         tolvane::Mp3FrameDecoder decoder(file->data(), file->size(), scan.channels);
-        while (decoder.next(pcm)) benchmark::DoNotOptimize(pcm.data());
+        while (decoder.next(pcm))
+            benchmark::DoNotOptimize(pcm.data());
     }
 }
 BENCHMARK(BM_Mp3FramesWithDither)->Unit(benchmark::kMillisecond);
@@ -112,7 +118,8 @@ BENCHMARK(BM_Mp3FramesWithDither)->Unit(benchmark::kMillisecond);
 // The dither alone over a 3-minute stereo stream's worth of samples.
 void BM_Mp3DitherOnly(benchmark::State& state) {
     std::vector<std::int32_t> samples(1152 * 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = std::int32_t(i * 7919 % (1 << 28));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = std::int32_t(i * 7919 % (1 << 28));
     for (auto _ : state) {
         tolvane::Mp3Dither left, right;
         std::int32_t sum = 0;
@@ -136,7 +143,9 @@ void BM_Mp3Reader(benchmark::State& state) {
         while (reader->read(buffer.data(), buffer.size()) > 0) {
         }
         reader.reset();
-        ours.wall = std::min(ours.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        ours.wall = std::min(
+            ours.wall,
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         ours.cpu = std::min(ours.cpu, processCpuSeconds() - cpu);
     }
     state.counters["ffmpeg_wall_s"] = theirs.wall;

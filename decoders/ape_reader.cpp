@@ -13,7 +13,8 @@ constexpr int kBlocksPerPass = 1024;
 
 // 24-bit samples keep their top 16 bits; 8- and 16-bit samples pass unchanged.
 std::size_t narrowTo16(std::uint8_t* data, std::size_t bytes, int bits) {
-    if (bits != 24) return bytes;
+    if (bits != 24)
+        return bytes;
     std::size_t out = 0;
     for (std::size_t in = 0; in + 3 <= bytes; in += 3) {
         data[out++] = data[in + 1];
@@ -26,7 +27,8 @@ std::size_t narrowTo16(std::uint8_t* data, std::size_t bytes, int bits) {
 
 int CAPEReader::MyIO::Read(void* buffer, unsigned int bytes, unsigned int* bytesRead) {
     const std::int64_t got = file_.read(buffer, bytes);
-    if (bytesRead != nullptr) *bytesRead = got < 0 ? 0 : static_cast<unsigned>(got);
+    if (bytesRead != nullptr)
+        *bytesRead = got < 0 ? 0 : static_cast<unsigned>(got);
     return got < 0 ? ape::ERROR_IO_READ : 0;
 }
 
@@ -38,10 +40,12 @@ int CAPEReader::MyIO::Seek(std::int64_t distance, unsigned int method) {
 std::shared_ptr<CAPEReader::Source> CAPEReader::openSource(const std::string& path) {
     auto source = std::make_shared<Source>();
     source->io = std::make_unique<MyIO>(path);
-    if (!source->io->isOpen()) throw ReaderException("cannot open");
+    if (!source->io->isOpen())
+        throw ReaderException("cannot open");
     int error = 0;
     source->decompress = ape::CreateIAPEDecompressEx(source->io.get(), &error);
-    if (!source->decompress) throw ReaderException("cannot open");
+    if (!source->decompress)
+        throw ReaderException("cannot open");
     source->rate = static_cast<int>(source->decompress->GetInfo(ape::APE_INFO_SAMPLE_RATE));
     source->blockAlign = static_cast<int>(source->decompress->GetInfo(ape::APE_INFO_BLOCK_ALIGN));
     return source;
@@ -60,7 +64,8 @@ CAPEReader::CAPEReader(const std::string& path)
         std::min<std::int64_t>(totalBlocks_ * source_->outputBlockAlign, INT32_MAX));
 
     int start = 0;
-    if (takeStartPosition(start)) source_->pendingSeek = start;
+    if (takeStartPosition(start))
+        source_->pendingSeek = start;
     pipe_.start([source = source_](PipeWriter& writer) { decode(*source, writer); },
                 "Internal error #111");
 }
@@ -73,25 +78,30 @@ void CAPEReader::decode(Source& source, PipeWriter& writer) {
     std::vector<std::uint8_t> buffer(std::size_t(source.blockAlign) * kBlocksPerPass);
     while (!writer.stopRequested()) {
         const int second = source.pendingSeek.exchange(-1);
-        if (second >= 0) d.Seek(std::int64_t(second) * source.rate);
+        if (second >= 0)
+            d.Seek(std::int64_t(second) * source.rate);
         int blocks = 0;
         if (d.GetData(reinterpret_cast<char*>(buffer.data()), kBlocksPerPass, &blocks) != 0 ||
             blocks <= 0)
             break;
         const std::size_t bytes =
             narrowTo16(buffer.data(), std::size_t(blocks) * source.blockAlign, bits);
-        if (!writer.write(buffer.data(), bytes)) break;
+        if (!writer.write(buffer.data(), bytes))
+            break;
     }
 }
 
 std::size_t CAPEReader::read(void* buffer, std::size_t count, std::size_t* delivered) {
     const std::size_t frameBytes = std::size_t(source_->outputBlockAlign);
     const std::size_t got = pipe_.read(buffer, count - count % frameBytes);
-    if (delivered != nullptr) *delivered = got;
+    if (delivered != nullptr)
+        *delivered = got;
     return got;
 }
 
-void CAPEReader::seek(int second) { source_->pendingSeek = std::max(second, 0); }
+void CAPEReader::seek(int second) {
+    source_->pendingSeek = std::max(second, 0);
+}
 
 int CAPEReader::tell() {
     return static_cast<int>(source_->decompress->GetInfo(ape::APE_DECOMPRESS_CURRENT_MS) / 1000);
@@ -103,10 +113,12 @@ int CAPEReader::length() {
 
 int apeDurationOf(const std::string& path) {
     CAPEReader::MyIO io(path);
-    if (!io.isOpen()) throw ReaderException("cannot open");
+    if (!io.isOpen())
+        throw ReaderException("cannot open");
     int error = 0;
     const auto decompress = ape::CreateIAPEDecompressEx(&io, &error);
-    if (!decompress) return 0;
+    if (!decompress)
+        return 0;
     return static_cast<int>(decompress->GetInfo(ape::APE_INFO_TOTAL_BLOCKS) /
                             decompress->GetInfo(ape::APE_INFO_SAMPLE_RATE));
 }
@@ -115,6 +127,8 @@ std::unique_ptr<CReader> makeApeReader(const std::string& path) {
     return std::make_unique<CAPEReader>(path);
 }
 
-int apeDuration(const std::string& path) { return apeDurationOf(path); }
+int apeDuration(const std::string& path) {
+    return apeDurationOf(path);
+}
 
 }  // namespace tolvane

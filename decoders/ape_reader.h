@@ -54,8 +54,8 @@ private:
         std::unique_ptr<MyIO> io;
         std::unique_ptr<ape::IAPEDecompress> decompress;
         int rate = 0;
-        int blockAlign = 0;        // bytes per block as the decompressor gives them
-        int outputBlockAlign = 0;  // bytes per block as the reader delivers them
+        int blockAlign = 0;                // bytes per block as the decompressor gives them
+        int outputBlockAlign = 0;          // bytes per block as the reader delivers them
         std::atomic<int> pendingSeek{-1};  // whole seconds, -1 for none
     };
 

@@ -37,11 +37,14 @@ void discardPendingSigpipe() {
 bool PipeWriter::write(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        if (stopRequested()) return false;
+        if (stopRequested())
+            return false;
         const ssize_t n = ::write(fd_, bytes, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EPIPE) discardPendingSigpipe();
+            if (errno == EINTR)
+                continue;
+            if (errno == EPIPE)
+                discardPendingSigpipe();
             return false;
         }
         bytes += n;
@@ -52,18 +55,20 @@ bool PipeWriter::write(const void* data, std::size_t size) {
 
 DecodingPipe::DecodingPipe(const std::string& pipeError) : shared_(std::make_shared<Shared>()) {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) throw ReaderException(pipeError);
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw ReaderException(pipeError);
     readFd_ = fds[0];
     shared_->writer.fd_ = fds[1];
 }
 
-DecodingPipe::~DecodingPipe() { stop(); }
+DecodingPipe::~DecodingPipe() {
+    stop();
+}
 
 void DecodingPipe::start(Body body, const std::string& threadError) {
     try {
-        thread_ = std::thread([shared = shared_, body = std::move(body)] {
-            runProducer(shared, body);
-        });
+        thread_ =
+            std::thread([shared = shared_, body = std::move(body)] { runProducer(shared, body); });
         started_ = true;
     } catch (const std::system_error&) {
         throw ReaderException(threadError);
@@ -88,8 +93,10 @@ std::size_t DecodingPipe::read(void* buffer, std::size_t count) {
     std::size_t total = 0;
     while (total < count && readFd_ >= 0) {
         const ssize_t n = ::read(readFd_, bytes + total, count - total);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         total += static_cast<std::size_t>(n);
     }
     return total;
@@ -111,11 +118,13 @@ void DecodingPipe::stop(std::chrono::milliseconds limit) {
         }
         return;
     }
-    if (!thread_.joinable()) return;  // already stopped
+    if (!thread_.joinable())
+        return;  // already stopped
     bool finished;
     {
         std::unique_lock lock(shared_->mutex);
-        finished = shared_->finishedChanged.wait_for(lock, limit, [&] { return shared_->finished; });
+        finished =
+            shared_->finishedChanged.wait_for(lock, limit, [&] { return shared_->finished; });
     }
     if (finished) {
         thread_.join();

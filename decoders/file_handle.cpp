@@ -10,7 +10,8 @@ namespace tolvane {
 
 FileHandle::FileHandle(const std::string& path) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return;
+    if (fd_ < 0)
+        return;
     struct stat info {};
     if (fstat(fd_, &info) != 0 || S_ISDIR(info.st_mode)) {
         ::close(fd_);
@@ -21,7 +22,8 @@ FileHandle::FileHandle(const std::string& path) {
 }
 
 FileHandle::~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 std::int64_t FileHandle::read(void* buffer, std::size_t size) {
@@ -29,9 +31,12 @@ std::int64_t FileHandle::read(void* buffer, std::size_t size) {
     std::size_t total = 0;
     while (total < size) {
         const ssize_t n = ::read(fd_, bytes + total, size - total);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
         total += static_cast<std::size_t>(n);
     }
     return static_cast<std::int64_t>(total);

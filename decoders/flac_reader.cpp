@@ -13,14 +13,17 @@ namespace tolvane {
 class CFLACReader::Decoder {
 public:
     explicit Decoder(const std::string& path) : file_(path) {
-        if (!file_.isOpen()) throw ReaderException("cannot open");
+        if (!file_.isOpen())
+            throw ReaderException("cannot open");
         fileSize_ = file_.size();
         owned_.reset(FLAC__stream_decoder_new());
         decoder_ = owned_.get();
-        if (decoder_ == nullptr) throw std::bad_alloc();
+        if (decoder_ == nullptr)
+            throw std::bad_alloc();
         const auto status = FLAC__stream_decoder_init_stream(
             decoder_, onRead, onSeek, onTell, onLength, onEof, onWrite, onMetadata, onError, this);
-        if (status != FLAC__STREAM_DECODER_INIT_STATUS_OK) notFlac();
+        if (status != FLAC__STREAM_DECODER_INIT_STATUS_OK)
+            notFlac();
         if (!FLAC__stream_decoder_process_until_end_of_metadata(decoder_) ||
             FLAC__stream_decoder_get_state(decoder_) > FLAC__STREAM_DECODER_END_OF_STREAM ||
             info_.rate == 0 || info_.channels == 0)
@@ -47,7 +50,8 @@ public:
                     break;
                 }
             }
-            if (!FLAC__stream_decoder_process_single(decoder_)) break;
+            if (!FLAC__stream_decoder_process_single(decoder_))
+                break;
             if (FLAC__stream_decoder_get_state(decoder_) == FLAC__STREAM_DECODER_END_OF_STREAM)
                 break;
         }
@@ -77,9 +81,11 @@ private:
     static FLAC__StreamDecoderReadStatus onRead(const FLAC__StreamDecoder*, FLAC__byte buffer[],
                                                 size_t* bytes, void* client) {
         Decoder& d = self(client);
-        if (*bytes == 0) return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
+        if (*bytes == 0)
+            return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
         const std::int64_t got = d.file_.read(buffer, *bytes);
-        if (got < 0) return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
+        if (got < 0)
+            return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
         *bytes = static_cast<size_t>(got);
         if (got == 0) {
             d.endOfFile_ = true;
@@ -100,7 +106,8 @@ private:
     static FLAC__StreamDecoderTellStatus onTell(const FLAC__StreamDecoder*, FLAC__uint64* offset,
                                                 void* client) {
         const std::int64_t position = self(client).file_.position();
-        if (position < 0) return FLAC__STREAM_DECODER_TELL_STATUS_ERROR;
+        if (position < 0)
+            return FLAC__STREAM_DECODER_TELL_STATUS_ERROR;
         *offset = static_cast<FLAC__uint64>(position);
         return FLAC__STREAM_DECODER_TELL_STATUS_OK;
     }
@@ -108,7 +115,8 @@ private:
     static FLAC__StreamDecoderLengthStatus onLength(const FLAC__StreamDecoder*,
                                                     FLAC__uint64* length, void* client) {
         const std::int64_t size = self(client).fileSize_;
-        if (size < 0) return FLAC__STREAM_DECODER_LENGTH_STATUS_ERROR;
+        if (size < 0)
+            return FLAC__STREAM_DECODER_LENGTH_STATUS_ERROR;
         *length = static_cast<FLAC__uint64>(size);
         return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
     }
@@ -119,7 +127,8 @@ private:
 
     static void onMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata,
                            void* client) {
-        if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO) return;
+        if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
+            return;
         const auto& stream = metadata->data.stream_info;
         StreamInfo& info = self(client).info_;
         info.rate = stream.sample_rate;
@@ -178,11 +187,12 @@ CFLACReader::CFLACReader(const std::string& path)
     sampleRate_ = static_cast<std::int32_t>(info_.rate);
     channels_ = static_cast<std::int32_t>(info_.channels);
     bitsPerSample_ = decoder_->outputBits();
-    totalBytes_ = static_cast<std::int32_t>(std::min<std::uint64_t>(
-        info_.totalSamples * channels_ * (bitsPerSample_ / 8), INT32_MAX));
+    totalBytes_ = static_cast<std::int32_t>(
+        std::min<std::uint64_t>(info_.totalSamples * channels_ * (bitsPerSample_ / 8), INT32_MAX));
 
     int start = 0;
-    if (takeStartPosition(start)) seek(start);
+    if (takeStartPosition(start))
+        seek(start);
     pipe_.start([decoder = decoder_](PipeWriter& writer) { decoder->run(writer); },
                 "Internal error #281");
 }
@@ -192,20 +202,26 @@ CFLACReader::~CFLACReader() = default;
 std::size_t CFLACReader::read(void* buffer, std::size_t count, std::size_t* delivered) {
     const std::size_t frameBytes = std::size_t(channels_) * (bitsPerSample_ / 8);
     const std::size_t got = pipe_.read(buffer, count - count % frameBytes);
-    if (delivered != nullptr) *delivered = got;
+    if (delivered != nullptr)
+        *delivered = got;
     return got;
 }
 
 // A stream shorter than one second starts again at 0; a second past the end ends the stream.
 void CFLACReader::seek(int second) {
     std::int64_t target = std::int64_t(std::max(second, 0)) * info_.rate;
-    if (length() == 0) target = 0;
+    if (length() == 0)
+        target = 0;
     decoder_->pendingSeek = target;
 }
 
-int CFLACReader::tell() { return static_cast<int>(decoder_->position / info_.rate); }
+int CFLACReader::tell() {
+    return static_cast<int>(decoder_->position / info_.rate);
+}
 
-int CFLACReader::length() { return static_cast<int>(info_.totalSamples / info_.rate); }
+int CFLACReader::length() {
+    return static_cast<int>(info_.totalSamples / info_.rate);
+}
 
 int flacDurationOf(const std::string& path) {
     try {
@@ -220,6 +236,8 @@ int flacDurationOf(const std::string& path) {
 std::unique_ptr<CReader> makeFlacReader(const std::string& path) {
     return std::make_unique<CFLACReader>(path);
 }
-int flacDuration(const std::string& path) { return flacDurationOf(path); }
+int flacDuration(const std::string& path) {
+    return flacDurationOf(path);
+}
 
 }  // namespace tolvane

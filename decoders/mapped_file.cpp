@@ -9,7 +9,8 @@ namespace tolvane {
 
 std::unique_ptr<MappedFile> MappedFile::open(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    if (fd < 0)
+        return nullptr;
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
         ::close(fd);
@@ -36,6 +37,8 @@ std::unique_ptr<MappedFile> MappedFile::open(const std::string& path) {
         new MappedFile(static_cast<const std::uint8_t*>(view), size, mappedSize));
 }
 
-MappedFile::~MappedFile() { munmap(const_cast<std::uint8_t*>(data_), mappedSize_); }
+MappedFile::~MappedFile() {
+    munmap(const_cast<std::uint8_t*>(data_), mappedSize_);
+}
 
 }  // namespace tolvane

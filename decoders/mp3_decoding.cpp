@@ -13,8 +13,10 @@ namespace tolvane {
 namespace {
 
 int samplesPerFrame(const mad_header& header) {
-    if (header.layer == MAD_LAYER_I) return 384;
-    if (header.layer == MAD_LAYER_III && (header.flags & MAD_FLAG_LSF_EXT) != 0) return 576;
+    if (header.layer == MAD_LAYER_I)
+        return 384;
+    if (header.layer == MAD_LAYER_III && (header.flags & MAD_FLAG_LSF_EXT) != 0)
+        return 576;
     return 1152;
 }
 
@@ -35,7 +37,8 @@ Mp3Scan scanMp3(const std::uint8_t* data, std::size_t size) {
     for (;;) {
         if (mad_header_decode(&header, &stream) == 0) {
             const int channels = header.mode == MAD_MODE_SINGLE_CHANNEL ? 1 : 2;
-            scan.frames.push_back({static_cast<std::size_t>(stream.this_frame - data), scan.pcmBytes});
+            scan.frames.push_back(
+                {static_cast<std::size_t>(stream.this_frame - data), scan.pcmBytes});
             scan.rate = static_cast<int>(header.samplerate);
             scan.channels = channels;
             scan.pcmBytes += std::uint64_t(samplesPerFrame(header)) * channels * 2;
@@ -62,16 +65,18 @@ std::int16_t Mp3Dither::toPcm16(std::int32_t sample) {
     error_[1] = error_[0] / 2;
 
     const std::uint32_t random = random_ * 1664525u + 1013904223u;
-    auto out = static_cast<std::int32_t>(std::uint32_t(s) + 4096u + (random & kMask) -
-                                         (random_ & kMask));
+    auto out =
+        static_cast<std::int32_t>(std::uint32_t(s) + 4096u + (random & kMask) - (random_ & kMask));
     random_ = random;
 
     if (out > kMax) {
         out = kMax;
-        if (s > kMax) s = kMax;
+        if (s > kMax)
+            s = kMax;
     } else if (out < kMin) {
         out = kMin;
-        if (s < kMin) s = kMin;
+        if (s < kMin)
+            s = kMin;
     }
     error_[0] = static_cast<std::int32_t>(std::uint32_t(s) - (std::uint32_t(out) & ~kMask));
     return static_cast<std::int16_t>(out >> 13);
@@ -115,7 +120,8 @@ bool Mp3FrameDecoder::next(std::vector<std::int16_t>& pcm) {
     pcm.resize(std::size_t(out.length) * channels_);
     std::int16_t* p = pcm.data();
     if (channels_ == 1) {
-        for (unsigned i = 0; i < out.length; ++i) *p++ = left_.toPcm16(left[i]);
+        for (unsigned i = 0; i < out.length; ++i)
+            *p++ = left_.toPcm16(left[i]);
     } else {
         for (unsigned i = 0; i < out.length; ++i) {
             *p++ = left_.toPcm16(left[i]);

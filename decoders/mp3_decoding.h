@@ -13,8 +13,8 @@ namespace tolvane {
 constexpr std::size_t kMp3Guard = 8;
 
 struct Mp3FrameEntry {
-    std::size_t offset;        // the frame's first byte, from the start of the data
-    std::uint64_t pcmOffset;   // PCM bytes (16-bit, interleaved) before the frame's first sample
+    std::size_t offset;       // the frame's first byte, from the start of the data
+    std::uint64_t pcmOffset;  // PCM bytes (16-bit, interleaved) before the frame's first sample
 };
 
 struct Mp3Scan {

@@ -23,10 +23,12 @@ std::int32_t clampToInt32(std::uint64_t value) {
 CMP3Reader::CMP3Reader(const std::string& path)
     : source_(std::make_shared<Source>()), pipe_("Internal error #210") {
     source_->file = MappedFile::open(path);
-    if (!source_->file) throw ReaderException("cannot open file");
+    if (!source_->file)
+        throw ReaderException("cannot open file");
     source_->scan = scanMp3(source_->file->data(), source_->file->size());
     const Mp3Scan& scan = source_->scan;
-    if (!scan.usable()) throw ReaderException("cannot process: broken MP3 file");
+    if (!scan.usable())
+        throw ReaderException("cannot process: broken MP3 file");
 
     totalBytes_ = clampToInt32(scan.pcmBytes);
     sampleRate_ = scan.rate;
@@ -34,7 +36,8 @@ CMP3Reader::CMP3Reader(const std::string& path)
     bitsPerSample_ = 16;
 
     int start = 0;
-    if (takeStartPosition(start)) source_->pendingSeek = start;
+    if (takeStartPosition(start))
+        source_->pendingSeek = start;
     pipe_.start([source = source_](PipeWriter& writer) { decode(*source, writer); },
                 "Internal error #211");
 }
@@ -45,9 +48,9 @@ std::size_t CMP3Reader::frameForSecond(const Mp3Scan& scan, int second) {
     const std::uint64_t target =
         std::uint64_t(std::max(second, 0)) * std::uint64_t(scan.channels) * scan.rate * 2;
     // The last frame whose first sample is at or before the target.
-    auto after = std::upper_bound(
-        scan.frames.begin(), scan.frames.end(), target,
-        [](std::uint64_t t, const Mp3FrameEntry& e) { return t < e.pcmOffset; });
+    auto after =
+        std::upper_bound(scan.frames.begin(), scan.frames.end(), target,
+                         [](std::uint64_t t, const Mp3FrameEntry& e) { return t < e.pcmOffset; });
     return after == scan.frames.begin() ? 0 : std::size_t(after - scan.frames.begin() - 1);
 }
 
@@ -78,17 +81,20 @@ void CMP3Reader::decode(Source& source, PipeWriter& writer) {
     };
     std::size_t prerollFrames = 0;  // frames decoded after a seek only to prime the decoder
     for (;;) {
-        if (writer.stopRequested()) return;
+        if (writer.stopRequested())
+            return;
         const int second = source.pendingSeek.exchange(-1);
         if (second >= 0) {
-            if (!flush()) return;  // PCM decoded before the seek still goes first
+            if (!flush())
+                return;  // PCM decoded before the seek still goes first
             const std::size_t index = frameForSecond(scan, second);
             const std::size_t first = prerollStart(scan, index);
             decoder.restartAt(scan.frames[first].offset);
             prerollFrames = index - first;
             source.positionBytes = scan.frames[index].pcmOffset;
         }
-        if (!decoder.next(frame)) break;
+        if (!decoder.next(frame))
+            break;
         if (prerollFrames > 0) {
             --prerollFrames;
             continue;
@@ -97,7 +103,8 @@ void CMP3Reader::decode(Source& source, PipeWriter& writer) {
         const auto* first = reinterpret_cast<const std::uint8_t*>(frame.data());
         piece.insert(piece.end(), first, first + bytes);
         source.positionBytes += bytes;
-        if (piece.size() >= kPieceBytes && !flush()) return;
+        if (piece.size() >= kPieceBytes && !flush())
+            return;
     }
     flush();
 }
@@ -105,30 +112,39 @@ void CMP3Reader::decode(Source& source, PipeWriter& writer) {
 std::size_t CMP3Reader::read(void* buffer, std::size_t count, std::size_t* delivered) {
     const std::size_t frameBytes = std::size_t(channels_) * 2;
     const std::size_t got = pipe_.read(buffer, count - count % frameBytes);
-    if (delivered != nullptr) *delivered = got;
+    if (delivered != nullptr)
+        *delivered = got;
     return got;
 }
 
-void CMP3Reader::seek(int second) { source_->pendingSeek = std::max(second, 0); }
+void CMP3Reader::seek(int second) {
+    source_->pendingSeek = std::max(second, 0);
+}
 
 int CMP3Reader::tell() {
     const std::uint64_t bytesPerSecond = std::uint64_t(sampleRate_) * channels_ * 2;
     return static_cast<int>(source_->positionBytes / bytesPerSecond);
 }
 
-int CMP3Reader::length() { return static_cast<int>(source_->scan.durationMs() / 1000); }
+int CMP3Reader::length() {
+    return static_cast<int>(source_->scan.durationMs() / 1000);
+}
 
 int mp3DurationOf(const std::string& path) {
     const auto file = MappedFile::open(path);
-    if (!file) return 0;
+    if (!file)
+        return 0;
     const Mp3Scan scan = scanMp3(file->data(), file->size());
-    if (!scan.usable()) return 0;
+    if (!scan.usable())
+        return 0;
     return static_cast<int>(scan.pcmBytes / (std::uint64_t(scan.rate) * scan.channels * 2));
 }
 
 std::unique_ptr<CReader> makeMp3Reader(const std::string& path) {
     return std::make_unique<CMP3Reader>(path);
 }
-int mp3Duration(const std::string& path) { return mp3DurationOf(path); }
+int mp3Duration(const std::string& path) {
+    return mp3DurationOf(path);
+}
 
 }  // namespace tolvane

@@ -30,7 +30,7 @@ private:
     struct Source {
         std::unique_ptr<MappedFile> file;
         Mp3Scan scan;
-        std::atomic<int> pendingSeek{-1};         // whole seconds, -1 for none
+        std::atomic<int> pendingSeek{-1};             // whole seconds, -1 for none
         std::atomic<std::uint64_t> positionBytes{0};  // PCM bytes decoded so far
     };
 

@@ -36,7 +36,8 @@ public:
     T* get() const { return p_; }
     T* release() { return std::exchange(p_, nullptr); }
     void reset() {
-        if (p_ != nullptr) p_->Release();
+        if (p_ != nullptr)
+            p_->Release();
         p_ = nullptr;
     }
 
@@ -44,7 +45,9 @@ private:
     T* p_ = nullptr;
 };
 
-[[noreturn]] void fail(const char* message) { throw ReaderException(message); }
+[[noreturn]] void fail(const char* message) {
+    throw ReaderException(message);
+}
 
 std::mutex runtimeMutex;
 CreateSyncReaderFunction runtimeEntry = nullptr;
@@ -54,7 +57,8 @@ CreateSyncReaderFunction runtimeEntry = nullptr;
 CreateSyncReaderFunction runtime() {
     {
         std::lock_guard lock(runtimeMutex);
-        if (runtimeEntry != nullptr) return runtimeEntry;
+        if (runtimeEntry != nullptr)
+            return runtimeEntry;
     }
     CreateSyncReaderFunction entry = loadWmaRuntimeFrom(platform::applicationFolder());
     std::lock_guard lock(runtimeMutex);
@@ -71,8 +75,10 @@ Held<IWMSyncReader> createReader(CreateSyncReaderFunction create) {
 
 void openFile(IWMSyncReader& reader, const std::string& path) {
     const HRESULT hr = reader.Open(path.c_str());
-    if (hr == NS_E_PROTECTED_CONTENT) fail("cannot open, file is digitally protected (DRM)");
-    if (failed(hr)) fail("cannot open file");
+    if (hr == NS_E_PROTECTED_CONTENT)
+        fail("cannot open, file is digitally protected (DRM)");
+    if (failed(hr))
+        fail("cannot open file");
 }
 
 // The number of the file's last audio stream; 0 when there is none.
@@ -85,12 +91,16 @@ std::uint16_t findAudioStream(IWMSyncReader& reader) {
     std::uint16_t audio = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         Held<IWMStreamConfig> config;
-        if (failed(profile->GetStream(i, config.out()))) fail("Internal error #202");
+        if (failed(profile->GetStream(i, config.out())))
+            fail("Internal error #202");
         std::uint16_t number = 0;
-        if (failed(config->GetStreamNumber(&number))) fail("Internal error #203");
+        if (failed(config->GetStreamNumber(&number)))
+            fail("Internal error #203");
         GUID type{};
-        if (failed(config->GetStreamType(&type))) fail("Internal error #204");
-        if (type == WMMEDIATYPE_Audio) audio = number;  // the last audio stream wins
+        if (failed(config->GetStreamType(&type)))
+            fail("Internal error #204");
+        if (type == WMMEDIATYPE_Audio)
+            audio = number;  // the last audio stream wins
     }
     return audio;
 }
@@ -98,24 +108,28 @@ std::uint16_t findAudioStream(IWMSyncReader& reader) {
 // The "Duration" attribute in 100-ns units; false when it cannot be read.
 bool readDuration(IWMSyncReader& reader, std::uint64_t& duration) {
     Held<IWMHeaderInfo> header;
-    if (failed(reader.QueryInterface(IID_IWMHeaderInfo, header.outVoid()))) return false;
+    if (failed(reader.QueryInterface(IID_IWMHeaderInfo, header.outVoid())))
+        return false;
     std::uint16_t stream = 0;
     WMT_ATTR_DATATYPE type = WMT_TYPE_QWORD;
     std::uint16_t length = sizeof duration;
-    return !failed(header->GetAttributeByName(&stream, "Duration", &type,
-                                              reinterpret_cast<std::uint8_t*>(&duration), &length)) &&
+    return !failed(header->GetAttributeByName(
+               &stream, "Duration", &type, reinterpret_cast<std::uint8_t*>(&duration), &length)) &&
            length == sizeof duration;
 }
 
 WAVEFORMATEX readOutputFormat(IWMSyncReader& reader, std::uint16_t stream) {
     std::uint32_t output = 0;
-    if (failed(reader.GetOutputNumberForStream(stream, &output))) fail("Internal error #206");
+    if (failed(reader.GetOutputNumberForStream(stream, &output)))
+        fail("Internal error #206");
     Held<IWMOutputMediaProps> props;
-    if (failed(reader.GetOutputProps(output, props.out()))) fail("Internal error #207");
+    if (failed(reader.GetOutputProps(output, props.out())))
+        fail("Internal error #207");
     alignas(8) std::uint8_t buffer[1024];
     std::uint32_t size = sizeof buffer;
     auto* type = reinterpret_cast<WM_MEDIA_TYPE*>(buffer);
-    if (failed(props->GetMediaType(type, &size))) fail("Internal error #208");
+    if (failed(props->GetMediaType(type, &size)))
+        fail("Internal error #208");
     if (!(type->formattype == FORMAT_WaveFormatEx) || type->pbFormat == nullptr ||
         type->cbFormat < sizeof(WAVEFORMATEX) - 2)
         fail("Internal error #209");
@@ -130,8 +144,9 @@ CreateSyncReaderFunction loadWmaRuntimeFrom(const std::string& folder) {
     const std::string path = folder + "/wmvcore.so";
     void* library = folder.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr)
-        fail("WMA decoding libraries aren't installed. Please download and install full version "
-             "of Orvel.");
+        fail(
+            "WMA decoding libraries aren't installed. Please download and install full version "
+            "of Orvel.");
     auto entry = reinterpret_cast<CreateSyncReaderFunction>(dlsym(library, kCreateSyncReaderName));
     if (entry == nullptr) {
         dlclose(library);
@@ -155,8 +170,10 @@ CWmaReader::CWmaReader(const std::string& path, CreateSyncReaderFunction runtime
     IWMSyncReader& reader = *source_->reader;
     openFile(reader, path);
     source_->stream = findAudioStream(reader);
-    if (source_->stream == 0) fail("cannot decode: no audio streams found in file");
-    if (!readDuration(reader, duration_)) fail("Internal error #205");
+    if (source_->stream == 0)
+        fail("cannot decode: no audio streams found in file");
+    if (!readDuration(reader, duration_))
+        fail("Internal error #205");
     format_ = readOutputFormat(reader, source_->stream);
     if (format_.nChannels == 0 || format_.nSamplesPerSec == 0 ||
         (format_.wBitsPerSample != 8 && format_.wBitsPerSample != 16))
@@ -166,12 +183,13 @@ CWmaReader::CWmaReader(const std::string& path, CreateSyncReaderFunction runtime
     channels_ = format_.nChannels;
     bitsPerSample_ = format_.wBitsPerSample;
     // An estimate from the duration; the extra 5000 bytes are part of the value.
-    const std::uint64_t bytes = std::uint64_t(bitsPerSample_ / 8) * channels_ * sampleRate_ *
-                                    duration_ / kHundredNs + 5000;
+    const std::uint64_t bytes =
+        std::uint64_t(bitsPerSample_ / 8) * channels_ * sampleRate_ * duration_ / kHundredNs + 5000;
     totalBytes_ = static_cast<std::int32_t>(std::min<std::uint64_t>(bytes, INT32_MAX));
 
     int start = 0;
-    if (takeStartPosition(start)) source_->startSecond = std::max(start, 0);
+    if (takeStartPosition(start))
+        source_->startSecond = std::max(start, 0);
     pipe_.start([source = source_](PipeWriter& writer) { decode(*source, writer); },
                 "Internal error #211");
 }
@@ -198,8 +216,10 @@ void CWmaReader::decode(Source& source, PipeWriter& writer) {
             break;
         std::uint8_t* bytes = nullptr;
         std::uint32_t length = 0;
-        if (failed(sample->GetBufferAndLength(&bytes, &length))) break;
-        if (!writer.write(bytes, length)) break;
+        if (failed(sample->GetBufferAndLength(&bytes, &length)))
+            break;
+        if (!writer.write(bytes, length))
+            break;
         source.positionSeconds = static_cast<int>(time / kHundredNs);
     }
 }
@@ -207,7 +227,8 @@ void CWmaReader::decode(Source& source, PipeWriter& writer) {
 std::size_t CWmaReader::read(void* buffer, std::size_t count, std::size_t* delivered) {
     const std::size_t frameBytes = std::size_t(channels_) * (bitsPerSample_ / 8);
     const std::size_t got = pipe_.read(buffer, count - count % frameBytes);
-    if (delivered != nullptr) *delivered = got;
+    if (delivered != nullptr)
+        *delivered = got;
     return got;
 }
 
@@ -217,16 +238,21 @@ void CWmaReader::seek(int second) {
     source_->reader->SetRange(std::uint64_t(std::max(second, 0)) * kHundredNs, 0);
 }
 
-int CWmaReader::tell() { return source_->positionSeconds; }
+int CWmaReader::tell() {
+    return source_->positionSeconds;
+}
 
-int CWmaReader::length() { return static_cast<int>(duration_ / kHundredNs); }
+int CWmaReader::length() {
+    return static_cast<int>(duration_ / kHundredNs);
+}
 
 int wmaDurationOf(const std::string& path) {
     try {
         Held<IWMSyncReader> reader = createReader(runtime());
         openFile(*reader.get(), path);
         std::uint64_t duration = 0;
-        if (findAudioStream(*reader.get()) == 0 || !readDuration(*reader.get(), duration)) return 0;
+        if (findAudioStream(*reader.get()) == 0 || !readDuration(*reader.get(), duration))
+            return 0;
         reader->Close();
         return static_cast<int>(duration / kHundredNs);
     } catch (const AppException&) {
@@ -237,6 +263,8 @@ int wmaDurationOf(const std::string& path) {
 std::unique_ptr<CReader> makeWmaReader(const std::string& path) {
     return std::make_unique<CWmaReader>(path);
 }
-int wmaDuration(const std::string& path) { return wmaDurationOf(path); }
+int wmaDuration(const std::string& path) {
+    return wmaDurationOf(path);
+}
 
 }  // namespace tolvane

@@ -24,9 +24,12 @@ constexpr std::int64_t kHundredNs = 10'000'000;  // 100-ns units per second
 const AVRational kHundredNsBase = {1, 10'000'000};
 
 void guidBytes(const GUID& guid, std::uint8_t out[16]) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(guid.data1 >> (8 * i));
-    for (int i = 0; i < 2; ++i) out[4 + i] = static_cast<std::uint8_t>(guid.data2 >> (8 * i));
-    for (int i = 0; i < 2; ++i) out[6 + i] = static_cast<std::uint8_t>(guid.data3 >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<std::uint8_t>(guid.data1 >> (8 * i));
+    for (int i = 0; i < 2; ++i)
+        out[4 + i] = static_cast<std::uint8_t>(guid.data2 >> (8 * i));
+    for (int i = 0; i < 2; ++i)
+        out[6 + i] = static_cast<std::uint8_t>(guid.data3 >> (8 * i));
     std::memcpy(out + 8, guid.data4, 8);
 }
 
@@ -36,20 +39,25 @@ bool sameGuid(const std::uint8_t* bytes, const GUID& guid) {
     return std::memcmp(bytes, expected, 16) == 0;
 }
 
-constexpr GUID kAsfHeaderObject = {0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};
-constexpr GUID kContentEncryptionObject = {0x2211B3FB, 0xBD23, 0x11D2, {0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E}};
-constexpr GUID kExtendedContentEncryptionObject = {0x298AE614, 0x2622, 0x4C17, {0xB9, 0x35, 0xDA, 0xE0, 0x7E, 0xE9, 0x28, 0x9C}};
+constexpr GUID kAsfHeaderObject = {
+    0x75B22630, 0x668E, 0x11CF, {0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C}};
+constexpr GUID kContentEncryptionObject = {
+    0x2211B3FB, 0xBD23, 0x11D2, {0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E}};
+constexpr GUID kExtendedContentEncryptionObject = {
+    0x298AE614, 0x2622, 0x4C17, {0xB9, 0x35, 0xDA, 0xE0, 0x7E, 0xE9, 0x28, 0x9C}};
 
 std::uint64_t le64(const std::uint8_t* p) {
     std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
     return v;
 }
 
 // True when the file's ASF header carries a content encryption object (a DRM-protected file).
 bool isProtected(const char* path) {
     std::FILE* file = std::fopen(path, "rbe");
-    if (file == nullptr) return false;
+    if (file == nullptr)
+        return false;
     std::uint8_t header[30];
     bool found = false;
     if (std::fread(header, 1, sizeof header, file) == sizeof header &&
@@ -63,7 +71,8 @@ bool isProtected(const char* path) {
             found = sameGuid(object, kContentEncryptionObject) ||
                     sameGuid(object, kExtendedContentEncryptionObject);
             const std::uint64_t size = le64(object + 16);
-            if (size < sizeof object) break;
+            if (size < sizeof object)
+                break;
             offset += size;
         }
     }
@@ -77,7 +86,8 @@ public:
     std::uint32_t AddRef() override { return ++references_; }
     std::uint32_t Release() override {
         const std::uint32_t left = --references_;
-        if (left == 0) delete this;
+        if (left == 0)
+            delete this;
         return left;
     }
 
@@ -103,7 +113,8 @@ public:
         return E_NOINTERFACE;
     }
     HRESULT GetBufferAndLength(std::uint8_t** buffer, std::uint32_t* length) override {
-        if (buffer == nullptr || length == nullptr) return E_INVALIDARG;
+        if (buffer == nullptr || length == nullptr)
+            return E_INVALIDARG;
         *buffer = bytes_.data();
         *length = static_cast<std::uint32_t>(bytes_.size());
         return S_OK;
@@ -121,12 +132,14 @@ public:
         return E_NOINTERFACE;
     }
     HRESULT GetStreamType(GUID* type) override {
-        if (type == nullptr) return E_INVALIDARG;
+        if (type == nullptr)
+            return E_INVALIDARG;
         *type = type_;
         return S_OK;
     }
     HRESULT GetStreamNumber(std::uint16_t* number) override {
-        if (number == nullptr) return E_INVALIDARG;
+        if (number == nullptr)
+            return E_INVALIDARG;
         *number = number_;
         return S_OK;
     }
@@ -144,7 +157,8 @@ public:
         return E_NOINTERFACE;
     }
     HRESULT GetMediaType(WM_MEDIA_TYPE* type, std::uint32_t* size) override {
-        if (size == nullptr) return E_INVALIDARG;
+        if (size == nullptr)
+            return E_INVALIDARG;
         const std::uint32_t needed = sizeof(WM_MEDIA_TYPE) + sizeof(WAVEFORMATEX);
         if (type == nullptr) {
             *size = needed;
@@ -155,8 +169,15 @@ public:
             return ASF_E_BUFFERTOOSMALL;
         }
         auto* format = reinterpret_cast<std::uint8_t*>(type) + sizeof(WM_MEDIA_TYPE);
-        *type = WM_MEDIA_TYPE{WMMEDIATYPE_Audio, WMMEDIASUBTYPE_PCM, 1, 0, format_.nBlockAlign,
-                              FORMAT_WaveFormatEx, nullptr, sizeof(WAVEFORMATEX), format};
+        *type = WM_MEDIA_TYPE{WMMEDIATYPE_Audio,
+                              WMMEDIASUBTYPE_PCM,
+                              1,
+                              0,
+                              format_.nBlockAlign,
+                              FORMAT_WaveFormatEx,
+                              nullptr,
+                              sizeof(WAVEFORMATEX),
+                              format};
         std::memcpy(format, &format_, sizeof format_);
         *size = needed;
         return S_OK;
@@ -181,11 +202,13 @@ public:
         index_ = index;
         const AVCodecParameters* par = format->streams[index]->codecpar;
         const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-        if (decoder == nullptr) return NS_E_INVALID_DATA;
+        if (decoder == nullptr)
+            return NS_E_INVALID_DATA;
         codec_ = avcodec_alloc_context3(decoder);
         frame_ = av_frame_alloc();
         packet_ = av_packet_alloc();
-        if (codec_ == nullptr || frame_ == nullptr || packet_ == nullptr) return E_OUTOFMEMORY;
+        if (codec_ == nullptr || frame_ == nullptr || packet_ == nullptr)
+            return E_OUTOFMEMORY;
         if (avcodec_parameters_to_context(codec_, par) < 0 ||
             avcodec_open2(codec_, decoder, nullptr) < 0)
             return NS_E_INVALID_DATA;
@@ -197,7 +220,8 @@ public:
     // Repositions at `start` (100 ns); samples before it are dropped.
     void seek(std::uint64_t start) {
         const AVRational base = format_->streams[index_]->time_base;
-        const std::int64_t ts = av_rescale_q(static_cast<std::int64_t>(start), kHundredNsBase, base);
+        const std::int64_t ts =
+            av_rescale_q(static_cast<std::int64_t>(start), kHundredNsBase, base);
         av_seek_frame(format_, index_, ts, AVSEEK_FLAG_BACKWARD);
         avcodec_flush_buffers(codec_);
         dropBefore_ = static_cast<std::int64_t>(start);
@@ -212,12 +236,16 @@ public:
             if (received == 0) {
                 const HRESULT hr = convert(pcm, time, duration);
                 av_frame_unref(frame_);
-                if (failed(hr)) return hr;
-                if (!pcm.empty()) return S_OK;
+                if (failed(hr))
+                    return hr;
+                if (!pcm.empty())
+                    return S_OK;
                 continue;
             }
-            if (received != AVERROR(EAGAIN)) return NS_E_NO_MORE_SAMPLES;
-            if (!feed()) return NS_E_NO_MORE_SAMPLES;
+            if (received != AVERROR(EAGAIN))
+                return NS_E_NO_MORE_SAMPLES;
+            if (!feed())
+                return NS_E_NO_MORE_SAMPLES;
         }
     }
 
@@ -235,7 +263,8 @@ private:
     bool ended_ = false;
 
     bool feed() {
-        if (ended_) return false;
+        if (ended_)
+            return false;
         for (;;) {
             if (av_read_frame(format_, packet_) < 0) {
                 ended_ = true;
@@ -247,7 +276,8 @@ private:
             }
             const int sent = avcodec_send_packet(codec_, packet_);
             av_packet_unref(packet_);
-            if (sent == 0 || sent == AVERROR(EAGAIN)) return true;
+            if (sent == 0 || sent == AVERROR(EAGAIN))
+                return true;
             // A damaged packet is skipped; the next one may decode.
         }
     }
@@ -256,9 +286,9 @@ private:
         if (resampler_ == nullptr) {
             AVChannelLayout layout;
             av_channel_layout_default(&layout, channels_);
-            if (swr_alloc_set_opts2(&resampler_, &layout, AV_SAMPLE_FMT_S16, rate_, &frame_->ch_layout,
-                                    static_cast<AVSampleFormat>(frame_->format), frame_->sample_rate,
-                                    0, nullptr) < 0 ||
+            if (swr_alloc_set_opts2(&resampler_, &layout, AV_SAMPLE_FMT_S16, rate_,
+                                    &frame_->ch_layout, static_cast<AVSampleFormat>(frame_->format),
+                                    frame_->sample_rate, 0, nullptr) < 0 ||
                 swr_init(resampler_) < 0)
                 return NS_E_INVALID_DATA;
         }
@@ -268,18 +298,21 @@ private:
         const int samples = swr_convert(resampler_, &out, frame_->nb_samples,
                                         const_cast<const std::uint8_t**>(frame_->extended_data),
                                         frame_->nb_samples);
-        if (samples < 0) return NS_E_INVALID_DATA;
+        if (samples < 0)
+            return NS_E_INVALID_DATA;
         pcm.resize(std::size_t(samples) * frameBytes);
 
         const std::int64_t pts = frame_->best_effort_timestamp;
-        std::int64_t start = pts != AV_NOPTS_VALUE
-                                 ? av_rescale_q(pts, format_->streams[index_]->time_base, kHundredNsBase)
-                                 : nextTime_.value_or(0);
+        std::int64_t start =
+            pts != AV_NOPTS_VALUE
+                ? av_rescale_q(pts, format_->streams[index_]->time_base, kHundredNsBase)
+                : nextTime_.value_or(0);
         const std::int64_t length = std::int64_t(samples) * kHundredNs / rate_;
         nextTime_ = start + length;
         if (start < dropBefore_) {
             const std::int64_t drop = (dropBefore_ - start) * rate_ / kHundredNs;
-            const std::size_t bytes = std::min<std::size_t>(std::size_t(drop) * frameBytes, pcm.size());
+            const std::size_t bytes =
+                std::min<std::size_t>(std::size_t(drop) * frameBytes, pcm.size());
             pcm.erase(pcm.begin(), pcm.begin() + static_cast<long>(bytes));
             start = dropBefore_;
         }
@@ -294,9 +327,12 @@ public:
     ~SyncReader() override { closeFile(); }
 
     HRESULT QueryInterface(const GUID& iid, void** object) override {
-        if (object == nullptr) return E_INVALIDARG;
-        if (iid == IID_IWMProfile) return hand(static_cast<IWMProfile*>(this), object);
-        if (iid == IID_IWMHeaderInfo) return hand(static_cast<IWMHeaderInfo*>(this), object);
+        if (object == nullptr)
+            return E_INVALIDARG;
+        if (iid == IID_IWMProfile)
+            return hand(static_cast<IWMProfile*>(this), object);
+        if (iid == IID_IWMHeaderInfo)
+            return hand(static_cast<IWMHeaderInfo*>(this), object);
         *object = nullptr;
         return E_NOINTERFACE;
     }
@@ -305,9 +341,11 @@ public:
 
     HRESULT Open(const char* path) override {
         std::lock_guard lock(mutex_);
-        if (path == nullptr) return E_INVALIDARG;
+        if (path == nullptr)
+            return E_INVALIDARG;
         closeFile();
-        if (isProtected(path)) return NS_E_PROTECTED_CONTENT;
+        if (isProtected(path))
+            return NS_E_PROTECTED_CONTENT;
         if (avformat_open_input(&format_, path, av_find_input_format("asf"), nullptr) < 0)
             return NS_E_FILE_OPEN_FAILED;
         if (avformat_find_stream_info(format_, nullptr) < 0) {
@@ -325,7 +363,8 @@ public:
 
     // IWMProfile
     HRESULT GetStreamCount(std::uint32_t* count) override {
-        if (count == nullptr || format_ == nullptr) return E_UNEXPECTED;
+        if (count == nullptr || format_ == nullptr)
+            return E_UNEXPECTED;
         *count = format_->nb_streams;
         return S_OK;
     }
@@ -333,7 +372,7 @@ public:
         if (config == nullptr || format_ == nullptr || index >= format_->nb_streams)
             return E_INVALIDARG;
         const AVStream* stream = format_->streams[index];
-        const GUID type = stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO ? WMMEDIATYPE_Audio
+        const GUID type = stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO   ? WMMEDIATYPE_Audio
                           : stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? WMMEDIATYPE_Video
                                                                                : GUID{};
         *config = new (std::nothrow) StreamConfig(type, streamNumber(index));
@@ -349,14 +388,15 @@ public:
         if (format_ == nullptr || *streamNumber != 0 || std::strcmp(name, "Duration") != 0 ||
             format_->duration == AV_NOPTS_VALUE || format_->duration <= 0)
             return E_FAIL;
-        const std::uint64_t duration =
-            static_cast<std::uint64_t>(av_rescale_q(format_->duration, AV_TIME_BASE_Q, kHundredNsBase));
+        const std::uint64_t duration = static_cast<std::uint64_t>(
+            av_rescale_q(format_->duration, AV_TIME_BASE_Q, kHundredNsBase));
         *type = WMT_TYPE_QWORD;
         if (value == nullptr) {
             *length = sizeof duration;
             return S_OK;
         }
-        if (*length < sizeof duration) return ASF_E_BUFFERTOOSMALL;
+        if (*length < sizeof duration)
+            return ASF_E_BUFFERTOOSMALL;
         std::memcpy(value, &duration, sizeof duration);
         *length = sizeof duration;
         return S_OK;
@@ -364,7 +404,8 @@ public:
 
     HRESULT SetRange(std::uint64_t start, std::int64_t) override {
         std::lock_guard lock(mutex_);
-        if (format_ == nullptr) return E_UNEXPECTED;
+        if (format_ == nullptr)
+            return E_UNEXPECTED;
         pendingStart_ = start;
         return S_OK;
     }
@@ -392,27 +433,36 @@ public:
         }
         std::vector<std::uint8_t> pcm;
         const HRESULT hr = decoder_->next(pcm, *sampleTime, *sampleDuration);
-        if (failed(hr)) return hr;
+        if (failed(hr))
+            return hr;
         *sample = new (std::nothrow) Buffer(std::move(pcm));
-        if (*sample == nullptr) return E_OUTOFMEMORY;
-        if (flags != nullptr) *flags = 0;
-        if (outputNumber != nullptr) *outputNumber = static_cast<std::uint32_t>(selected_);
-        if (numberOut != nullptr) *numberOut = number;
+        if (*sample == nullptr)
+            return E_OUTOFMEMORY;
+        if (flags != nullptr)
+            *flags = 0;
+        if (outputNumber != nullptr)
+            *outputNumber = static_cast<std::uint32_t>(selected_);
+        if (numberOut != nullptr)
+            *numberOut = number;
         return S_OK;
     }
 
     HRESULT SetStreamsSelected(std::uint16_t count, const std::uint16_t* numbers,
                                const WMT_STREAM_SELECTION* selections) override {
         std::lock_guard lock(mutex_);
-        if (format_ == nullptr || numbers == nullptr || selections == nullptr) return E_INVALIDARG;
+        if (format_ == nullptr || numbers == nullptr || selections == nullptr)
+            return E_INVALIDARG;
         for (std::uint16_t i = 0; i < count; ++i) {
             const int index = indexOf(numbers[i]);
-            if (index < 0) return E_INVALIDARG;
-            if (selections[i] == WMT_OFF && selected_ == index) selected_ = -1;
+            if (index < 0)
+                return E_INVALIDARG;
+            if (selections[i] == WMT_OFF && selected_ == index)
+                selected_ = -1;
             if (selections[i] != WMT_OFF) {
                 if (format_->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
                     return E_INVALIDARG;
-                if (selected_ != index) decoder_.reset();
+                if (selected_ != index)
+                    decoder_.reset();
                 selected_ = index;
             }
         }
@@ -426,7 +476,8 @@ public:
 
     HRESULT GetOutputNumberForStream(std::uint16_t number, std::uint32_t* output) override {
         const int index = indexOf(number);
-        if (output == nullptr || index < 0) return E_INVALIDARG;
+        if (output == nullptr || index < 0)
+            return E_INVALIDARG;
         *output = static_cast<std::uint32_t>(index);
         return S_OK;
     }
@@ -470,9 +521,11 @@ private:
     }
 
     int indexOf(std::uint16_t number) const {
-        if (format_ == nullptr) return -1;
+        if (format_ == nullptr)
+            return -1;
         for (unsigned i = 0; i < format_->nb_streams; ++i)
-            if (streamNumber(static_cast<int>(i)) == number) return static_cast<int>(i);
+            if (streamNumber(static_cast<int>(i)) == number)
+                return static_cast<int>(i);
         return -1;
     }
 };
@@ -482,7 +535,8 @@ private:
 
 extern "C" __attribute__((visibility("default"))) wmv::HRESULT WMCreateSyncReader(
     wmv::IUnknown* /*certificate*/, std::uint32_t /*rights*/, wmv::IWMSyncReader** reader) {
-    if (reader == nullptr) return wmv::E_INVALIDARG;
+    if (reader == nullptr)
+        return wmv::E_INVALIDARG;
     av_log_set_level(AV_LOG_QUIET);
     *reader = new (std::nothrow) wmv::SyncReader();
     return *reader == nullptr ? wmv::E_OUTOFMEMORY : wmv::S_OK;

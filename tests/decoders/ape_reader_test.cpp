@@ -12,7 +12,9 @@
 namespace tolvane::test {
 namespace {
 
-std::string apeFile(const std::string& name) { return (testdataDir() / "ape" / name).string(); }
+std::string apeFile(const std::string& name) {
+    return (testdataDir() / "ape" / name).string();
+}
 
 class ApeTest : public ::testing::Test {
 protected:

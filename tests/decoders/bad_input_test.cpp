@@ -18,9 +18,9 @@ enum class Damage { Empty, Random, Truncated, Renamed };
 struct BadInput {
     const char* extension;
     Damage damage;
-    const char* source;    // fixture that is damaged or renamed
-    const char* message;   // the reader's message when it refuses the file
-    bool mayOpen;          // a short stream is an acceptable answer
+    const char* source;   // fixture that is damaged or renamed
+    const char* message;  // the reader's message when it refuses the file
+    bool mayOpen;         // a short stream is an acceptable answer
 };
 
 const BadInput kBadInputs[] = {
@@ -50,7 +50,8 @@ std::vector<std::uint8_t> damaged(const BadInput& c) {
         case Damage::Random: {
             std::mt19937 random(1234);
             std::vector<std::uint8_t> bytes(20000);
-            for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+            for (auto& b : bytes)
+                b = static_cast<std::uint8_t>(random());
             return bytes;
         }
         case Damage::Truncated: {

@@ -16,19 +16,16 @@ struct Source {
     const char* name;
     int rate;
     int channels;
-    int bits;              // as delivered
-    std::size_t slack;     // samples per channel our length may differ from ffmpeg's
-    int duration;          // whole seconds by the probe and length()
+    int bits;           // as delivered
+    std::size_t slack;  // samples per channel our length may differ from ffmpeg's
+    int duration;       // whole seconds by the probe and length()
 };
 
 // MP3 lengths may differ by one frame; the others decode sample for sample alike.
 const Source kSources[] = {
-    {"mono.mp3", 44100, 1, 16, 1152, 3},
-    {"stereo.mp3", 44100, 2, 16, 1152, 3},
-    {"lsf.mp3", 16000, 1, 16, 576, 2},
-    {"short.ogg", 44100, 2, 16, 0, 2},
-    {"16bit.flac", 44100, 2, 16, 0, 2},
-    {"24bit.flac", 48000, 2, 16, 0, 2},
+    {"mono.mp3", 44100, 1, 16, 1152, 3},   {"stereo.mp3", 44100, 2, 16, 1152, 3},
+    {"lsf.mp3", 16000, 1, 16, 576, 2},     {"short.ogg", 44100, 2, 16, 0, 2},
+    {"16bit.flac", 44100, 2, 16, 0, 2},    {"24bit.flac", 48000, 2, 16, 0, 2},
     {"stereo.wma", 44100, 2, 16, 2048, 4},
 };
 
@@ -49,7 +46,9 @@ TEST_P(CompressedSource, DecodesLikeFfmpeg) {
     const auto ours = asPcm16(readAll(*reader));
     const auto theirs = asPcm16(ffmpegDecode(path));
     ASSERT_FALSE(theirs.empty());
-    const auto frames = [&](std::size_t samples) { return static_cast<long>(samples / s.channels); };
+    const auto frames = [&](std::size_t samples) {
+        return static_cast<long>(samples / s.channels);
+    };
     EXPECT_LE(std::labs(frames(ours.size()) - frames(theirs.size())), static_cast<long>(s.slack))
         << "ours " << ours.size() << " samples, ffmpeg " << theirs.size();
     EXPECT_GT(correlation(ours, theirs), 0.99);
@@ -61,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, CompressedSource, ::testing::ValuesIn(kSources
                          [](const auto& info) {
                              std::string name = info.param.name;
                              for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
                              return name;
                          });
 
@@ -127,12 +127,8 @@ struct Positioned {
     bool ffmpegSeeks;
 };
 const Positioned kPositioned[] = {
-    {"stereo.mp3", 2, 1152, false},
-    {"lsf.mp3", 1, 576, false},
-    {"short.ogg", 1, 0, true},
-    {"16bit.flac", 1, 0, true},
-    {"24bit.flac", 2, 0, true},
-    {"stereo.wma", 2, 2048, true},
+    {"stereo.mp3", 2, 1152, false}, {"lsf.mp3", 1, 576, false}, {"short.ogg", 1, 0, true},
+    {"16bit.flac", 1, 0, true},     {"24bit.flac", 2, 0, true}, {"stereo.wma", 2, 2048, true},
 };
 
 class PositionedSource : public ::testing::TestWithParam<Positioned> {
@@ -146,7 +142,8 @@ protected:
         auto theirs = asPcm16(p.ffmpegSeeks ? ffmpegDecodeFrom(fixture(p.name), p.second)
                                             : ffmpegDecode(fixture(p.name)));
         if (!p.ffmpegSeeks)
-            theirs.erase(theirs.begin(), theirs.begin() + long(p.second) * reader.sampleRate() * channels);
+            theirs.erase(theirs.begin(),
+                         theirs.begin() + long(p.second) * reader.sampleRate() * channels);
         const auto ours = asPcm16(readAll(reader));
         ASSERT_FALSE(theirs.empty());
         const long extra = long(ours.size() / channels) - long(theirs.size() / channels);
@@ -179,14 +176,16 @@ TEST_P(PositionedSource, OpenReaderAtStartsThereAndOnlyOnce) {
     check(*reader, false);
     auto next = openReader(fixture(GetParam().name));
     EXPECT_EQ(next->tell(), 0);
-    EXPECT_GT(readAll(*next).size(), readAll(*openReaderAt(fixture(GetParam().name), GetParam().second)).size());
+    EXPECT_GT(readAll(*next).size(),
+              readAll(*openReaderAt(fixture(GetParam().name), GetParam().second)).size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PositionedSource, ::testing::ValuesIn(kPositioned),
                          [](const auto& info) {
                              std::string name = info.param.name;
                              for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
                              return name;
                          });
 
@@ -257,7 +256,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, StoppedHalfWay,
                          [](const auto& info) {
                              std::string name = info.param;
                              for (char& c : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                                 if (!std::isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
                              return name;
                          });
 

@@ -22,15 +22,17 @@ void convert(const std::string& source, int start, int part, const std::string& 
     entry.partLength = static_cast<std::uint32_t>(part);
     analyseLevel(*openReaderAt(source, start), entry);
     ASSERT_GT(entry.levelRms, 0);
-    auto reader = wrapWithNormalizer(openReaderAt(source, start), entry, kTargetLevel / entry.levelRms);
-    auto encoder = createEncoder(reader->bitsPerSample(), reader->channels(), kKindWave, 1, ringtone,
-                                 reader->sampleRate());
+    auto reader =
+        wrapWithNormalizer(openReaderAt(source, start), entry, kTargetLevel / entry.levelRms);
+    auto encoder = createEncoder(reader->bitsPerSample(), reader->channels(), kKindWave, 1,
+                                 ringtone, reader->sampleRate());
     const std::size_t second = std::size_t(reader->sampleRate()) * reader->channels() *
                                std::size_t(reader->bitsPerSample() / 8);
     std::vector<std::uint8_t> piece(second);
     for (int i = 0; i < part; ++i) {
         const std::size_t got = reader->read(piece.data(), piece.size());
-        if (got == 0) break;
+        if (got == 0)
+            break;
         encoder->write(piece.data(), got);
     }
     encoder->finish();
@@ -40,18 +42,14 @@ struct Conversion {
     const char* source;  // fixture name, or a file of the shared test data under "ape/"
     int start;
     int part;
-    bool exact;          // the decoders agree sample for sample (else: same shape, frame-aligned start)
+    bool exact;  // the decoders agree sample for sample (else: same shape, frame-aligned start)
 };
 
 const Conversion kConversions[] = {
-    {"stereo.mp3", 1, 2, false},
-    {"lsf.mp3", 1, 1, false},
-    {"short.ogg", 1, 1, true},
-    {"16bit.flac", 1, 1, true},
-    {"8bit.flac", 1, 1, true},
-    {"24bit.flac", 1, 1, true},
-    {"stereo.wma", 1, 2, false},
-    {"ape/ombs-multiframe_16s_c2000.ape", 1, 2, true},
+    {"stereo.mp3", 1, 2, false},      {"lsf.mp3", 1, 1, false},
+    {"short.ogg", 1, 1, true},        {"16bit.flac", 1, 1, true},
+    {"8bit.flac", 1, 1, true},        {"24bit.flac", 1, 1, true},
+    {"stereo.wma", 1, 2, false},      {"ape/ombs-multiframe_16s_c2000.ape", 1, 2, true},
     {"ape/atl-v394.ape", 3, 3, true},
 };
 
@@ -62,7 +60,8 @@ TEST_P(ConvertedSource, RingtoneMatchesTheOneFromAnEquivalentWav) {
     std::string source = c.source;
     if (source.rfind("ape/", 0) == 0) {
         source = (testdataDir() / source).string();
-        if (!std::filesystem::exists(source)) GTEST_SKIP() << "no test file " << source;
+        if (!std::filesystem::exists(source))
+            GTEST_SKIP() << "no test file " << source;
     } else {
         source = fixture(source);
     }
@@ -71,7 +70,10 @@ TEST_P(ConvertedSource, RingtoneMatchesTheOneFromAnEquivalentWav) {
     // The equivalent WAV: ffmpeg's decode of the same file, at the depth our reader delivers.
     const std::string wav = dir.file("equivalent.wav");
     const bool eightBit = std::string(c.source) == "8bit.flac";
-    ASSERT_EQ(run({"ffmpeg", "-v", "error", "-i", source, "-c:a", eightBit ? "pcm_u8" : "pcm_s16le", wav}).status, 0);
+    ASSERT_EQ(
+        run({"ffmpeg", "-v", "error", "-i", source, "-c:a", eightBit ? "pcm_u8" : "pcm_s16le", wav})
+            .status,
+        0);
 
     const std::string fromSource = dir.file("from-source.wav");
     const std::string fromWav = dir.file("from-wav.wav");
@@ -99,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(Sources, ConvertedSource, ::testing::ValuesIn(kConversi
                          [](const auto& info) {
                              std::string name = info.param.source;
                              for (char& ch : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
+                                     ch = '_';
                              return name;
                          });
 

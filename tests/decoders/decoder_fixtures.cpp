@@ -42,12 +42,17 @@ bool make(const TempDir& dir, const std::string& name, const std::string& out) {
                ffmpeg({"-i", wav, "-c:a", "libmp3lame", "-b:a", "32k", "-write_xing", "0", out});
     if (name == "short.ogg")
         return stereoTone(wav, 44100, 2.9) && ffmpeg({"-i", wav, "-c:a", "libvorbis", out});
-    if (name == "8bit.flac") return makeTone(wav, 22050, 1, 16, 2.5, "sine 300") && sox({wav, "-b", "8", out});
-    if (name == "16bit.flac") return stereoTone(wav, 44100, 2.5) && sox({wav, out});
-    if (name == "24bit.flac") return stereoTone(wav, 48000, 2.5, 24) && sox({wav, "-b", "24", out});
-    if (name == "short.flac") return makeTone(wav, 44100, 1, 16, 0.6) && sox({wav, out});
+    if (name == "8bit.flac")
+        return makeTone(wav, 22050, 1, 16, 2.5, "sine 300") && sox({wav, "-b", "8", out});
+    if (name == "16bit.flac")
+        return stereoTone(wav, 44100, 2.5) && sox({wav, out});
+    if (name == "24bit.flac")
+        return stereoTone(wav, 48000, 2.5, 24) && sox({wav, "-b", "24", out});
+    if (name == "short.flac")
+        return makeTone(wav, 44100, 1, 16, 0.6) && sox({wav, out});
     if (name == "stereo.wma")
-        return stereoTone(wav, 44100, 4.0) && ffmpeg({"-i", wav, "-c:a", "wmav2", "-b:a", "128k", out});
+        return stereoTone(wav, 44100, 4.0) &&
+               ffmpeg({"-i", wav, "-c:a", "wmav2", "-b:a", "128k", out});
     if (name == "two.wma") {
         const std::string second = dir.file("two-second.wav");
         return makeTone(wav, 22050, 1, 16, 3.0, "sine 440") &&
@@ -80,7 +85,8 @@ std::vector<std::uint8_t> readAll(CReader& reader, std::size_t piece) {
         std::size_t delivered = 12345;
         const std::size_t got = reader.read(buffer.data(), buffer.size(), &delivered);
         EXPECT_EQ(got, delivered);
-        if (got == 0) break;
+        if (got == 0)
+            break;
         all.insert(all.end(), buffer.begin(), buffer.begin() + static_cast<long>(got));
     }
     return all;
@@ -95,7 +101,8 @@ std::vector<std::int16_t> asPcm16(const std::vector<std::uint8_t>& bytes) {
 
 double correlation(const std::vector<std::int16_t>& a, const std::vector<std::int16_t>& b,
                    std::size_t offsetA, std::size_t offsetB) {
-    if (offsetA >= a.size() || offsetB >= b.size()) return 0;
+    if (offsetA >= a.size() || offsetB >= b.size())
+        return 0;
     const std::size_t n = std::min(a.size() - offsetA, b.size() - offsetB);
     double ab = 0, aa = 0, bb = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -110,15 +117,16 @@ double correlation(const std::vector<std::int16_t>& a, const std::vector<std::in
 std::vector<std::uint8_t> ffmpegDecode(const std::string& path, const std::string& sampleFormat,
                                        const std::string& map) {
     std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-i", path};
-    if (!map.empty()) argv.insert(argv.end(), {"-map", map});
+    if (!map.empty())
+        argv.insert(argv.end(), {"-map", map});
     argv.insert(argv.end(), {"-f", sampleFormat, "-"});
     const CommandResult r = run(argv);
     return {r.output.begin(), r.output.end()};
 }
 
 std::vector<std::uint8_t> ffmpegDecodeFrom(const std::string& path, int second) {
-    const CommandResult r = run({"ffmpeg", "-v", "error", "-ss", std::to_string(second), "-i", path,
-                                 "-f", "s16le", "-"});
+    const CommandResult r = run(
+        {"ffmpeg", "-v", "error", "-ss", std::to_string(second), "-i", path, "-f", "s16le", "-"});
     return {r.output.begin(), r.output.end()};
 }
 

@@ -17,11 +17,10 @@ namespace tolvane::test {
 //   "lsf.mp3"      2.5 s, 16000 Hz mono, MPEG-2 Layer III (576 samples a frame)
 //   "half.mp3"     0.5 s, 44100 Hz mono
 //   "short.ogg"    2.9 s, 44100 Hz stereo Vorbis
-//   "8bit.flac", "16bit.flac", "24bit.flac"   2.5 s, 22050 Hz mono / 44100 Hz stereo / 48000 Hz stereo
-//   "short.flac"   0.6 s, 44100 Hz mono 16-bit
-//   "stereo.wma"   4.0 s, 44100 Hz stereo wmav2
-//   "two.wma"      3.0 s, two wmav2 streams: 440 Hz mono at 22050 Hz, then 1000 Hz stereo at 44100 Hz
-//   "long.mp3"     40 s, 44100 Hz stereo (for stopping half-way)
+//   "8bit.flac", "16bit.flac", "24bit.flac"   2.5 s, 22050 Hz mono / 44100 Hz stereo / 48000 Hz
+//   stereo "short.flac"   0.6 s, 44100 Hz mono 16-bit "stereo.wma"   4.0 s, 44100 Hz stereo wmav2
+//   "two.wma"      3.0 s, two wmav2 streams: 440 Hz mono at 22050 Hz, then 1000 Hz stereo at 44100
+//   Hz "long.mp3"     40 s, 44100 Hz stereo (for stopping half-way)
 const std::string& fixture(const std::string& name);
 
 // Everything a reader delivers, read in pieces of `piece` bytes.
@@ -35,7 +34,8 @@ double correlation(const std::vector<std::int16_t>& a, const std::vector<std::in
 
 // ffmpeg's decode of `path` in its own rate and channel count, as raw bytes of `sampleFormat`
 // ("s16le", "u8", ...), optionally of one audio stream ("0:a:1").
-std::vector<std::uint8_t> ffmpegDecode(const std::string& path, const std::string& sampleFormat = "s16le",
+std::vector<std::uint8_t> ffmpegDecode(const std::string& path,
+                                       const std::string& sampleFormat = "s16le",
                                        const std::string& map = {});
 
 // ffmpeg's decode of `path` from `second` on (its own exact seek), as s16le.

@@ -30,12 +30,14 @@ TEST(DecodingPipe, DeliversEverythingThenAShortReadThenZero) {
     std::size_t got;
     std::size_t shortReads = 0;
     while ((got = pipe.read(piece.data(), piece.size())) > 0) {
-        if (got < piece.size()) ++shortReads;
+        if (got < piece.size())
+            ++shortReads;
         all.insert(all.end(), piece.begin(), piece.begin() + long(got));
     }
     ASSERT_EQ(all.size(), 300000u);
     EXPECT_EQ(shortReads, 1u);  // only the last one
-    for (std::size_t i = 0; i < all.size(); i += 1000) ASSERT_EQ(all[i], std::uint8_t(i / 1000));
+    for (std::size_t i = 0; i < all.size(); i += 1000)
+        ASSERT_EQ(all[i], std::uint8_t(i / 1000));
     EXPECT_EQ(pipe.read(piece.data(), piece.size()), 0u);
 }
 
@@ -74,7 +76,8 @@ TEST(DecodingPipe, AStubbornProducerIsLeftToEndOnItsOwnWithItsOwnState) {
         pipe.stop(50ms);
         EXPECT_LT(std::chrono::steady_clock::now() - before, 250ms);
     }
-    for (int i = 0; i < 100 && *state == 0; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 100 && *state == 0; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(*state, 1);
 }
 
@@ -93,9 +96,9 @@ TEST(Mp3Dither, KnownFirstSamples) {
         std::int32_t error0;
     };
     const Case cases[] = {
-        {1 << 28, 32767, 8191},        // +1.0 clips at the top
-        {-(1 << 29), -32768, 0},       // -2.0 clips at the bottom
-        {0, 1, -8192},  // bias 4096 plus the first random term 4959 pass 8191
+        {1 << 28, 32767, 8191},   // +1.0 clips at the top
+        {-(1 << 29), -32768, 0},  // -2.0 clips at the bottom
+        {0, 1, -8192},            // bias 4096 plus the first random term 4959 pass 8191
     };
     for (const Case& c : cases) {
         Mp3Dither dither;
@@ -110,7 +113,8 @@ TEST(Mp3Dither, ErrorFeedbackKeepsTheAverageOfAConstantSignal) {
     // error feedback takes the bias back out too).
     const std::int32_t sample = (1 << 13) * 3 / 10;
     double sum = 0;
-    for (int i = 0; i < 100000; ++i) sum += dither.toPcm16(sample);
+    for (int i = 0; i < 100000; ++i)
+        sum += dither.toPcm16(sample);
     EXPECT_NEAR(sum / 100000, 0.3, 0.02);
     // The history moves on: error[1] is half the previous error[0], error[2] the old error[1].
     const std::int32_t before0 = dither.error(0), before1 = dither.error(1);

@@ -40,15 +40,18 @@ std::vector<std::uint8_t> withEncryptionObject(std::vector<std::uint8_t> asf) {
                                          0xB4, 0xB7, 0x00, 0xA0, 0xC9, 0x55, 0xFC, 0x6E};
     std::vector<std::uint8_t> object(encryption, encryption + 16);
     const std::uint64_t size = 24 + 4;
-    for (int i = 0; i < 8; ++i) object.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+    for (int i = 0; i < 8; ++i)
+        object.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
     object.insert(object.end(), {0, 0, 0, 0});  // an empty secret data field
     auto le = [&](std::size_t at, int bytes) {
         std::uint64_t v = 0;
-        for (int i = bytes - 1; i >= 0; --i) v = v << 8 | asf[at + i];
+        for (int i = bytes - 1; i >= 0; --i)
+            v = v << 8 | asf[at + i];
         return v;
     };
     auto put = [&](std::size_t at, int bytes, std::uint64_t v) {
-        for (int i = 0; i < bytes; ++i) asf[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        for (int i = 0; i < bytes; ++i)
+            asf[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
     };
     put(16, 8, le(16, 8) + object.size());  // header object size
     put(24, 4, le(24, 4) + 1);              // number of header objects
@@ -60,7 +63,8 @@ TEST(WmaReader, ProtectedFileFailsWithTheDrmMessage) {
     TempDir dir;
     const std::string path = dir.file("protected.wma");
     writeFile(path, withEncryptionObject(readFile(fixture("stereo.wma"))));
-    EXPECT_EQ(messageOf([&] { openReader(path); }), "cannot open, file is digitally protected (DRM)");
+    EXPECT_EQ(messageOf([&] { openReader(path); }),
+              "cannot open, file is digitally protected (DRM)");
     EXPECT_EQ(durationOf(path), 0);
 }
 
@@ -79,27 +83,33 @@ TEST(WmaReader, OpeningFailures) {
 TEST(WmaReader, VideoOnlyFileHasNoAudioStream) {
     TempDir dir;
     const std::string path = dir.file("video.wma");
-    ASSERT_EQ(run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=32x32:rate=5:duration=1",
-                   "-c:v", "wmv2", "-f", "asf", path})
+    ASSERT_EQ(run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                   "testsrc=size=32x32:rate=5:duration=1", "-c:v", "wmv2", "-f", "asf", path})
                   .status,
               0);
-    EXPECT_EQ(messageOf([&] { openReader(path); }), "cannot decode: no audio streams found in file");
+    EXPECT_EQ(messageOf([&] { openReader(path); }),
+              "cannot decode: no audio streams found in file");
 }
 
 TEST(WmaRuntime, MissingLibraryOrEntryPoint) {
-    EXPECT_EQ(messageOf([] { loadWmaRuntimeFrom("/nonexistent"); }),
-              "WMA decoding libraries aren't installed. Please download and install full version of "
-              "Orvel.");
-    EXPECT_EQ(messageOf([] { loadWmaRuntimeFrom(""); }),
-              "WMA decoding libraries aren't installed. Please download and install full version of "
-              "Orvel.");
+    EXPECT_EQ(
+        messageOf([] { loadWmaRuntimeFrom("/nonexistent"); }),
+        "WMA decoding libraries aren't installed. Please download and install full version of "
+        "Orvel.");
+    EXPECT_EQ(
+        messageOf([] { loadWmaRuntimeFrom(""); }),
+        "WMA decoding libraries aren't installed. Please download and install full version of "
+        "Orvel.");
     // A loadable library that is not the runtime.
     TempDir dir;
-    const char* candidates[] = {"/lib/x86_64-linux-gnu/libz.so.1", "/usr/lib/x86_64-linux-gnu/libz.so.1"};
+    const char* candidates[] = {"/lib/x86_64-linux-gnu/libz.so.1",
+                                "/usr/lib/x86_64-linux-gnu/libz.so.1"};
     for (const char* lib : candidates) {
-        if (!std::filesystem::exists(lib)) continue;
+        if (!std::filesystem::exists(lib))
+            continue;
         std::filesystem::copy_file(lib, dir.file("wmvcore.so"));
-        EXPECT_EQ(messageOf([&] { loadWmaRuntimeFrom(dir.path().string()); }), "Internal error #521");
+        EXPECT_EQ(messageOf([&] { loadWmaRuntimeFrom(dir.path().string()); }),
+                  "Internal error #521");
         return;
     }
     GTEST_SKIP() << "no libz to stand in for a foreign library";

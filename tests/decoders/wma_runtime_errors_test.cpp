@@ -11,13 +11,28 @@ namespace {
 using namespace wmv;
 
 enum class Step {
-    None, Create, OpenProtected, Open, Profile, StreamCount, GetStream, StreamNumber, StreamType,
-    NoAudio, Duration, OutputNumber, OutputProps, MediaType, NotWaveFormat
+    None,
+    Create,
+    OpenProtected,
+    Open,
+    Profile,
+    StreamCount,
+    GetStream,
+    StreamNumber,
+    StreamType,
+    NoAudio,
+    Duration,
+    OutputNumber,
+    OutputProps,
+    MediaType,
+    NotWaveFormat
 };
 
 Step failAt = Step::None;
 
-HRESULT unless(Step step, HRESULT failure = E_FAIL) { return failAt == step ? failure : S_OK; }
+HRESULT unless(Step step, HRESULT failure = E_FAIL) {
+    return failAt == step ? failure : S_OK;
+}
 
 template <class Interface>
 class Counted : public Interface {
@@ -25,7 +40,8 @@ public:
     std::uint32_t AddRef() override { return ++references_; }
     std::uint32_t Release() override {
         const std::uint32_t left = --references_;
-        if (left == 0) delete this;
+        if (left == 0)
+            delete this;
         return left;
     }
     HRESULT QueryInterface(const GUID&, void** object) override {
@@ -57,11 +73,18 @@ private:
 class Props final : public Counted<IWMOutputMediaProps> {
 public:
     HRESULT GetMediaType(WM_MEDIA_TYPE* type, std::uint32_t* size) override {
-        if (failAt == Step::MediaType) return E_FAIL;
+        if (failAt == Step::MediaType)
+            return E_FAIL;
         auto* format = reinterpret_cast<std::uint8_t*>(type) + sizeof *type;
-        *type = WM_MEDIA_TYPE{WMMEDIATYPE_Audio, WMMEDIASUBTYPE_PCM, 1, 0, 4,
+        *type = WM_MEDIA_TYPE{WMMEDIATYPE_Audio,
+                              WMMEDIASUBTYPE_PCM,
+                              1,
+                              0,
+                              4,
                               failAt == Step::NotWaveFormat ? GUID{} : FORMAT_WaveFormatEx,
-                              nullptr, sizeof(WAVEFORMATEX), format};
+                              nullptr,
+                              sizeof(WAVEFORMATEX),
+                              format};
         const WAVEFORMATEX pcm{1, 2, 8000, 32000, 4, 16, 0};
         std::memcpy(format, &pcm, sizeof pcm);
         *size = sizeof *type + sizeof pcm;
@@ -74,20 +97,25 @@ class Reader final : public IWMSyncReader, public IWMProfile, public IWMHeaderIn
 public:
     HRESULT QueryInterface(const GUID& iid, void** object) override {
         *object = nullptr;
-        if (iid == IID_IWMProfile && failAt != Step::Profile) *object = static_cast<IWMProfile*>(this);
-        if (iid == IID_IWMHeaderInfo) *object = static_cast<IWMHeaderInfo*>(this);
-        if (*object == nullptr) return E_NOINTERFACE;
+        if (iid == IID_IWMProfile && failAt != Step::Profile)
+            *object = static_cast<IWMProfile*>(this);
+        if (iid == IID_IWMHeaderInfo)
+            *object = static_cast<IWMHeaderInfo*>(this);
+        if (*object == nullptr)
+            return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
     std::uint32_t AddRef() override { return ++references_; }
     std::uint32_t Release() override {
         const std::uint32_t left = --references_;
-        if (left == 0) delete this;
+        if (left == 0)
+            delete this;
         return left;
     }
     HRESULT Open(const char*) override {
-        if (failAt == Step::OpenProtected) return NS_E_PROTECTED_CONTENT;
+        if (failAt == Step::OpenProtected)
+            return NS_E_PROTECTED_CONTENT;
         return unless(Step::Open, NS_E_FILE_OPEN_FAILED);
     }
     HRESULT Close() override { return S_OK; }
@@ -97,7 +125,8 @@ public:
         *sample = nullptr;
         return NS_E_NO_MORE_SAMPLES;
     }
-    HRESULT SetStreamsSelected(std::uint16_t, const std::uint16_t*, const WMT_STREAM_SELECTION*) override {
+    HRESULT SetStreamsSelected(std::uint16_t, const std::uint16_t*,
+                               const WMT_STREAM_SELECTION*) override {
         return S_OK;
     }
     HRESULT SetReadStreamSamples(std::uint16_t, bool) override { return S_OK; }
@@ -116,12 +145,14 @@ public:
         return unless(Step::StreamCount);
     }
     HRESULT GetStream(std::uint32_t index, IWMStreamConfig** config) override {
-        *config = failAt == Step::GetStream ? nullptr : new Config(static_cast<std::uint16_t>(index + 2));
+        *config =
+            failAt == Step::GetStream ? nullptr : new Config(static_cast<std::uint16_t>(index + 2));
         return unless(Step::GetStream);
     }
     HRESULT GetAttributeByName(std::uint16_t*, const char* name, WMT_ATTR_DATATYPE* type,
                                std::uint8_t* value, std::uint16_t* length) override {
-        if (failAt == Step::Duration || std::strcmp(name, "Duration") != 0) return E_FAIL;
+        if (failAt == Step::Duration || std::strcmp(name, "Duration") != 0)
+            return E_FAIL;
         const std::uint64_t duration = 30'000'000;  // 3 s
         std::memcpy(value, &duration, sizeof duration);
         *type = WMT_TYPE_QWORD;

@@ -15,12 +15,14 @@ public:
         std::size_t written = 0;
         while (fd_ >= 0 && written < size) {
             const ssize_t n = write(fd_, data + written, size - written);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             written += static_cast<std::size_t>(n);
         }
     }
     ~FuzzInputFile() {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ >= 0)
+            close(fd_);
     }
     FuzzInputFile(const FuzzInputFile&) = delete;
     FuzzInputFile& operator=(const FuzzInputFile&) = delete;

@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> bytes(data, data + size);
     bytes.resize(size + tolvane::kMp3Guard, 0);
     const tolvane::Mp3Scan scan = tolvane::scanMp3(bytes.data(), size);
-    if (!scan.usable()) return 0;
+    if (!scan.usable())
+        return 0;
     tolvane::Mp3FrameDecoder decoder(bytes.data(), size, scan.channels);
     std::vector<std::int16_t> pcm;
     for (int frames = 0; frames < 64 && decoder.next(pcm); ++frames) {
