@@ -100,7 +100,9 @@ std::size_t CAPEReader::read(void* buffer, std::size_t count, std::size_t* deliv
 }
 
 void CAPEReader::seek(int second) {
-    source_->pendingSeek = std::max(second, 0);
+    // The decoding thread stops and starts again from the second: what the pipe held from the old
+    // position is dropped, and a seek after the end of the stream still works.
+    pipe_.restart([&] { source_->pendingSeek = std::max(second, 0); });
 }
 
 int CAPEReader::tell() {

@@ -53,25 +53,39 @@ bool PipeWriter::write(const void* data, std::size_t size) {
     return true;
 }
 
-DecodingPipe::DecodingPipe(const std::string& pipeError) : shared_(std::make_shared<Shared>()) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+DecodingPipe::DecodingPipe(const std::string& pipeError) {
+    if (!openPipe())
         throw ReaderException(pipeError);
-    readFd_ = fds[0];
-    shared_->writer.fd_ = fds[1];
 }
 
 DecodingPipe::~DecodingPipe() {
     stop();
 }
 
+bool DecodingPipe::openPipe() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    shared_ = std::make_shared<Shared>();
+    readFd_ = fds[0];
+    shared_->writer.fd_ = fds[1];
+    return true;
+}
+
 void DecodingPipe::start(Body body, const std::string& threadError) {
-    try {
-        thread_ =
-            std::thread([shared = shared_, body = std::move(body)] { runProducer(shared, body); });
-        started_ = true;
-    } catch (const std::system_error&) {
+    body_ = std::move(body);
+    if (!launch())
         throw ReaderException(threadError);
+}
+
+// Runs body_ on a new thread over the current pipe. On failure the pipe is closed at both ends.
+bool DecodingPipe::launch() {
+    try {
+        thread_ = std::thread([shared = shared_, body = body_] { runProducer(shared, body); });
+        return true;
+    } catch (const std::system_error&) {
+        stop();
+        return false;
     }
 }
 
@@ -102,24 +116,37 @@ std::size_t DecodingPipe::read(void* buffer, std::size_t count) {
     return total;
 }
 
-void DecodingPipe::stop(std::chrono::milliseconds limit) {
+bool DecodingPipe::restart(const std::function<void()>& between) {
+    if (!body_) {  // not started yet: nothing runs, nothing to drop
+        if (between)
+            between();
+        return true;
+    }
+    if (!stop())
+        return false;
+    if (between)
+        between();
+    return openPipe() && launch();
+}
+
+bool DecodingPipe::stop(std::chrono::milliseconds limit) {
+    if (!shared_)
+        return !abandoned_;
     shared_->writer.stop_.store(true, std::memory_order_relaxed);
     if (readFd_ >= 0) {
         ::close(readFd_);
         readFd_ = -1;
     }
-    if (!started_) {
-        // Never started: the write end is still ours to close.
+    if (!thread_.joinable()) {
+        // No producer ran on this pipe: its write end is still ours to close.
         std::lock_guard lock(shared_->mutex);
         if (!shared_->finished) {
             ::close(shared_->writer.fd_);
-            shared_->writer.fd_ = -1;
             shared_->finished = true;
         }
-        return;
+        shared_.reset();
+        return !abandoned_;
     }
-    if (!thread_.joinable())
-        return;  // already stopped
     bool finished;
     {
         std::unique_lock lock(shared_->mutex);
@@ -130,7 +157,10 @@ void DecodingPipe::stop(std::chrono::milliseconds limit) {
         thread_.join();
     } else {
         thread_.detach();
+        abandoned_ = true;
     }
+    shared_.reset();
+    return !abandoned_;
 }
 
 }  // namespace tolvane

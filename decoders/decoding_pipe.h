@@ -20,7 +20,7 @@ class PipeWriter {
 public:
     // Writes all bytes; false once the consumer has gone (its end closed) or on any other error.
     bool write(const void* data, std::size_t size);
-    // True once the reader is being destroyed: the body should return at its next step.
+    // True once the consumer has gone: the body should return at its next step.
     bool stopRequested() const { return stop_.load(std::memory_order_relaxed); }
 
 private:
@@ -49,10 +49,18 @@ public:
     // than `count` only at the end of the stream, 0 after it).
     std::size_t read(void* buffer, std::size_t count);
 
+    // Stops the producer (as stop) and, once it has ended, runs the body again on a fresh pipe, so
+    // that whatever the old pipe still held is dropped; a producer that had already finished is
+    // started again too. `between` runs while no producer runs (to reposition the decoder).
+    // Before start, only runs `between`. False when the producer did not end in time or no new one
+    // could be started: the stream then stays at its end.
+    bool restart(const std::function<void()>& between = {});
+
     // Closes the consumer's end (a producer blocked in a write then fails it) and waits up to
     // `limit` for the producer to end. A producer that outlives the wait is left to end by itself:
-    // it owns everything it touches. Called by the destructor with 2 s.
-    void stop(std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
+    // it owns everything it touches. Called by the destructor with 2 s. True when no producer runs
+    // any more.
+    bool stop(std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
 
 private:
     struct Shared {
@@ -65,8 +73,11 @@ private:
     int readFd_ = -1;
     std::shared_ptr<Shared> shared_;
     std::thread thread_;
-    bool started_ = false;
+    Body body_;
+    bool abandoned_ = false;  // a producer was left running after a stop
 
+    bool openPipe();
+    bool launch();
     static void runProducer(const std::shared_ptr<Shared>& shared, const Body& body);
 };
 

@@ -45,6 +45,9 @@ public:
             const std::int64_t target = pendingSeek.exchange(-1);
             if (target >= 0) {
                 position = static_cast<std::uint64_t>(target);
+                // A decoder stopped by an abort or a failed seek takes no seek until flushed.
+                if (FLAC__stream_decoder_get_state(decoder_) > FLAC__STREAM_DECODER_END_OF_STREAM)
+                    FLAC__stream_decoder_flush(decoder_);
                 if (!FLAC__stream_decoder_seek_absolute(decoder_, FLAC__uint64(target))) {
                     error_ = true;
                     break;
@@ -212,7 +215,12 @@ void CFLACReader::seek(int second) {
     std::int64_t target = std::int64_t(std::max(second, 0)) * info_.rate;
     if (length() == 0)
         target = 0;
-    decoder_->pendingSeek = target;
+    // The decoding thread stops and starts again from the target: what the pipe held from the old
+    // position is dropped, and a seek after the end of the stream still works.
+    pipe_.restart([&] {
+        decoder_->pendingSeek = target;
+        decoder_->position = static_cast<std::uint64_t>(target);
+    });
 }
 
 int CFLACReader::tell() {

@@ -29,6 +29,8 @@ CMP3Reader::CMP3Reader(const std::string& path)
     const Mp3Scan& scan = source_->scan;
     if (!scan.usable())
         throw ReaderException("cannot process: broken MP3 file");
+    source_->decoder =
+        std::make_unique<Mp3FrameDecoder>(source_->file->data(), source_->file->size(), scan.channels);
 
     totalBytes_ = clampToInt32(scan.pcmBytes);
     sampleRate_ = scan.rate;
@@ -70,31 +72,20 @@ std::size_t CMP3Reader::prerollStart(const Mp3Scan& scan, std::size_t index) {
 
 void CMP3Reader::decode(Source& source, PipeWriter& writer) {
     const Mp3Scan& scan = source.scan;
-    Mp3FrameDecoder decoder(source.file->data(), source.file->size(), scan.channels);
+    Mp3FrameDecoder& decoder = *source.decoder;
+    std::size_t prerollFrames = 0;  // frames decoded after a seek only to prime the decoder
+    const int second = source.pendingSeek.exchange(-1);
+    if (second >= 0) {
+        const std::size_t index = frameForSecond(scan, second);
+        const std::size_t first = prerollStart(scan, index);
+        decoder.restartAt(scan.frames[first].offset);
+        prerollFrames = index - first;
+        source.positionBytes = scan.frames[index].pcmOffset;
+    }
     std::vector<std::int16_t> frame;
     std::vector<std::uint8_t> piece;
     piece.reserve(kPieceBytes + 4 * 1152 * 2);
-    auto flush = [&] {
-        const bool ok = piece.empty() || writer.write(piece.data(), piece.size());
-        piece.clear();
-        return ok;
-    };
-    std::size_t prerollFrames = 0;  // frames decoded after a seek only to prime the decoder
-    for (;;) {
-        if (writer.stopRequested())
-            return;
-        const int second = source.pendingSeek.exchange(-1);
-        if (second >= 0) {
-            if (!flush())
-                return;  // PCM decoded before the seek still goes first
-            const std::size_t index = frameForSecond(scan, second);
-            const std::size_t first = prerollStart(scan, index);
-            decoder.restartAt(scan.frames[first].offset);
-            prerollFrames = index - first;
-            source.positionBytes = scan.frames[index].pcmOffset;
-        }
-        if (!decoder.next(frame))
-            break;
+    while (!writer.stopRequested() && decoder.next(frame)) {
         if (prerollFrames > 0) {
             --prerollFrames;
             continue;
@@ -103,10 +94,14 @@ void CMP3Reader::decode(Source& source, PipeWriter& writer) {
         const auto* first = reinterpret_cast<const std::uint8_t*>(frame.data());
         piece.insert(piece.end(), first, first + bytes);
         source.positionBytes += bytes;
-        if (piece.size() >= kPieceBytes && !flush())
-            return;
+        if (piece.size() >= kPieceBytes) {
+            if (!writer.write(piece.data(), piece.size()))
+                return;
+            piece.clear();
+        }
     }
-    flush();
+    if (!piece.empty())
+        writer.write(piece.data(), piece.size());
 }
 
 std::size_t CMP3Reader::read(void* buffer, std::size_t count, std::size_t* delivered) {
@@ -117,8 +112,14 @@ std::size_t CMP3Reader::read(void* buffer, std::size_t count, std::size_t* deliv
     return got;
 }
 
+// The decoding thread is stopped and started again from the second, so what the pipe held from
+// the old position is dropped and a seek after the end of the stream still works.
 void CMP3Reader::seek(int second) {
-    source_->pendingSeek = std::max(second, 0);
+    second = std::max(second, 0);
+    pipe_.restart([&] {
+        source_->pendingSeek = second;
+        source_->positionBytes = source_->scan.frames[frameForSecond(source_->scan, second)].pcmOffset;
+    });
 }
 
 int CMP3Reader::tell() {

@@ -30,6 +30,8 @@ private:
     struct Source {
         std::unique_ptr<MappedFile> file;
         Mp3Scan scan;
+        // One decoder for the whole stream: its dither state carries on across seeks.
+        std::unique_ptr<Mp3FrameDecoder> decoder;
         std::atomic<int> pendingSeek{-1};             // whole seconds, -1 for none
         std::atomic<std::uint64_t> positionBytes{0};  // PCM bytes decoded so far
     };

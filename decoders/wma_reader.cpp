@@ -202,9 +202,10 @@ void CWmaReader::decode(Source& source, PipeWriter& writer) {
     if (failed(reader.SetStreamsSelected(1, &source.stream, &on)) ||
         failed(reader.SetReadStreamSamples(source.stream, false)))
         return;
-    if (source.startSecond >= 0) {
-        reader.SetRange(std::uint64_t(source.startSecond) * kHundredNs, 0);
-        source.positionSeconds = source.startSecond;
+    const int start = source.startSecond.exchange(-1);
+    if (start >= 0) {
+        reader.SetRange(std::uint64_t(start) * kHundredNs, 0);
+        source.positionSeconds = start;
     }
     while (!writer.stopRequested()) {
         Held<INSSBuffer> sample;
@@ -232,10 +233,15 @@ std::size_t CWmaReader::read(void* buffer, std::size_t count, std::size_t* deliv
     return got;
 }
 
-// The runtime takes the new range at once, from this thread; PCM already in the pipe still comes
-// first.
+// The decoding thread stops, the runtime takes the new range from this thread, and the thread
+// starts again: what the pipe held from the old position is dropped, and a seek after the end of
+// the stream still works.
 void CWmaReader::seek(int second) {
-    source_->reader->SetRange(std::uint64_t(std::max(second, 0)) * kHundredNs, 0);
+    second = std::max(second, 0);
+    pipe_.restart([&] {
+        source_->reader->SetRange(std::uint64_t(second) * kHundredNs, 0);
+        source_->positionSeconds = second;
+    });
 }
 
 int CWmaReader::tell() {

@@ -42,7 +42,7 @@ private:
         ~Source();
         wmv::IWMSyncReader* reader = nullptr;
         std::uint16_t stream = 0;
-        int startSecond = -1;                 // taken from the one-shot start position
+        std::atomic<int> startSecond{-1};     // taken from the one-shot start position
         std::atomic<int> positionSeconds{0};  // of the last sample the thread got
     };
 
