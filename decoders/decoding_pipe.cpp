@@ -139,11 +139,7 @@ bool DecodingPipe::stop(std::chrono::milliseconds limit) {
     }
     if (!thread_.joinable()) {
         // No producer ran on this pipe: its write end is still ours to close.
-        std::lock_guard lock(shared_->mutex);
-        if (!shared_->finished) {
-            ::close(shared_->writer.fd_);
-            shared_->finished = true;
-        }
+        ::close(shared_->writer.fd_);
         shared_.reset();
         return !abandoned_;
     }
