@@ -128,6 +128,16 @@ CNormalizer::CNormalizer(std::unique_ptr<CReader> inner, double gain, const File
     maximum_ = width > 0 ? (1 << width) - 1 : 0;
     minimum_ = width > 0 ? -(1 << width) : 0;
     softClip_ = gain_ > 1 && !(gain_ * peakHigh_ <= maximum_ && gain_ * peakLow_ >= minimum_);
+    if (bitsPerSample_ == 16) {
+        table_.resize(65536);
+        for (std::uint32_t bits = 0; bits < 65536; ++bits)
+            table_[bits] = static_cast<std::uint16_t>(process(static_cast<std::int16_t>(bits)));
+    } else if (bitsPerSample_ == 8) {
+        table_.resize(256);
+        for (std::uint32_t bits = 0; bits < 256; ++bits)
+            table_[bits] =
+                static_cast<std::uint16_t>(process(static_cast<std::int32_t>(bits) - 128) + 128);
+    }
 }
 
 std::int32_t CNormalizer::process(std::int32_t s) const {
@@ -142,13 +152,13 @@ std::size_t CNormalizer::read(void* buffer, std::size_t count, std::size_t* deli
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     if (bitsPerSample_ == 16) {
         for (std::size_t i = 0; i + 1 < got; i += 2) {
-            const auto r = process(static_cast<std::int16_t>(bytes[i] | (bytes[i + 1] << 8)));
+            const std::uint16_t r = table_[bytes[i] | (bytes[i + 1] << 8)];
             bytes[i] = static_cast<std::uint8_t>(r & 0xFF);
-            bytes[i + 1] = static_cast<std::uint8_t>((r >> 8) & 0xFF);
+            bytes[i + 1] = static_cast<std::uint8_t>(r >> 8);
         }
     } else if (bitsPerSample_ == 8) {
         for (std::size_t i = 0; i < got; ++i)
-            bytes[i] = static_cast<std::uint8_t>(process(bytes[i] - 128) + 128);
+            bytes[i] = static_cast<std::uint8_t>(table_[bytes[i]]);
     }
     if (delivered != nullptr) *delivered = got;
     return got;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "pipeline/file_entry.h"
 #include "pipeline/reader.h"
@@ -54,6 +55,9 @@ private:
     bool softClip_ = false;
     std::int32_t maximum_;
     std::int32_t minimum_;
+    // process() of every possible sample, indexed by the sample's stored bits (65536 entries for
+    // 16-bit audio, 256 for 8-bit): the gain is fixed, so each sample costs one lookup.
+    std::vector<std::uint16_t> table_;
 };
 
 // x inside [-0.5, 0.5]; a tanh knee beyond, continuous with slope 1, never reaching +-1.

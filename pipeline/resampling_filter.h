@@ -55,6 +55,7 @@ private:
     ResampleState state_;
     std::size_t inBlockBytes_;
     std::size_t outBlockBytes_;
+    std::vector<float> scratch_;  // convertChannel's joined history and block
 };
 
 }  // namespace tolvane

@@ -91,7 +91,7 @@ std::size_t CWavReader::read(void* buffer, std::size_t count, std::size_t* deliv
     const std::size_t frames =
         static_cast<std::size_t>(std::min<std::uint64_t>(count / outFrame, left / inFrame));
     std::size_t got = 0;
-    if (frames > 0 && std::fseek(file_, static_cast<long>(dataOffset_ + position_), SEEK_SET) == 0) {
+    if (frames > 0 && positionFile()) {
         if (inFrame == outFrame) {
             got = std::fread(buffer, 1, frames * inFrame, file_) / inFrame * inFrame;
             position_ += got;
@@ -99,7 +99,8 @@ std::size_t CWavReader::read(void* buffer, std::size_t count, std::size_t* deliv
             got = readWide(static_cast<std::uint8_t*>(buffer), frames, inFrame);
         }
     }
-    // A read error of the file ends the stream.
+    // A read error of the file ends the stream; the next read positions the file afresh.
+    if (got < frames * outFrame) filePositioned_ = false;
     if (delivered != nullptr) *delivered = got;
     return got;
 }
@@ -125,7 +126,15 @@ std::size_t CWavReader::readWide(std::uint8_t* out, std::size_t frames, std::siz
     return produced;
 }
 
+// Sequential reads need no seek: the file is positioned only after a seek or a short read.
+bool CWavReader::positionFile() {
+    if (!filePositioned_)
+        filePositioned_ = std::fseek(file_, static_cast<long>(dataOffset_ + position_), SEEK_SET) == 0;
+    return filePositioned_;
+}
+
 void CWavReader::seek(int second) {
+    filePositioned_ = false;
     const std::uint64_t offset = static_cast<std::uint64_t>(std::max(second, 0)) * avgBytesPerSec();
     position_ = offset;
 }

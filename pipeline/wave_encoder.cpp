@@ -12,8 +12,12 @@ CWaveEncoder::CWaveEncoder(const std::string& path) {
 
 CWaveEncoder::~CWaveEncoder() {
     // With a header: closing writes the final sizes of "data" and "RIFF". Without one the file
-    // stays empty.
+    // stays empty. Failures here cannot be reported; finish reports them.
     riff_.close();
+}
+
+void CWaveEncoder::finish() {
+    if (!riff_.close()) throw EncoderException("write error");
 }
 
 void CWaveEncoder::writeHeader() {

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -36,25 +38,24 @@ std::string escapeName(std::string_view name) {
     return out;
 }
 
-// "Software\\Quorrel\\tolvane" -> folder below the hive; nothing for "." / ".." / empty levels.
+// "Software\\Quorrel\\tolvane" -> folder below the hive. Levels are escaped like value names, so
+// a level can never climb out of the hive ("..") nor meet a value file ("x.value"); empty levels
+// are skipped as Windows does.
 std::optional<fs::path> keyFolder(Hive hive, std::string_view subkey) {
     fs::path folder = hiveRoot(hive);
     std::string level;
-    auto flush = [&]() -> bool {
-        if (level.empty()) return true;
-        if (level == "." || level == "..") return false;
-        folder /= level;
+    auto flush = [&] {
+        if (!level.empty()) folder /= escapeName(level);
         level.clear();
-        return true;
     };
     for (char c : subkey) {
         if (c == '\\' || c == '/') {
-            if (!flush()) return std::nullopt;
+            flush();
         } else {
             level += c;
         }
     }
-    if (!flush()) return std::nullopt;
+    flush();
     return folder;
 }
 
@@ -134,7 +135,8 @@ std::optional<Key> Key::create(Hive hive, std::string_view subkey) {
 
 bool Key::remove(Hive hive, std::string_view subkey) {
     auto folder = keyFolder(hive, subkey);
-    if (!folder || !isDirectory(*folder)) return false;
+    // A subkey naming no level would be the hive itself: never deleted.
+    if (!folder || *folder == hiveRoot(hive) || !isDirectory(*folder)) return false;
     std::error_code ec;
     fs::remove_all(*folder, ec);
     return !ec;
@@ -165,14 +167,20 @@ std::optional<Key::Value> Key::query(std::string_view name) const {
 bool Key::set(std::string_view name, ValueType type, std::span<const std::uint8_t> data) const {
     if (!isDirectory(folder_)) return false;
     const fs::path target = valueFile(name);
-    const fs::path temp = target.string() + ".tmp" + std::to_string(getpid());
+    // Unique per process and per write, so two threads writing one value never share a file.
+    static std::atomic<unsigned> serial{0};
+    const fs::path temp = target.string() + ".tmp" + std::to_string(getpid()) + "-" +
+                          std::to_string(serial.fetch_add(1));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     const std::uint8_t header[4] = {
         static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>((type >> 8) & 0xFF),
         static_cast<std::uint8_t>((type >> 16) & 0xFF),
         static_cast<std::uint8_t>((type >> 24) & 0xFF)};
-    bool ok = writeAll(fd, header, 4) && writeAll(fd, data.data(), data.size());
+    // The data reaches the disk before the rename, so a crash leaves the old value or the new
+    // one, never an empty file.
+    bool ok = writeAll(fd, header, 4) && writeAll(fd, data.data(), data.size()) &&
+              ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok && std::rename(temp.c_str(), target.c_str()) == 0) return true;
     ::unlink(temp.c_str());

@@ -1,0 +1,165 @@
+// tolvane-convert: converts music files into ringtones with the wizard's own worker, for scripts
+// and machines without a display. See cli/options.h for the command line.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "cli/options.h"
+#include "cli/terminal_progress.h"
+#include "pipeline/encoder.h"
+#include "pipeline/reader.h"
+#include "pipeline/worker.h"
+
+namespace fs = std::filesystem;
+using namespace tolvane;
+using namespace tolvane::cli;
+
+namespace {
+
+// Ctrl-C and termination requests cancel the run; the worker polls the flag. A lock-free
+// atomic store is safe in a signal handler.
+std::atomic<bool>* cancelFlag = nullptr;
+
+extern "C" void onInterrupt(int) {
+    if (cancelFlag != nullptr)
+        cancelFlag->store(true);
+}
+
+void installCancelHandlers(std::atomic<bool>& flag) {
+    cancelFlag = &flag;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A closed standard output (| head) shows as a failed write, not as a killed program.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+// The already-converted question: answered by the options, asked on a terminal, else "Skip All".
+class CommandLineQuestion : public ConvertedQuestion {
+public:
+    CommandLineQuestion(ExistingAnswer preset, TerminalProgress& progress)
+        : preset_(preset), progress_(progress) {}
+
+    ConvertedAnswer askAlreadyConverted() override {
+        if (preset_ == ExistingAnswer::SkipAll)
+            return ConvertedAnswer::SkipAll;
+        if (preset_ == ExistingAnswer::ReconvertAll)
+            return ConvertedAnswer::ReconvertAll;
+        if (!isatty(STDIN_FILENO))
+            return ConvertedAnswer::SkipAll;
+        progress_.clear();
+        std::fputs(kAlreadyConvertedText, stderr);
+        for (;;) {
+            std::fputs("[S]kip all or [R]econvert all? ", stderr);
+            std::string reply;
+            if (!std::getline(std::cin, reply))
+                return ConvertedAnswer::SkipAll;
+            if (reply == "s" || reply == "S" || reply == "skip")
+                return ConvertedAnswer::SkipAll;
+            if (reply == "r" || reply == "R" || reply == "reconvert")
+                return ConvertedAnswer::ReconvertAll;
+        }
+    }
+
+private:
+    ExistingAnswer preset_;
+    TerminalProgress& progress_;
+};
+
+// A job entry as the Files page makes one: full path, type, duration and size.
+FileEntry entryFor(const SourceArgument& source) {
+    FileEntry entry;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(source.path, ec);
+    entry.path = ec ? source.path : absolute.lexically_normal().string();
+    try {
+        entry.fileType = fileTypeOf(entry.path);
+    } catch (const std::exception&) {
+        entry.fileType = 0;  // the worker reports the unknown type as the file's error line
+    }
+    entry.duration = durationOf(entry.path);
+    struct stat st {};
+    if (::stat(entry.path.c_str(), &st) == 0)
+        entry.size = static_cast<std::uint64_t>(st.st_size);
+    entry.partMarked = source.partMarked;
+    entry.partStart = source.partStart;
+    entry.partLength = source.partLength;
+    return entry;
+}
+
+// The stored settings as a copy for this run only: the wizard's stored choices never change.
+Settings runSettings(const Options& options) {
+    Settings settings;
+    settings.load();
+    settings.setPersistence(Settings::Persistence::AccountOnly);
+    if (options.format)
+        settings.setFormat(*options.format);
+    if (options.folder) {
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(*options.folder, ec);
+        settings.setFolder(ec ? *options.folder : absolute.lexically_normal().string());
+    }
+    settings.setSave(1);
+    settings.setSend(0);
+    return settings;
+}
+
+int listFormats() {
+    for (std::size_t i = 0; i < std::size(kFormatNames); ++i)
+        std::printf("%zu %s\n", i, std::string(kFormatNames[i]).c_str());
+    return kExitClean;
+}
+
+int convert(const Options& options) {
+    Settings settings = runSettings(options);
+    FileList files;
+    for (const SourceArgument& source : options.sources)
+        files.add(entryFor(source));
+
+    RunState state;
+    TerminalProgress progress(stderr, isatty(STDERR_FILENO) != 0);
+    CommandLineQuestion question(options.existing, progress);
+    setConvertedQuestion(&question);
+    installCancelHandlers(state.cancelRequested);
+
+    runConversion(Job{files, settings}, state, progress);
+
+    setConvertedQuestion(nullptr);
+    progress.clear();
+    for (const std::string& path : state.ProducedFiles)
+        std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+    for (const std::string& line : state.errorLines())
+        std::fprintf(stderr, "%s\n", line.c_str());
+    return state.ErrorText.empty() ? kExitClean : kExitErrors;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const ParseResult parsed = parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok()) {
+        std::fprintf(stderr, "tolvane-convert: %s\nTry 'tolvane-convert --help'.\n",
+                     parsed.error.c_str());
+        return kExitUsage;
+    }
+    switch (parsed.options.action) {
+        case Action::Help:
+            std::fputs(kUsageText, stdout);
+            return kExitClean;
+        case Action::ListFormats:
+            return listFormats();
+        case Action::Convert:
+            break;
+    }
+    return convert(parsed.options);
+}

@@ -1,0 +1,195 @@
+#include "cli/options.h"
+
+#include <charconv>
+#include <limits>
+
+namespace tolvane::cli {
+namespace {
+
+std::optional<std::uint32_t> wholeNumber(std::string_view text) {
+    std::uint32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+// The options that take a value, with their long and short spellings.
+enum class Valued { None, Format, Out, Part };
+
+Valued valuedOption(std::string_view name) {
+    if (name == "-f" || name == "--format")
+        return Valued::Format;
+    if (name == "-o" || name == "--out")
+        return Valued::Out;
+    if (name == "--part")
+        return Valued::Part;
+    return Valued::None;
+}
+
+class Parser {
+public:
+    explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+
+    ParseResult parse() {
+        for (i_ = 0; i_ < args_.size() && result_.ok(); ++i_)
+            step(args_[i_]);
+        if (!result_.ok())
+            return result_;
+        if (pendingPart_)
+            return fail("--part must be followed by the FILE it marks");
+        Options& o = result_.options;
+        if (o.action == Action::Convert && o.sources.empty())
+            return fail("no FILE given");
+        return result_;
+    }
+
+private:
+    void step(std::string_view arg) {
+        if (filesOnly_ || arg == "-" || arg.empty() || arg[0] != '-')
+            return addSource(arg);
+        if (arg == "--") {
+            filesOnly_ = true;
+            return;
+        }
+        if (arg == "-h" || arg == "--help") {
+            result_.options.action = Action::Help;
+            return;
+        }
+        if (arg == "--list-formats") {
+            if (result_.options.action != Action::Help)
+                result_.options.action = Action::ListFormats;
+            return;
+        }
+        if (arg == "--skip-existing")
+            return answer(ExistingAnswer::SkipAll);
+        if (arg == "--reconvert")
+            return answer(ExistingAnswer::ReconvertAll);
+        valued(arg);
+    }
+
+    // "--format X", "--format=X", "-f X", "-fX".
+    void valued(std::string_view arg) {
+        std::string_view name = arg;
+        std::optional<std::string_view> value;
+        if (arg.starts_with("--")) {
+            if (const auto eq = arg.find('='); eq != std::string_view::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+            }
+        } else if (arg.size() > 2) {
+            name = arg.substr(0, 2);
+            value = arg.substr(2);
+        }
+        const Valued option = valuedOption(name);
+        if (option == Valued::None)
+            return void(fail("unknown option '" + std::string(arg) + "'"));
+        if (!value) {
+            if (i_ + 1 >= args_.size())
+                return void(fail("option '" + std::string(name) + "' needs a value"));
+            value = args_[++i_];
+        }
+        apply(option, std::string(name), *value);
+    }
+
+    void apply(Valued option, const std::string& name, std::string_view value) {
+        Options& o = result_.options;
+        switch (option) {
+            case Valued::Format:
+                o.format = formatByName(value);
+                if (!o.format)
+                    fail("unknown format '" + std::string(value) + "' (see --list-formats)");
+                break;
+            case Valued::Out:
+                if (value.empty())
+                    fail("option '" + name + "' needs a folder");
+                o.folder = std::string(value);
+                break;
+            case Valued::Part:
+                if (pendingPart_)
+                    return void(fail("two --part options for one FILE"));
+                pendingPart_ = parsePart(value);
+                if (!pendingPart_)
+                    fail("bad part '" + std::string(value) +
+                         "': START+LEN in whole seconds, LEN at least 1");
+                break;
+            case Valued::None:
+                break;
+        }
+    }
+
+    void answer(ExistingAnswer a) {
+        ExistingAnswer& current = result_.options.existing;
+        if (current != ExistingAnswer::Ask && current != a)
+            return void(fail("--skip-existing and --reconvert exclude each other"));
+        current = a;
+    }
+
+    void addSource(std::string_view path) {
+        SourceArgument source = pendingPart_.value_or(SourceArgument{});
+        source.path = std::string(path);
+        pendingPart_.reset();
+        result_.options.sources.push_back(std::move(source));
+    }
+
+    ParseResult fail(std::string text) {
+        if (result_.error.empty())
+            result_.error = std::move(text);
+        return result_;
+    }
+
+    const std::vector<std::string>& args_;
+    std::size_t i_ = 0;
+    bool filesOnly_ = false;
+    std::optional<SourceArgument> pendingPart_;
+    ParseResult result_;
+};
+
+}  // namespace
+
+const char* const kUsageText =
+    "Usage: tolvane-convert [options] FILE...\n"
+    "Converts music files (WAV, MP3, WMA, Ogg Vorbis, FLAC, Monkey's Audio) into ringtones.\n"
+    "\n"
+    "  -f, --format NAME      wav-medium | wav-high | mp3-medium | mp3-high | smaf | amr | qcp,\n"
+    "                         or the index 0..6 (default: the wizard's stored format)\n"
+    "  -o, --out DIR          output folder (default: the wizard's stored folder)\n"
+    "      --part START+LEN   mark a part, in whole seconds, of the FILE that follows\n"
+    "      --skip-existing    answer \"Skip All\" to the already-converted question\n"
+    "      --reconvert        answer \"Reconvert All\"\n"
+    "      --list-formats     print the seven formats, index and name, and exit\n"
+    "  -h, --help             print this help and exit\n"
+    "\n"
+    "Each produced ringtone's path is printed on standard output, one per line; error lines go\n"
+    "to standard error. Exit status: 0 without error lines, 1 with error lines, 2 for a usage\n"
+    "error. Ctrl-C cancels: the ringtone in progress is removed.\n";
+
+std::optional<int> formatByName(std::string_view text) {
+    for (int i = 0; i < static_cast<int>(std::size(kFormatNames)); ++i)
+        if (text == kFormatNames[i] || text == std::to_string(i))
+            return i;
+    return std::nullopt;
+}
+
+std::optional<SourceArgument> parsePart(std::string_view text) {
+    const auto plus = text.find('+');
+    if (plus == std::string_view::npos)
+        return std::nullopt;
+    const auto start = wholeNumber(text.substr(0, plus));
+    const auto length = wholeNumber(text.substr(plus + 1));
+    constexpr auto kMax = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
+    if (!start || !length || *length == 0 || *start > kMax || *length > kMax)
+        return std::nullopt;
+    SourceArgument part;
+    part.partMarked = true;
+    part.partStart = *start;
+    part.partLength = *length;
+    return part;
+}
+
+ParseResult parseArguments(const std::vector<std::string>& args) {
+    return Parser(args).parse();
+}
+
+}  // namespace tolvane::cli

@@ -1,0 +1,67 @@
+// The command line of tolvane-convert. Scripts depend on it, so options and exit statuses are
+// fixed:
+//
+//   tolvane-convert [options] FILE...
+//     -f, --format NAME      wav-medium | wav-high | mp3-medium | mp3-high | smaf | amr | qcp,
+//                            or the index 0..6
+//     -o, --out DIR          output folder (default: the wizard's stored folder)
+//         --part START+LEN   mark a part, in whole seconds, of the FILE that follows
+//         --skip-existing    answer "Skip All" to the already-converted question
+//         --reconvert        answer "Reconvert All"
+//         --list-formats     print the seven formats, index and name, and exit
+//     -h, --help
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvane::cli {
+
+// Exit statuses.
+inline constexpr int kExitClean = 0;   // the run had no error line
+inline constexpr int kExitErrors = 1;  // the run had error lines
+inline constexpr int kExitUsage = 2;   // the command line was wrong
+
+// The seven ringtone formats by their command-line names, in index order.
+inline constexpr std::string_view kFormatNames[] = {
+    "wav-medium", "wav-high", "mp3-medium", "mp3-high", "smaf", "amr", "qcp"};
+
+struct SourceArgument {
+    std::string path;
+    bool partMarked = false;
+    std::uint32_t partStart = 0;
+    std::uint32_t partLength = 0;
+};
+
+enum class ExistingAnswer { Ask, SkipAll, ReconvertAll };
+enum class Action { Convert, ListFormats, Help };
+
+struct Options {
+    Action action = Action::Convert;
+    std::optional<int> format;          // none: the stored format
+    std::optional<std::string> folder;  // none: the stored folder
+    ExistingAnswer existing = ExistingAnswer::Ask;
+    std::vector<SourceArgument> sources;
+};
+
+// The parsed command line, or the usage error's text (without the program name).
+struct ParseResult {
+    Options options;
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+ParseResult parseArguments(const std::vector<std::string>& args);
+
+// "wav-medium" .. "qcp" or "0" .. "6"; nothing otherwise.
+std::optional<int> formatByName(std::string_view text);
+
+// "START+LEN" in whole seconds, LEN at least 1; nothing otherwise.
+std::optional<SourceArgument> parsePart(std::string_view text);
+
+extern const char* const kUsageText;
+
+}  // namespace tolvane::cli

@@ -1,0 +1,351 @@
+#include "pipeline/worker.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "app/settings.h"
+#include "pipeline/app_exception.h"
+#include "pipeline/encoder.h"
+#include "pipeline/normalizer.h"
+#include "pipeline/reader.h"
+#include "platform/paths.h"
+
+namespace tolvane {
+
+RunState::~RunState() {
+    for (const std::string& path : TemporaryFiles)
+        ::unlink(path.c_str());
+}
+
+void RunState::addError(std::string_view text) {
+    ErrorText += text;
+    ErrorText += "\r\n";
+}
+
+std::vector<std::string> RunState::errorLines() const {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < ErrorText.size()) {
+        const auto end = ErrorText.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(ErrorText.substr(start));
+            break;
+        }
+        lines.push_back(ErrorText.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+PasswordExchange& passwordExchange() {
+    static PasswordExchange exchange;
+    return exchange;
+}
+
+namespace {
+
+// Identifies the file at a path, so that a failed conversion removes only a ringtone it wrote
+// itself and never one that was there before (a kept ringtone of an earlier run).
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+
+    static std::optional<FileIdentity> of(const std::string& path) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0)
+            return std::nullopt;
+        return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+    }
+    bool operator==(const FileIdentity& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+// Sets a bar only when its figure changes: the analysis reports every 10 ms.
+class Bar {
+public:
+    explicit Bar(void (ProgressView::*set)(int)) : set_(set) {}
+    void show(ProgressView& view, int percent) {
+        if (percent == last_)
+            return;
+        last_ = percent;
+        (view.*set_)(percent);
+    }
+
+private:
+    void (ProgressView::*set_)(int);
+    int last_ = -1;
+};
+
+constexpr const char* kSameFileMessage = "the ringtone would replace its own source";
+
+enum class FileOutcome { Produced, Cancelled, Failed, Skipped, FatalFailure };
+
+class Conversion {
+public:
+    Conversion(const Job& job, RunState& state, ProgressView& view)
+        : job_(job), state_(state), view_(view) {}
+
+    // Converts every file of the list in order, until cancel or a failure that ends the run.
+    void convertAll();
+
+private:
+    bool prepare();
+    // Converts one entry; false when a failure ends the run.
+    bool convertEntry(FileEntry& entry);
+    FileOutcome convertProtected(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
+    // Everything that may fail for one file; true when the ringtone counts as produced.
+    bool convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
+    std::unique_ptr<CReader> openSource(const FileEntry& entry) const;
+    std::unique_ptr<CEncoder> makeEncoder(const CReader& reader, const std::string& ringtone) const;
+
+    bool cancelled() const { return state_.cancelRequested.load(); }
+    void showFile(std::int64_t position, std::int64_t length) {
+        fileBar_.show(view_, percentOf(position, length));
+    }
+    void showOverall(std::int64_t seconds) { overallBar_.show(view_, percentOf(seconds, total_)); }
+
+    const Job& job_;
+    RunState& state_;
+    ProgressView& view_;
+    std::string folder_;
+    int kind_ = 0;
+    int quality_ = 0;
+    std::string extension_;
+    std::int64_t total_ = 0;
+    std::int64_t done_ = 0;
+    Bar fileBar_{&ProgressView::setFileProgress};
+    Bar overallBar_{&ProgressView::setOverallProgress};
+};
+
+bool Conversion::prepare() {
+    const Settings& settings = job_.settings;
+    try {
+        kind_ = encoderKind(settings.format());
+        quality_ = formatQuality(settings.format());
+        extension_ = targetExtension(kind_);
+    } catch (const std::logic_error& e) {
+        // A format index outside 0..6 would fail every file the same way: one line, no loop.
+        state_.addError(e.what());
+        return false;
+    } catch (const AppException& e) {
+        state_.addError(e.message() + ".");
+        return false;
+    }
+    folder_ = outputFolderFor(settings.save(), settings.folder());
+    if (folder_.empty()) {
+        state_.addError(kLineNoFolder);
+        return false;
+    }
+    total_ = totalWorkSeconds(job_.files);
+    return true;
+}
+
+void Conversion::convertAll() {
+    if (!prepare())
+        return;
+    for (FileEntry& entry : job_.files.entries()) {
+        if (cancelled())
+            break;
+        if (!convertEntry(entry))
+            break;
+    }
+    if (!cancelled() && job_.settings.send() != 0)
+        state_.conversionDone = 1;
+}
+
+bool Conversion::convertEntry(FileEntry& entry) {
+    fileBar_.show(view_, 0);
+    showOverall(done_);
+    view_.setFileName(platform::fileNameOf(entry.path));
+    const std::string ringtone = ringtonePathFor(folder_, entry.path, extension_);
+
+    const auto before = FileIdentity::of(ringtone);
+    std::int64_t n = 0;
+    const FileOutcome outcome = convertProtected(entry, ringtone, n);
+
+    if (outcome == FileOutcome::Produced) {
+        state_.ProducedFiles.push_back(ringtone);
+        if (job_.settings.save() == 0)
+            state_.TemporaryFiles.push_back(ringtone);
+    } else if (outcome != FileOutcome::Skipped) {
+        // Remove what this conversion wrote; a ringtone that was there before stays.
+        const auto after = FileIdentity::of(ringtone);
+        if (after && !(before && *before == *after))
+            ::unlink(ringtone.c_str());
+    }
+    done_ += n;
+    return outcome != FileOutcome::FatalFailure && outcome != FileOutcome::Cancelled;
+}
+
+FileOutcome Conversion::convertProtected(FileEntry& entry, const std::string& ringtone,
+                                         std::int64_t& n) {
+    try {
+        return convert(entry, ringtone, n) ? FileOutcome::Produced : FileOutcome::Cancelled;
+    } catch (const ReaderException& e) {
+        state_.addError(platform::fileNameOf(entry.path) + ": " + e.message() + ".");
+    } catch (const EncoderException& e) {
+        state_.addError(platform::fileNameOf(ringtone) + ": " + e.message() + ".");
+        if (e.message() == "file skipped")
+            return FileOutcome::Skipped;
+    } catch (const std::logic_error& e) {
+        state_.addError(e.what());
+    } catch (const std::bad_alloc&) {
+        state_.addError(kLineOutOfMemory);
+        return FileOutcome::FatalFailure;
+    } catch (...) {
+        state_.addError(kLineUnhandled);
+        return FileOutcome::FatalFailure;
+    }
+    return FileOutcome::Failed;
+}
+
+std::unique_ptr<CReader> Conversion::openSource(const FileEntry& entry) const {
+    const int start = entry.partMarked ? static_cast<int>(entry.partStart) : 0;
+    if (job_.openReader)
+        return job_.openReader(entry.path, start);
+    return start > 0 ? openReaderAt(entry.path, start) : openReader(entry.path);
+}
+
+std::unique_ptr<CEncoder> Conversion::makeEncoder(const CReader& reader,
+                                                  const std::string& ringtone) const {
+    const int bits = reader.bitsPerSample();
+    const int channels = reader.channels();
+    const int rate = reader.sampleRate();
+    if (job_.createEncoder)
+        return job_.createEncoder(bits, channels, kind_, quality_, ringtone, rate);
+    return createEncoder(bits, channels, kind_, quality_, ringtone, rate);
+}
+
+bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n) {
+    // A WAV ringtone written beside its WAV source would replace the source itself.
+    const auto source = FileIdentity::of(entry.path);
+    const auto target = FileIdentity::of(ringtone);
+    if (source && target && source->device == target->device && source->inode == target->inode)
+        throw EncoderException(kSameFileMessage);
+
+    const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
+    const std::int64_t partLength = entry.partMarked ? effectivePartLength(entry) : 0;
+
+    auto analysisReader = openSource(entry);
+    view_.setStatus(kStatusAnalyzing);
+    {
+        // The analysis reads exactly the part; a length that is not positive reads one second.
+        FileEntry measured = entry;
+        if (entry.partMarked)
+            measured.partLength = static_cast<std::uint32_t>(partLength);
+        CReader& reader = *analysisReader;
+        analyseLevel(reader, measured, &state_.cancelRequested, [&] {
+            if (entry.partMarked)
+                showFile(reader.tell() - partStart, partLength);
+            else
+                showFile(reader.tell(), reader.length());
+        });
+        entry.levelRms = measured.levelRms;
+        entry.levelPeak = measured.levelPeak;
+        entry.peakHigh = measured.peakHigh;
+        entry.peakLow = measured.peakLow;
+    }
+    if (cancelled())
+        return false;
+
+    auto reader = wrapWithNormalizer(openSource(entry), entry, kTargetLevel / entry.levelRms);
+    analysisReader.reset();
+    view_.setStatus(kStatusConverting);
+
+    auto encoder = makeEncoder(*reader, ringtone);
+
+    const std::int64_t second =
+        std::int64_t(reader->sampleRate()) * reader->channels() * reader->bitsPerSample() / 8;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max<std::int64_t>(second, 0)));
+    const std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
+    std::size_t delivered = 0;
+    do {
+        delivered = 0;
+        reader->read(buffer.data(), buffer.size(), &delivered);
+        if (delivered > 0)
+            encoder->write(buffer.data(), delivered);
+        ++n;
+        showFile(n, fileLength);
+        showOverall(done_ + n);
+    } while ((!entry.partMarked || n < partLength) && delivered > 0 && !cancelled());
+
+    encoder->finish();
+    encoder.reset();
+    reader.reset();
+    return !cancelled();
+}
+
+// The sending phase's failures, each as one fixed or quoted line.
+void sendProtected(const Job& job, RunState& state, ProgressView& view) {
+    view.setStatus(kStatusSending);
+    if (job.sending == nullptr) {
+        state.addError(kLineNoSending);
+        view.postMessage(kMsgWorkFinished);
+        return;
+    }
+    try {
+        if (job.sending->send(state, job.settings, view) == SendOutcome::PasswordNeeded) {
+            view.postMessage(kMsgPasswordNeeded);
+            return;
+        }
+    } catch (const MailServerError&) {
+        state.addError(kLineSmtpError);
+    } catch (const NetworkFailure&) {
+        state.addError(kLineNetworkFailure);
+    } catch (const AppException& e) {
+        state.addError(e.message());
+    } catch (const std::logic_error& e) {
+        state.addError(e.what());
+    } catch (const std::bad_alloc&) {
+        state.addError(kLineOutOfMemory);
+    } catch (...) {
+        state.addError(kLineUnhandled);
+    }
+    view.postMessage(kMsgWorkFinished);
+}
+
+}  // namespace
+
+void runConversion(const Job& job, RunState& state, ProgressView& view) {
+    state.ErrorText.clear();
+    try {
+        if (state.conversionDone == 0) {
+            Conversion conversion(job, state, view);
+            conversion.convertAll();
+        }
+    } catch (const std::bad_alloc&) {
+        state.addError(kLineOutOfMemory);
+    } catch (...) {
+        state.addError(kLineUnhandled);
+    }
+    if (state.cancelRequested.load()) {
+        state.addError(kLineCancelled);
+        view.postMessage(kMsgWorkFinished);
+        return;
+    }
+    if (state.conversionDone == 0) {
+        view.postMessage(kMsgWorkFinished);
+        return;
+    }
+    sendProtected(job, state, view);
+}
+
+void ConversionThread::start(const Job& job, RunState& state, ProgressView& view) {
+    join();
+    thread_ = std::thread([job, &state, &view] { runConversion(job, state, view); });
+}
+
+void ConversionThread::join() {
+    if (thread_.joinable())
+        thread_.join();
+}
+
+}  // namespace tolvane

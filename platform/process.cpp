@@ -1,0 +1,129 @@
+#include "platform/process.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+extern char** environ;
+
+namespace tolvane::platform {
+namespace {
+
+// Writing a fresh executable and starting it can race with another thread's fork that briefly
+// holds a descriptor open for writing; the kernel then answers ETXTBSY for a moment.
+constexpr int kBusyRetries = 20;
+constexpr auto kBusyPause = std::chrono::milliseconds(5);
+
+}  // namespace
+
+std::optional<ChildProcess> ChildProcess::start(const std::string& program,
+                                                const std::vector<std::string>& arguments,
+                                                int* error) {
+    std::vector<std::string> args = arguments;
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // The child starts with default signal handling, whatever this process ignores.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    pid_t pid = -1;
+    int result = 0;
+    for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
+        result = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
+        if (result != ETXTBSY)
+            break;
+        std::this_thread::sleep_for(kBusyPause);
+    }
+    posix_spawnattr_destroy(&attributes);
+    if (result != 0) {
+        if (error != nullptr)
+            *error = result;
+        return std::nullopt;
+    }
+    return ChildProcess(pid);
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(other.pid_), exitCode_(other.exitCode_) {
+    other.pid_ = -1;
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        if (pid_ > 0 && !exitCode_)
+            terminate();
+        pid_ = other.pid_;
+        exitCode_ = other.exitCode_;
+        other.pid_ = -1;
+    }
+    return *this;
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0 && !exitCode_)
+        terminate();
+}
+
+bool ChildProcess::reap(bool block) {
+    if (exitCode_)
+        return true;
+    if (pid_ <= 0)
+        return true;
+    int status = 0;
+    pid_t r;
+    do {
+        r = ::waitpid(pid_, &status, block ? 0 : WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0)
+        return false;
+    if (r < 0) {
+        exitCode_ = kTerminatedExitCode;  // not our child any more: nothing left to wait for
+        return true;
+    }
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : kTerminatedExitCode;
+    return true;
+}
+
+bool ChildProcess::running() {
+    return !reap(false);
+}
+
+std::optional<int> ChildProcess::waitFor(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto pause = std::chrono::milliseconds(1);
+    while (!reap(false)) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(10));
+    }
+    return exitCode_;
+}
+
+void ChildProcess::terminate() {
+    if (pid_ <= 0 || exitCode_)
+        return;
+    ::kill(pid_, SIGKILL);
+    reap(true);
+    exitCode_ = kTerminatedExitCode;
+}
+
+}  // namespace tolvane::platform

@@ -1,0 +1,155 @@
+// The window bus: lets one process find another's windows by their text and post messages to
+// them. An owner process binds a datagram socket <bus>/<pid>.sock and publishes its windows in
+// <bus>/<pid>.windows (replaced atomically on every change), one window a line:
+//   <handle> <parent> <text>      handle and parent as 16 lower-case hex digits, text escaped
+// A posted message is one datagram:
+//   <handle> <message> <wparam> <lparam>      handle in hex, the others decimal (lparam signed)
+// Other programs (tests in any language) may speak this format, so it does not change.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvane::platform {
+
+using WindowHandle = std::uint64_t;
+
+// Message numbers shared with the converter.
+constexpr std::uint32_t kWmCommand = 0x0111;
+
+namespace window_bus {
+
+struct WindowRecord {
+    WindowHandle handle = 0;
+    WindowHandle parent = 0;  // 0 for a top-level window
+    std::string text;
+    bool operator==(const WindowRecord&) const = default;
+};
+
+struct PostedMessage {
+    WindowHandle handle = 0;
+    std::uint32_t message = 0;
+    std::uint64_t wparam = 0;
+    std::int64_t lparam = 0;
+    bool operator==(const PostedMessage&) const = default;
+};
+
+// The process that owns a window.
+inline pid_t ownerOf(WindowHandle handle) {
+    return pid_t(handle >> 20);
+}
+
+// $XDG_RUNTIME_DIR/tolvane-windows (or /tmp/tolvane-windows-<uid>), created with mode 0700.
+// Nothing when it cannot be created or is not private to this user.
+std::optional<std::filesystem::path> directory();
+
+// Wire format. Parsers return nothing for anything malformed.
+std::string escapeText(std::string_view text);
+std::optional<std::string> unescapeText(std::string_view escaped);
+std::string formatRecord(const WindowRecord& record);
+std::optional<WindowRecord> parseRecord(std::string_view line);
+std::string formatMessage(const PostedMessage& message);
+std::optional<PostedMessage> parseMessage(std::string_view datagram);
+
+// The windows of live processes in ascending pid, each process's in creation order; only those
+// of `onlyPid` when it is not 0. Tables of processes that are gone are removed on the way.
+std::vector<WindowRecord> windows(pid_t onlyPid = 0);
+
+// Client operations (each reads the tables afresh).
+WindowHandle findWindow(std::string_view text, pid_t onlyPid = 0);  // top-level, exact; 0 if none
+std::vector<WindowHandle> topLevelWindows(pid_t onlyPid = 0);
+std::vector<WindowHandle> childWindows(WindowHandle parent);
+std::optional<std::string> windowText(WindowHandle window);
+WindowHandle parentOf(WindowHandle window);  // 0 for a top-level or unknown window
+
+// Sends the message without waiting for the owner; false when it could not be delivered (no
+// such process, its queue full, no bus).
+bool postMessage(WindowHandle window, std::uint32_t message, std::uint64_t wparam = 0,
+                 std::int64_t lparam = 0);
+
+// A lock named on the bus (the stand-in for a named mutex), held while the object lives.
+class NamedLock {
+public:
+    // Nothing when another process holds it (or the bus is unavailable).
+    static std::unique_ptr<NamedLock> tryAcquire(std::string_view name);
+    ~NamedLock();
+    NamedLock(const NamedLock&) = delete;
+    NamedLock& operator=(const NamedLock&) = delete;
+
+private:
+    explicit NamedLock(int fd) : fd_(fd) {}
+    int fd_;
+};
+
+// The owner side: a process's windows, its socket and its message loop. One per process.
+class WindowOwner {
+public:
+    using Handler = std::function<void(const PostedMessage&)>;
+
+    // Throws std::runtime_error when the bus or the socket is unavailable.
+    WindowOwner();
+    ~WindowOwner();  // removes the table and the socket
+    WindowOwner(const WindowOwner&) = delete;
+    WindowOwner& operator=(const WindowOwner&) = delete;
+
+    // A new window (a child when parent is not 0); its messages go to `handler`.
+    WindowHandle create(WindowHandle parent, std::string text, Handler handler = {});
+    // Destroys the window and its children; later messages to them are dropped.
+    void destroy(WindowHandle window);
+    void setText(WindowHandle window, std::string text);
+    std::string text(WindowHandle window) const;
+    bool exists(WindowHandle window) const { return windows_.count(window) != 0; }
+
+    // Receives and dispatches one message, waiting at most timeoutMs (forever when negative).
+    // False when nothing arrived in time.
+    bool dispatchOne(int timeoutMs = -1);
+    // A (possibly nested) modal loop: dispatches every window's messages until done() holds.
+    void runUntil(const std::function<bool()>& done);
+
+    // Groups several changes into one publication of the table.
+    class Batch {
+    public:
+        explicit Batch(WindowOwner& owner) : owner_(owner) { ++owner_.batchDepth_; }
+        ~Batch() {
+            if (--owner_.batchDepth_ == 0)
+                owner_.publish();
+        }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        WindowOwner& owner_;
+    };
+
+private:
+    struct Window {
+        WindowHandle parent = 0;
+        std::string text;
+        std::shared_ptr<Handler> handler;
+        std::uint64_t order = 0;
+    };
+
+    void publish();
+
+    std::filesystem::path directory_;
+    std::filesystem::path tablePath_;
+    std::filesystem::path socketPath_;
+    int socket_ = -1;
+    pid_t pid_ = 0;
+    std::uint64_t nextSerial_ = 1;
+    std::uint64_t nextOrder_ = 0;
+    int batchDepth_ = 0;
+    std::map<WindowHandle, Window> windows_;
+};
+
+}  // namespace window_bus
+}  // namespace tolvane::platform

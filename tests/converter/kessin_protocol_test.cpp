@@ -1,0 +1,354 @@
+// The real kessin process driven over the window bus, as the wizard and other callers drive it:
+// message 1075, the options dialog's switches and buttons, the result dialog, Power, the about
+// box, the single-instance lock, the refusals and the messages' languages.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "platform/process.h"
+#include "platform/window_bus.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace bus = tolvane::platform::window_bus;
+using tolvane::platform::ChildProcess;
+using tolvane::platform::kWmCommand;
+using tolvane::platform::WindowHandle;
+using tolvane::test::readFile;
+using tolvane::test::run;
+using tolvane::test::TempDir;
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr long kSlotOffset = 191656;
+constexpr std::uint32_t kConvert = 1075;
+
+std::string builtKessin() {
+    return (tolvane::test::libexecDir() / "kessin").string();
+}
+
+// A private copy of kessin with `input` in its slot, started and watched.
+class Kessin {
+public:
+    // `launcher` (a program and its arguments) runs the copy when given; it must exec it.
+    Kessin(const TempDir& dir, const std::string& input, const std::string& name = "kessin-copy",
+           std::vector<std::string> launcher = {})
+        : path_(dir.file(name)) {
+        std::filesystem::copy_file(builtKessin(), path_);
+        const int fd = ::open(path_.c_str(), O_WRONLY);
+        EXPECT_EQ(::pwrite(fd, input.c_str(), input.size() + 1, kSlotOffset),
+                  ssize_t(input.size() + 1));
+        ::close(fd);
+        if (launcher.empty()) {
+            process_ = ChildProcess::start(path_);
+        } else {
+            const std::string program = launcher.front();
+            launcher.erase(launcher.begin());
+            launcher.push_back(path_);
+            process_ = ChildProcess::start(program, launcher);
+        }
+        EXPECT_TRUE(process_);
+    }
+
+    ChildProcess& process() { return *process_; }
+    pid_t pid() const { return process_->pid(); }
+
+    // Waits (up to 5 s) for a window of this process that `match` accepts.
+    template <class Match>
+    std::optional<bus::WindowRecord> await(Match match) {
+        for (int i = 0; i < 500; ++i) {
+            for (const auto& w : bus::windows(pid()))
+                if (match(w))
+                    return w;
+            if (!process_->running())
+                break;
+            std::this_thread::sleep_for(10ms);
+        }
+        return std::nullopt;
+    }
+    WindowHandle mainWindow() {
+        const auto w = await([](const auto& r) { return r.parent == 0 && r.text == "KESSIN"; });
+        return w ? w->handle : 0;
+    }
+    // The dialog whose control text begins with `prefix`.
+    WindowHandle dialogWith(const std::string& prefix) {
+        const auto w =
+            await([&](const auto& r) { return r.parent != 0 && r.text.starts_with(prefix); });
+        return w ? w->parent : 0;
+    }
+    void command(WindowHandle window, int id) {
+        ASSERT_TRUE(bus::postMessage(window, kWmCommand, id));
+    }
+
+private:
+    std::string path_;
+    std::optional<ChildProcess> process_;
+};
+
+std::string sizeText(std::size_t bytes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "SMAF File Size : %.2fKB", double(bytes) / 1024);
+    return text;
+}
+
+bool tableGone(pid_t pid) {
+    return !std::filesystem::exists(*bus::directory() / (std::to_string(pid) + ".windows"));
+}
+
+TEST(KessinProgram, BuiltExecutableCarriesTheDeliveredSlot) {
+    const Bytes exe = readFile(builtKessin());
+    ASSERT_GT(exe.size(), std::size_t(kSlotOffset + 260));
+    const std::string slot(exe.begin() + kSlotOffset, exe.begin() + kSlotOffset + 260);
+    EXPECT_EQ(slot, std::string("D:\\test.wav") + std::string(260 - 11, '\0'));
+}
+
+TEST(KessinProgram, ConvertsTheSlotsFileWhenDrivenLikeTheWizard) {
+    TempDir dir;
+    const std::string input = dir.file("song.wav");
+    ASSERT_TRUE(tolvane::test::makeTone(input, 22050, 2, 16, 2.0, "sine 440"));
+    tolvane::test::writeFile(dir.file("song.mmf"), Bytes(10, 'x'));  // replaced
+    Kessin kessin(dir, input);
+    const WindowHandle main = kessin.mainWindow();
+    ASSERT_NE(main, 0u);
+    ASSERT_TRUE(bus::postMessage(main, kConvert));
+    const WindowHandle options = kessin.dialogWith("fs4k");
+    ASSERT_NE(options, 0u);
+    EXPECT_TRUE(bus::windowText(options));
+    // The title edit proposes the input's base name.
+    const auto children = bus::childWindows(options);
+    ASSERT_FALSE(children.empty());
+    EXPECT_EQ(bus::windowText(children.front()), "song");
+    kessin.command(options, 1);
+
+    const WindowHandle result = kessin.dialogWith("SMAF File Size");
+    ASSERT_NE(result, 0u);
+    const Bytes mmf = readFile(dir.file("song.mmf"));
+    ASSERT_GT(mmf.size(), 100u);
+    EXPECT_EQ(bus::windowText(bus::childWindows(result).front()), sizeText(mmf.size()));
+    kessin.command(result, 1015);
+    kessin.command(main, 1015);
+    EXPECT_EQ(kessin.process().waitFor(5s), 0);
+    EXPECT_TRUE(tableGone(kessin.pid()));
+    std::set<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        files.insert(e.path().filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"kessin-copy", "song.mmf", "song.wav"}));
+
+    // An independent reader sees a two-second 8 kHz mono ADPCM SMAF file with our title.
+    // FFmpeg reads the stream as 4-bit ADPCM.
+    EXPECT_EQ(tolvane::test::probe(dir.file("song.mmf"), "codec_name").rfind("adpcm_", 0), 0u);
+    EXPECT_EQ(tolvane::test::probe(dir.file("song.mmf"), "sample_rate"), "8000");
+    const auto decoded = tolvane::test::decodeWithFfmpeg(dir.file("song.mmf"));
+    EXPECT_NEAR(double(decoded.size()), 16000.0, 8.0);
+    // The 440 Hz tone survives: the decoded signal crosses zero about 880 times a second.
+    int crossings = 0;
+    for (std::size_t i = 1000; i < 9000; ++i)
+        crossings += (decoded[i - 1] < 0) != (decoded[i] < 0);
+    EXPECT_NEAR(crossings, 880, 20);
+    const std::string text(mmf.begin(), mmf.end());
+    EXPECT_NE(text.find("ST:song,"), std::string::npos);
+}
+
+// The switches pressed before OK, and what the file then says: rate byte and copy status.
+TEST(KessinProgram, OptionSwitchesDecideRateAndCopyStatus) {
+    const struct {
+        int inputRate;
+        std::vector<int> presses;
+        std::uint8_t rateByte;
+        std::uint8_t copyStatus;
+        bool titled;
+    } cases[] = {
+        {22050, {}, 0x11, 0, true},
+        {22050, {1024}, 0x10, 0, true},        // fs4k
+        {22050, {1024, 1030}, 0x11, 0, true},  // fs4k, then fs8k back
+        {5000, {}, 0x10, 0, true},             // only 4 kHz offered
+        {5000, {1030}, 0x10, 0, true},         // an unavailable fs8k does nothing
+        {22050, {1031}, 0x11, 3, true},        // save off takes trans with it
+        {22050, {1031, 1023}, 0x11, 0, true},  // trans on brings save back
+        {22050, {1023}, 0x11, 1, true},        // trans off alone
+        {22050, {1000}, 0x11, 0, false},       // CLEAR empties the title
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.inputRate << " presses " << c.presses.size()
+                                        << " status " << int(c.copyStatus));
+        TempDir dir;
+        const std::string input = dir.file("tune.wav");
+        ASSERT_TRUE(tolvane::test::makeTone(input, c.inputRate, 1, 16, 0.5));
+        Kessin kessin(dir, input);
+        const WindowHandle main = kessin.mainWindow();
+        ASSERT_TRUE(bus::postMessage(main, kConvert));
+        const WindowHandle options = kessin.dialogWith("fs4k");
+        ASSERT_NE(options, 0u);
+        for (const int id : c.presses)
+            kessin.command(options, id);
+        kessin.command(options, 1);
+        const WindowHandle result = kessin.dialogWith("SMAF File Size");
+        ASSERT_NE(result, 0u);
+        // OK on the result dialog leaves the main window waiting; OK on the main window ends it.
+        kessin.command(result, 1);
+        std::this_thread::sleep_for(30ms);
+        EXPECT_TRUE(kessin.process().running());
+        kessin.command(main, 1);
+        EXPECT_EQ(kessin.process().waitFor(5s), 0);
+
+        const Bytes mmf = readFile(dir.file("tune.mmf"));
+        ASSERT_GT(mmf.size(), 40u);
+        EXPECT_EQ(mmf[19], c.copyStatus);
+        const std::string text(mmf.begin(), mmf.end());
+        const auto track = text.find(std::string("ATR\0", 4));
+        ASSERT_NE(track, std::string::npos);
+        EXPECT_EQ(std::uint8_t(text[track + 10]), c.rateByte);
+        EXPECT_EQ(text.find("ST:tune,") != std::string::npos, c.titled);
+        EXPECT_EQ(text.find("CR:"), std::string::npos);
+        EXPECT_NE(text.find("CD:"), std::string::npos);
+    }
+}
+
+TEST(KessinProgram, RefusalsShowTheirTextAndWriteNothing) {
+    TempDir dir;
+    ASSERT_TRUE(tolvane::test::makeTone(dir.file("upper.WAV"), 8000, 1, 16, 0.1));
+    ASSERT_TRUE(tolvane::test::makeTone(dir.file("slow.wav"), 8000, 1, 16, 0.1));
+    // sox will not write a 3000 Hz rate into this file's header for us: patch it.
+    Bytes slow = readFile(dir.file("slow.wav"));
+    slow[24] = 0xB8, slow[25] = 0x0B, slow[26] = 0, slow[27] = 0;
+    tolvane::test::writeFile(dir.file("slow.wav"), slow);
+    tolvane::test::writeFile(dir.file("short.wav"),
+                             tolvane::test::wavBytes(8000, 1, 16, Bytes(200, 0)));
+    tolvane::test::writeFile(dir.file("junk.aif"), Bytes(100, 'j'));
+    const struct {
+        std::string input;
+        std::string message;  // empty: the options dialog shows
+    } cases[] = {
+        {dir.file("song.aiff"), "Extension is not .wav/.aif"},
+        {dir.file("song.mp3"), "Extension is not .wav/.aif"},
+        {dir.file("noextension"), "Extension is not .wav/.aif"},
+        {dir.file("missing.wav"), "Cannot open WAV/AIFF file"},
+        {dir.file("slow.wav"), "Sampling Frequency not supported"},
+        {dir.file("short.wav"), "Inadequate playtime"},
+        {dir.file("junk.aif"), "Audio format not supported"},
+        {dir.file("upper.WAV"), ""},
+    };
+    int copies = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        Kessin kessin(dir, c.input, "copy" + std::to_string(++copies));
+        const WindowHandle main = kessin.mainWindow();
+        ASSERT_TRUE(bus::postMessage(main, kConvert));
+        if (c.message.empty()) {
+            EXPECT_NE(kessin.dialogWith("fs4k"), 0u);
+        } else {
+            const WindowHandle result = kessin.dialogWith(c.message);
+            ASSERT_NE(result, 0u);
+            for (const auto& w : bus::windows(kessin.pid()))
+                EXPECT_NE(w.text, "fs4k");
+            kessin.command(result, 1015);
+        }
+        kessin.process().terminate();
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().extension(), ".mmf") << entry.path();
+}
+
+TEST(KessinProgram, TooLittleFreeSpaceIsReportedAfterTheOptions) {
+    // A 64 KiB file system of its own, in a private mount namespace: room for the input, not
+    // for the SMAF file beside it.
+    if (run({"unshare", "-m", "true"}).status != 0)
+        GTEST_SKIP() << "no private mount namespaces here";
+    TempDir dir;
+    const std::string source = dir.file("source.wav");
+    ASSERT_TRUE(tolvane::test::makeTone(source, 8000, 1, 16, 3.6));
+    const std::string small = dir.file("small");
+    std::filesystem::create_directory(small);
+    const std::string script = "mount -t tmpfs -o size=64k tmpfs '" + small + "' && cp '" + source +
+                               "' '" + small + "/song.wav' && exec \"$0\"";
+    Kessin kessin(dir, small + "/song.wav", "kessin-copy", {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script});
+    const WindowHandle main = kessin.mainWindow();
+    if (main == 0)
+        GTEST_SKIP() << "no tmpfs mounts here";
+    ASSERT_TRUE(bus::postMessage(main, kConvert));
+    const WindowHandle options = kessin.dialogWith("fs4k");
+    ASSERT_NE(options, 0u);
+    kessin.command(options, 1);
+    EXPECT_NE(kessin.dialogWith("Disk space not enough"), 0u);
+    kessin.process().terminate();
+}
+
+TEST(KessinProgram, CancelPowerAboutAndTheIgnoredCommand) {
+    TempDir dir;
+    const std::string input = dir.file("song.wav");
+    ASSERT_TRUE(tolvane::test::makeTone(input, 8000, 1, 16, 0.5));
+    Kessin kessin(dir, input);
+    const WindowHandle main = kessin.mainWindow();
+
+    // 1015 on the main window has no handler.
+    kessin.command(main, 1015);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(kessin.process().running());
+
+    // CANCEL ends the conversion without output; the main window waits for the next one.
+    ASSERT_TRUE(bus::postMessage(main, kConvert));
+    WindowHandle options = kessin.dialogWith("fs4k");
+    ASSERT_NE(options, 0u);
+    kessin.command(options, 2);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(kessin.process().running());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("song.mmf")));
+    EXPECT_EQ(bus::childWindows(options).size(), 0u);
+
+    // "about" opens the about box; its Power ends the program.
+    kessin.command(main, 1029);
+    const WindowHandle about = kessin.dialogWith("Kessin");
+    ASSERT_NE(about, 0u);
+    kessin.command(about, 1015);
+    EXPECT_EQ(kessin.process().waitFor(5s), 0);
+
+    // Power on the options dialog ends the program too.
+    Kessin second(dir, input, "second-copy");
+    ASSERT_TRUE(bus::postMessage(second.mainWindow(), kConvert));
+    options = second.dialogWith("fs4k");
+    ASSERT_NE(options, 0u);
+    second.command(options, 1015);
+    EXPECT_EQ(second.process().waitFor(5s), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("song.mmf")));
+}
+
+TEST(KessinProgram, SecondInstanceLeavesSilently) {
+    TempDir dir;
+    Kessin first(dir, dir.file("a.wav"), "first");
+    ASSERT_NE(first.mainWindow(), 0u);
+    Kessin second(dir, dir.file("a.wav"), "second");
+    EXPECT_EQ(second.process().waitFor(5s), 0);
+    EXPECT_TRUE(bus::windows(second.pid()).empty());
+    EXPECT_TRUE(first.process().running());
+}
+
+TEST(KessinProgram, JapaneseLocaleTranslatesTheResultText) {
+    TempDir dir;
+    const std::string input = dir.file("song.wav");
+    ASSERT_TRUE(tolvane::test::makeTone(input, 8000, 1, 16, 0.5));
+    ::setenv("LANG", "ja_JP.UTF-8", 1);
+    ::unsetenv("LC_ALL");
+    ::unsetenv("LC_MESSAGES");
+    Kessin kessin(dir, input);
+    ::unsetenv("LANG");
+    ASSERT_TRUE(bus::postMessage(kessin.mainWindow(), kConvert));
+    const WindowHandle options = kessin.dialogWith("fs4k");  // the same in both languages
+    ASSERT_NE(options, 0u);
+    kessin.command(options, 1);
+    const WindowHandle result = kessin.dialogWith("SMAFファイルサイズ : ");
+    ASSERT_NE(result, 0u);
+    for (const auto& w : bus::windows(kessin.pid()))
+        EXPECT_FALSE(w.text.starts_with("SMAF File Size"));
+    kessin.command(result, 1015);
+    EXPECT_EQ(kessin.process().waitFor(5s), 0);
+}
+
+}  // namespace

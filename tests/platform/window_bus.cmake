@@ -1,0 +1,3 @@
+tolvane_test(test_window_bus SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/window_bus_test.cpp
+)
