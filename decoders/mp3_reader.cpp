@@ -29,8 +29,8 @@ CMP3Reader::CMP3Reader(const std::string& path)
     const Mp3Scan& scan = source_->scan;
     if (!scan.usable())
         throw ReaderException("cannot process: broken MP3 file");
-    source_->decoder =
-        std::make_unique<Mp3FrameDecoder>(source_->file->data(), source_->file->size(), scan.channels);
+    source_->decoder = std::make_unique<Mp3FrameDecoder>(source_->file->data(),
+                                                         source_->file->size(), scan.channels);
 
     totalBytes_ = clampToInt32(scan.pcmBytes);
     sampleRate_ = scan.rate;
@@ -118,7 +118,8 @@ void CMP3Reader::seek(int second) {
     second = std::max(second, 0);
     pipe_.restart([&] {
         source_->pendingSeek = second;
-        source_->positionBytes = source_->scan.frames[frameForSecond(source_->scan, second)].pcmOffset;
+        source_->positionBytes =
+            source_->scan.frames[frameForSecond(source_->scan, second)].pcmOffset;
     });
 }
 

@@ -38,6 +38,21 @@ void convert(const std::string& source, int start, int part, const std::string& 
     encoder->finish();
 }
 
+// The same through the batch front end, as a user runs it; the ringtone's path is its output.
+void convertWithCli(const std::string& source, int start, int part, const std::string& ringtone) {
+    TempDir out;
+    const CommandResult r =
+        run({(binDir() / "tolvane-convert").string(), "-f", "wav-medium", "-o", out.path().string(),
+             "--part", std::to_string(start) + "+" + std::to_string(part), source});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    std::string produced = r.output;
+    while (!produced.empty() && produced.back() == '\n')
+        produced.pop_back();
+    std::filesystem::copy_file(produced, ringtone);
+}
+
+using Converter = void (*)(const std::string&, int, int, const std::string&);
+
 struct Conversion {
     const char* source;  // fixture name, or a file of the shared test data under "ape/"
     int start;
@@ -53,9 +68,22 @@ const Conversion kConversions[] = {
     {"ape/atl-v394.ape", 3, 3, true},
 };
 
-class ConvertedSource : public ::testing::TestWithParam<Conversion> {};
+class ConvertedSource : public ::testing::TestWithParam<Conversion> {
+protected:
+    void check(Converter convert);
+};
 
 TEST_P(ConvertedSource, RingtoneMatchesTheOneFromAnEquivalentWav) {
+    check(convert);
+}
+
+TEST_P(ConvertedSource, BatchFrontEndGivesTheSameRingtones) {
+    if (!std::filesystem::exists(binDir() / "tolvane-convert"))
+        GTEST_SKIP() << "tolvane-convert is not built";
+    check(convertWithCli);
+}
+
+void ConvertedSource::check(Converter convert) {
     const Conversion& c = GetParam();
     std::string source = c.source;
     if (source.rfind("ape/", 0) == 0) {

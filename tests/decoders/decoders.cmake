@@ -9,3 +9,6 @@ tolvane_test(test_decoders SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/wma_runtime_errors_test.cpp
 )
 add_dependencies(test_decoders wmvcore machine_hive)
+if(TARGET tolvane-convert)
+  add_dependencies(test_decoders tolvane-convert)
+endif()
