@@ -110,15 +110,15 @@ void Mp3FrameDecoder::restartAt(std::size_t offset) {
 }
 
 bool Mp3FrameDecoder::next(std::vector<std::int16_t>& pcm) {
-    pcm.clear();
     if (mad_frame_decode(&state_->frame, &state_->stream) != 0)
         return MAD_RECOVERABLE(state_->stream.error);
     mad_synth_frame(&state_->synth, &state_->frame);
     const mad_pcm& out = state_->synth.pcm;
     const mad_fixed_t* left = out.samples[0];
     const mad_fixed_t* right = out.channels == 2 ? out.samples[1] : out.samples[0];
-    pcm.resize(std::size_t(out.length) * channels_);
-    std::int16_t* p = pcm.data();
+    const std::size_t start = pcm.size();
+    pcm.resize(start + std::size_t(out.length) * channels_);
+    std::int16_t* p = pcm.data() + start;
     if (channels_ == 1) {
         for (unsigned i = 0; i < out.length; ++i)
             *p++ = left_.toPcm16(left[i]);

@@ -57,8 +57,8 @@ public:
 
     // Resumes decoding at the frame starting at `offset`.
     void restartAt(std::size_t offset);
-    // Decodes the next frame into `pcm` (replaced). False at the end of the data or on an error
-    // that libmad cannot recover from; a recoverable error skips the frame and gives empty `pcm`.
+    // Decodes the next frame and appends its PCM to `pcm`. False at the end of the data or on an
+    // error that libmad cannot recover from; a recoverable error skips the frame (nothing added).
     bool next(std::vector<std::int16_t>& pcm);
 
 private:

@@ -11,8 +11,9 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "PCM is written in host byte order");
 
-// Decoded PCM is gathered into pieces of about this size before it goes into the pipe.
-constexpr std::size_t kPieceBytes = 32 * 1024;
+// Decoded PCM is gathered into pieces of about this many samples (32 KiB) before it goes into the
+// pipe.
+constexpr std::size_t kPieceSamples = 16 * 1024;
 
 std::int32_t clampToInt32(std::uint64_t value) {
     return static_cast<std::int32_t>(std::min<std::uint64_t>(value, INT32_MAX));
@@ -82,26 +83,27 @@ void CMP3Reader::decode(Source& source, PipeWriter& writer) {
         prerollFrames = index - first;
         source.positionBytes = scan.frames[index].pcmOffset;
     }
-    std::vector<std::int16_t> frame;
-    std::vector<std::uint8_t> piece;
-    piece.reserve(kPieceBytes + 4 * 1152 * 2);
-    while (!writer.stopRequested() && decoder.next(frame)) {
+    // Frames are decoded straight into the piece that goes into the pipe.
+    std::vector<std::int16_t> piece;
+    piece.reserve(kPieceSamples + 1152 * 2);
+    while (!writer.stopRequested()) {
+        const std::size_t before = piece.size();
+        if (!decoder.next(piece))
+            break;
         if (prerollFrames > 0) {
             --prerollFrames;
+            piece.resize(before);
             continue;
         }
-        const std::size_t bytes = frame.size() * sizeof(std::int16_t);
-        const auto* first = reinterpret_cast<const std::uint8_t*>(frame.data());
-        piece.insert(piece.end(), first, first + bytes);
-        source.positionBytes += bytes;
-        if (piece.size() >= kPieceBytes) {
-            if (!writer.write(piece.data(), piece.size()))
+        source.positionBytes += (piece.size() - before) * sizeof(std::int16_t);
+        if (piece.size() >= kPieceSamples) {
+            if (!writer.write(piece.data(), piece.size() * sizeof(std::int16_t)))
                 return;
             piece.clear();
         }
     }
     if (!piece.empty())
-        writer.write(piece.data(), piece.size());
+        writer.write(piece.data(), piece.size() * sizeof(std::int16_t));
 }
 
 std::size_t CMP3Reader::read(void* buffer, std::size_t count, std::size_t* delivered) {

@@ -199,6 +199,18 @@ INSTANTIATE_TEST_SUITE_P(Formats, PositionedSource, ::testing::ValuesIn(kPositio
                              return name;
                          });
 
+TEST(Mp3Reader, DataWithoutAnyFrameIsABrokenFile) {
+    TempDir dir;
+    writeFile(dir.file("zeros.mp3"), std::vector<std::uint8_t>(10000, 0));
+    try {
+        openReader(dir.file("zeros.mp3"));
+        FAIL() << "opened a file without frames";
+    } catch (const ReaderException& e) {
+        EXPECT_EQ(e.message(), "cannot process: broken MP3 file");
+    }
+    EXPECT_EQ(durationOf(dir.file("zeros.mp3")), 0);
+}
+
 TEST(Mp3Reader, SeekPastTheEndDeliversTheLastFrameAndEnds) {
     auto reader = openReader(fixture("mono.mp3"));
     reader->seek(100);
