@@ -12,6 +12,9 @@
 
 #include "app/settings.h"
 #include "cli/options.h"
+#include "cli/sending.h"
+#include "delivery/carriers.h"
+#include "delivery/sending_phase.h"
 #include "cli/terminal_progress.h"
 #include "pipeline/encoder.h"
 #include "pipeline/reader.h"
@@ -108,8 +111,20 @@ Settings runSettings(const Options& options) {
         const fs::path absolute = fs::absolute(*options.folder, ec);
         settings.setFolder(ec ? *options.folder : absolute.lexically_normal().string());
     }
-    settings.setSave(1);
-    settings.setSend(0);
+    if (options.sending) {
+        // Sent ringtones are stored as well only when a folder is named; otherwise they are made
+        // in the temporary folder and removed when the run ends.
+        const SendOptions& send = *options.sending;
+        settings.setSave(options.folder ? 1 : 0);
+        settings.setSend(1);
+        settings.setCarrier(std::int32_t(send.carrier));
+        settings.setDelivery(send.delivery);
+        settings.setPhoneNumber(send.phoneNumber);
+        settings.setEmail(send.email);
+    } else {
+        settings.setSave(1);
+        settings.setSend(0);
+    }
     return settings;
 }
 
@@ -119,7 +134,37 @@ int listFormats() {
     return kExitClean;
 }
 
+int listCarriers() {
+    for (const delivery::Carrier* carrier : delivery::carriersSortedByName())
+        std::printf("%u %s\n", carrier->id, carrier->name);
+    return kExitClean;
+}
+
+// Runs the job; when the service refuses the upload password, asks for it on the terminal and
+// sends again without converting again. Without a terminal the refusal is the run's error line.
+void runWithPasswordRetry(const Job& job, RunState& state, TerminalProgress& progress) {
+    runConversion(job, state, progress);
+    while (progress.lastMessage() == kMsgPasswordNeeded) {
+        progress.clear();
+        const auto password = askPasswordOnTerminal(job.settings.accountNumber());
+        if (!password) {
+            state.addError(delivery::kWrongPassword);
+            return;
+        }
+        passwordExchange().password = *password;
+        runConversion(job, state, progress);
+    }
+}
+
 int convert(const Options& options) {
+    if (options.sending) {
+        if (const auto refusal = checkSendOptions(*options.sending)) {
+            std::fprintf(stderr, "%s\n", refusal->c_str());
+            return kExitUsage;
+        }
+        if (options.sending->password)
+            passwordExchange().password = *options.sending->password;
+    }
     Settings settings = runSettings(options);
     FileList files;
     for (const SourceArgument& source : options.sources)
@@ -131,12 +176,21 @@ int convert(const Options& options) {
     setConvertedQuestion(&question);
     installCancelHandlers(state.cancelRequested);
 
-    runConversion(Job{files, settings}, state, progress);
+    delivery::DeliverySendingPhase delivery;
+    RecordingSendingPhase sending(delivery);
+    const Job job{files, settings, options.sending ? &sending : nullptr};
+    runWithPasswordRetry(job, state, progress);
 
     setConvertedQuestion(nullptr);
     progress.clear();
-    for (const std::string& path : state.ProducedFiles)
-        std::printf("%s\n", path.c_str());
+    // Ringtones sent from the temporary folder are gone with the run; only stored ones are named.
+    const bool sent = options.sending && !sending.given().empty();
+    if (!sent || options.folder)
+        for (const std::string& path : sent ? sending.given() : state.ProducedFiles)
+            std::printf("%s\n", path.c_str());
+    if (sent && state.ErrorText.empty() && options.sending->delivery != delivery::kDeliveryMms)
+        std::fprintf(stderr, "Open %s on your phone and enter your personal code: %s\n",
+                     settings.skyletUrl().c_str(), settings.accountNumber().c_str());
     std::fflush(stdout);
     for (const std::string& line : state.errorLines())
         std::fprintf(stderr, "%s\n", line.c_str());
@@ -158,6 +212,8 @@ int main(int argc, char** argv) {
             return kExitClean;
         case Action::ListFormats:
             return listFormats();
+        case Action::ListCarriers:
+            return listCarriers();
         case Action::Convert:
             break;
     }

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <limits>
 
+#include "delivery/carriers.h"
+
 namespace tolvane::cli {
 namespace {
 
@@ -16,7 +18,7 @@ std::optional<std::uint32_t> wholeNumber(std::string_view text) {
 }
 
 // The options that take a value, with their long and short spellings.
-enum class Valued { None, Format, Out, Part };
+enum class Valued { None, Format, Out, Part, Send, Carrier, PhoneNumber, Email, Password };
 
 Valued valuedOption(std::string_view name) {
     if (name == "-f" || name == "--format")
@@ -25,6 +27,16 @@ Valued valuedOption(std::string_view name) {
         return Valued::Out;
     if (name == "--part")
         return Valued::Part;
+    if (name == "--send")
+        return Valued::Send;
+    if (name == "--carrier")
+        return Valued::Carrier;
+    if (name == "--phone-number")
+        return Valued::PhoneNumber;
+    if (name == "--email")
+        return Valued::Email;
+    if (name == "--password")
+        return Valued::Password;
     return Valued::None;
 }
 
@@ -40,6 +52,8 @@ public:
         if (pendingPart_)
             return fail("--part must be followed by the FILE it marks");
         Options& o = result_.options;
+        if (!sendingNamed_.empty() && !o.sending)
+            return fail("option '" + sendingNamed_ + "' needs --send");
         if (o.action == Action::Convert && o.sources.empty())
             return fail("no FILE given");
         return result_;
@@ -55,6 +69,11 @@ private:
         }
         if (arg == "-h" || arg == "--help") {
             result_.options.action = Action::Help;
+            return;
+        }
+        if (arg == "--list-carriers") {
+            if (result_.options.action != Action::Help)
+                result_.options.action = Action::ListCarriers;
             return;
         }
         if (arg == "--list-formats") {
@@ -114,8 +133,57 @@ private:
                     fail("bad part '" + std::string(value) +
                          "': START+LEN in whole seconds, LEN at least 1");
                 break;
+            case Valued::Send:
+            case Valued::Carrier:
+            case Valued::PhoneNumber:
+            case Valued::Email:
+            case Valued::Password:
+                applySending(option, name, value);
+                break;
             case Valued::None:
                 break;
+        }
+    }
+
+    // Sending values may come before or after --send; they only count with it.
+    void applySending(Valued option, const std::string& name, std::string_view value) {
+        Options& o = result_.options;
+        SendOptions& s = sending_;
+        switch (option) {
+            case Valued::Send:
+                if (const auto method = deliveryByName(value)) {
+                    s.delivery = *method;
+                    o.sending = s;
+                } else {
+                    fail("unknown delivery method '" + std::string(value) +
+                         "' (WAP, SMS+WAP or MMS)");
+                }
+                return;
+            case Valued::Carrier: {
+                const auto id = wholeNumber(value);
+                if (!id || !delivery::findCarrier(*id))
+                    return void(
+                        fail("unknown carrier '" + std::string(value) + "' (see --list-carriers)"));
+                s.carrier = *id;
+                break;
+            }
+            case Valued::PhoneNumber:
+                s.phoneNumber = std::string(value);
+                break;
+            case Valued::Email:
+                s.email = std::string(value);
+                break;
+            case Valued::Password:
+                s.password = std::string(value);
+                break;
+            default:
+                return;
+        }
+        if (o.sending) {
+            s.delivery = o.sending->delivery;
+            o.sending = s;
+        } else if (sendingNamed_.empty()) {
+            sendingNamed_ = name;
         }
     }
 
@@ -143,6 +211,8 @@ private:
     std::size_t i_ = 0;
     bool filesOnly_ = false;
     std::optional<SourceArgument> pendingPart_;
+    SendOptions sending_;       // the sending values given so far
+    std::string sendingNamed_;  // the first sending value given before --send
     ParseResult result_;
 };
 
@@ -159,6 +229,15 @@ const char* const kUsageText =
     "      --skip-existing    answer \"Skip All\" to the already-converted question\n"
     "      --reconvert        answer \"Reconvert All\"\n"
     "      --list-formats     print the seven formats, index and name, and exit\n"
+    "      --send METHOD      deliver the ringtones to the phone: WAP (upload, fetched with\n"
+    "                         the personal code), SMS+WAP (upload and a text message with the\n"
+    "                         link) or MMS (mailed to the carrier's MMS gateway)\n"
+    "      --carrier ID       the mobile carrier (see --list-carriers)\n"
+    "      --phone-number N   the phone's number, digits only (SMS+WAP and MMS)\n"
+    "      --email ADDR       your e-mail address, the mails' sender (SMS+WAP and MMS)\n"
+    "      --password P       the upload password; asked on the terminal when the service\n"
+    "                         refuses the stored one\n"
+    "      --list-carriers    print the carriers, id and name, and exit\n"
     "  -h, --help             print this help and exit\n"
     "\n"
     "Each produced ringtone's path is printed on standard output, one per line; error lines go\n"

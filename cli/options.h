@@ -9,6 +9,12 @@
 //         --skip-existing    answer "Skip All" to the already-converted question
 //         --reconvert        answer "Reconvert All"
 //         --list-formats     print the seven formats, index and name, and exit
+//         --send METHOD      WAP | SMS+WAP | MMS: deliver the ringtones to the phone
+//         --carrier ID       the carrier's id (see --list-carriers)
+//         --phone-number N   the phone's number, digits only
+//         --email ADDR       the sender's e-mail address
+//         --password P       the upload password for this run
+//         --list-carriers    print the carriers, id and name, and exit
 //     -h, --help
 #pragma once
 
@@ -17,6 +23,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "cli/sending.h"
 
 namespace tolvane::cli {
 
@@ -37,7 +45,7 @@ struct SourceArgument {
 };
 
 enum class ExistingAnswer { Ask, SkipAll, ReconvertAll };
-enum class Action { Convert, ListFormats, Help };
+enum class Action { Convert, ListFormats, ListCarriers, Help };
 
 struct Options {
     Action action = Action::Convert;
@@ -45,6 +53,7 @@ struct Options {
     std::optional<std::string> folder;  // none: the stored folder
     ExistingAnswer existing = ExistingAnswer::Ask;
     std::vector<SourceArgument> sources;
+    std::optional<SendOptions> sending;  // none: the ringtones are only stored
 };
 
 // The parsed command line, or the usage error's text (without the program name).

@@ -1,6 +1,8 @@
 #include "pipeline/riff.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -49,12 +51,12 @@ RiffWriter::~RiffWriter() { close(); }
 
 bool RiffWriter::create(const std::string& path) {
     close();
-    file_ = std::fopen(path.c_str(), "wbe");
-    if (file_ == nullptr) return false;
-    // Deny other writers while we write, as the ringtone's creator.
-    if (::flock(fileno(file_), LOCK_EX | LOCK_NB) != 0) {
-        std::fclose(file_);
-        file_ = nullptr;
+    // Lock before truncating: a file another writer holds is left as it is.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0 ||
+        (file_ = ::fdopen(fd, "wb")) == nullptr) {
+        ::close(fd);
         return false;
     }
     return true;

@@ -108,8 +108,10 @@ fs::path testdataDir() { return TOLVANE_TESTDATA_DIR; }
 
 bool makeTone(const std::string& path, int rate, int channels, int bits, double seconds,
               const std::string& synth, double gainDb) {
-    std::vector<std::string> argv = {"sox", "-D", "-n", "-r", std::to_string(rate), "-c",
-                                     std::to_string(channels), "-b", std::to_string(bits)};
+    // Rate and channels as options of the null input, so the tone is made at that rate rather
+    // than made at sox's default rate and resampled.
+    std::vector<std::string> argv = {"sox", "-D", "-r", std::to_string(rate), "-c",
+                                     std::to_string(channels), "-n", "-b", std::to_string(bits)};
     if (bits == 8) {
         argv.push_back("-e");
         argv.push_back("unsigned-integer");

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# MP3 and AMR ringtones against the same coders driven by the usual tools, on one 3-minute
+# 44.1 kHz stereo WAV:
+#   tolvane-convert -f mp3-medium  vs  ffmpeg -i in.wav -ac 1 -b:a 48k out.mp3   (target <= 1.1)
+#   tolvane-convert -f amr         vs  sox in.wav -r 8000 -c 1 -C 7 -t amr-nb out.amr (target <= 1.0)
+# Both sides use the same LAME and the same AMR-NB coder; tolvane-convert also measures and
+# normalises the loudness. Each command runs three times; the best time counts.
+set -euo pipefail
+build=${BUILD:-build-bench}
+convert="$build/bin/tolvane-convert"
+if [ ! -x "$convert" ]; then
+  echo "skipped: $convert is not built"
+  exit 0
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Our own settings and caches, so the benchmark neither reads nor changes the user's.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
+       XDG_DATA_HOME="$work/data" TMPDIR="$work"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
+
+# Music-like material: a different sweeping voice on each side, mixed with noise, pulsing.
+sox -D -r 44100 -c 2 -n -b 16 "$work/in.wav" synth 180 sine 220-880 sine 330-990 \
+    synth 180 pinknoise mix tremolo 3 40 gain -3
+
+# "wall cpu": seconds of the fastest of three runs of the command, by wall-clock time, and the
+# processor time (user + system) of that run. On a busy machine the processor time is the steadier
+# figure; the wall-clock time is what the user waits.
+best_of_three() {
+  local best="" cpu="" TIMEFORMAT="%R %U %S" times wall
+  for _ in 1 2 3; do
+    rm -rf "$work/out"
+    mkdir -p "$work/out"
+    times=$({ time "$@" >/dev/null 2>"$work/errors"; } 2>&1) || { cat "$work/errors" >&2; return 1; }
+    read -r wall user sys <<<"$times"
+    if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+      best=$wall
+      cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
+    fi
+  done
+  echo "$best $cpu"
+}
+
+report() {  # name, "wall cpu" of ours, of the reference, target
+  local ours=($2) ref=($3)
+  awk -v n="$1" -v a="${ours[0]}" -v ac="${ours[1]}" -v b="${ref[0]}" -v bc="${ref[1]}" -v t="$4" 'BEGIN {
+    r = a / b
+    printf "%-10s tolvane-convert %5.2f s (cpu %5.2f s)  reference %5.2f s (cpu %5.2f s)  " \
+           "ratio %.2f, cpu ratio %.2f (target <= %.1f) %s\n",
+           n, a, ac, b, bc, r, ac / bc, t, (r <= t ? "met" : "MISSED") }'
+}
+
+mp3_ours=$(best_of_three "$convert" -f mp3-medium -o "$work/out" "$work/in.wav")
+mp3_ref=$(best_of_three ffmpeg -v error -y -i "$work/in.wav" -ac 1 -b:a 48k "$work/out/ref.mp3")
+amr_ours=$(best_of_three "$convert" -f amr -o "$work/out" "$work/in.wav")
+# This sox knows the AMR-NB writer by its type name, not by the ".amr" extension.
+amr_ref=$(best_of_three sox "$work/in.wav" -r 8000 -c 1 -C 7 -t amr-nb "$work/out/ref.amr")
+
+report mp3-medium "$mp3_ours" "$mp3_ref" 1.1
+report amr "$amr_ours" "$amr_ref" 1.0

@@ -1,0 +1,46 @@
+// Sending from the command line: the wizard's checks on the phone number and e-mail address, the
+// delivery phase on the worker, and the password question when the service refuses the stored
+// password.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "delivery/sending_phase.h"
+#include "pipeline/worker.h"
+
+namespace tolvane::cli {
+
+struct SendOptions {
+    std::string delivery;  // "WAP", "SMS+WAP" or "MMS"
+    std::uint32_t carrier = 0;
+    std::string phoneNumber;
+    std::string email;
+    std::optional<std::string> password;  // the upload password for this run
+};
+
+// "WAP", "SMS+WAP" or "MMS" as typed (any case); nothing otherwise.
+std::optional<std::string> deliveryByName(std::string_view text);
+
+// The Target page's refusal of these values, or nothing when they may be sent.
+std::optional<std::string> checkSendOptions(const SendOptions& options);
+
+// The sending phase with a note of the ringtones it was given, so that the front end can list
+// them after delivery has taken them off the run's list.
+class RecordingSendingPhase : public SendingPhase {
+public:
+    explicit RecordingSendingPhase(SendingPhase& inner) : inner_(inner) {}
+    SendOutcome send(RunState& state, Settings& settings, ProgressView& view) override;
+    const std::vector<std::string>& given() const { return given_; }
+
+private:
+    SendingPhase& inner_;
+    std::vector<std::string> given_;
+};
+
+// Asks for the upload password on the terminal without echo. Nothing when standard input is not
+// a terminal or the user ends the input.
+std::optional<std::string> askPasswordOnTerminal(const std::string& accountNumber);
+
+}  // namespace tolvane::cli
