@@ -50,7 +50,7 @@ private:
     std::vector<std::shared_ptr<ds_stream_i>> streams_;
     bool running_ = false;
 
-    // Owned by the servicing thread; the callback reads the spec while the device is open.
+    // Owned by the servicing thread; the callback reads the device format while the device is open.
     SDL_AudioDeviceID deviceId_ = 0;
     SDL_AudioSpec spec_{};
     bool deviceOpen_ = false;     // under lock_
