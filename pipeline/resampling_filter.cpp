@@ -63,10 +63,76 @@ float dotAll(const float* s, const float* h) {
 #endif
 }
 
+// dotAll<Taps> of two channels against one phase row, the row loaded once, and both horizontal
+// sums done side by side in one register (the same additions: (a0 + a2) + (a1 + a3)).
+template <int Taps>
+void dotPair(const float* left, const float* right, const float* h, float& outLeft,
+             float& outRight) {
+#if defined(__SSE2__)
+    __m128 sumsL = _mm_setzero_ps();
+    __m128 sumsR = _mm_setzero_ps();
+    int i = 0;
+    for (; i + 4 <= Taps; i += 4) {
+        const __m128 taps = _mm_loadu_ps(h + i);
+        sumsL = _mm_add_ps(sumsL, _mm_mul_ps(_mm_loadu_ps(left + i), taps));
+        sumsR = _mm_add_ps(sumsR, _mm_mul_ps(_mm_loadu_ps(right + i), taps));
+    }
+    for (; i < Taps; ++i) {  // the odd tap joins lane 0
+        const __m128 tap = _mm_load_ss(h + i);
+        sumsL = _mm_add_ss(sumsL, _mm_mul_ss(_mm_load_ss(left + i), tap));
+        sumsR = _mm_add_ss(sumsR, _mm_mul_ss(_mm_load_ss(right + i), tap));
+    }
+    // (l0 + l2, r0 + r2, l1 + l3, r1 + r3), then lane 0 + lane 2 and lane 1 + lane 3.
+    const __m128 halves =
+        _mm_add_ps(_mm_unpacklo_ps(sumsL, sumsR), _mm_unpackhi_ps(sumsL, sumsR));
+    const __m128 total = _mm_add_ps(halves, _mm_movehl_ps(halves, halves));
+    outLeft = _mm_cvtss_f32(total);
+    outRight = _mm_cvtss_f32(_mm_shuffle_ps(total, total, 1));
+#else
+    outLeft = dot(left, h, 0, Taps);
+    outRight = dot(right, h, 0, Taps);
+#endif
+}
+
 // std::floor for values well inside the int range, without a library call per output sample.
 int floorToInt(double x) {
     const int truncated = static_cast<int>(x);
     return truncated - (x < truncated ? 1 : 0);
+}
+
+// One sample in the target width: 16-bit little-endian, or 8-bit offset by 128.
+template <bool Wide>
+std::uint8_t* emit(std::uint8_t* o, std::int32_t s) {
+    if constexpr (Wide) {
+        *o++ = static_cast<std::uint8_t>(s & 0xFF);
+        *o++ = static_cast<std::uint8_t>((s >> 8) & 0xFF);
+    } else {
+        *o++ = static_cast<std::uint8_t>(s / 256 + 128);
+    }
+    return o;
+}
+
+// `produced` converted frames (`first` and, from a stereo source, `second`) in the target's
+// channels and width, from `o` on; returns the end.
+template <bool MonoIn, bool StereoOut, bool Wide>
+std::uint8_t* formatFrames(const float* first, const float* second, int produced,
+                           std::uint8_t* o) {
+    for (int k = 0; k < produced; ++k) {
+        if constexpr (MonoIn) {
+            const std::int32_t s = toSample(first[k]);
+            o = emit<Wide>(o, s);
+            if constexpr (StereoOut) o = emit<Wide>(o, s);
+        } else if constexpr (!StereoOut) {
+            // trunc((right + trunc(left)) * 0.5), the right channel only clamped.
+            const float right = std::clamp(second[k], -32768.0f, 32767.0f);
+            const float left = static_cast<float>(toSample(first[k]));
+            o = emit<Wide>(o, static_cast<std::int32_t>((right + left) * 0.5f));
+        } else {
+            o = emit<Wide>(o, toSample(first[k]));
+            o = emit<Wide>(o, toSample(second[k]));
+        }
+    }
+    return o;
 }
 
 // 16-bit little-endian stereo frames into two float arrays.
@@ -188,6 +254,10 @@ int CResamplingFilter::convertPass(int first, int at, int len, int outAt, int wa
     const int lastRow = 2 * bpc;
     const double ratio = state_.ratio;
     const double offsetC = state_.timeOffset[first];
+    // The loop's integer constants as doubles once (exact conversions, the same arithmetic).
+    const double centre = 0.5 * (L % 2);
+    const double rows = 2 * bpc;
+    const double middleRow = bpc;
     const float* base[Count];
     float* y[Count];
     for (int c = 0; c < Count; ++c) {
@@ -201,10 +271,18 @@ int CResamplingFilter::convertPass(int first, int at, int len, int outAt, int wa
         const double t0 = k * ratio;
         j = floorToInt(t0 - offsetC);
         if (L - half + j >= len) break;
-        const double offset = t0 - offsetC - (j + 0.5 * (L % 2));
-        const int row = std::clamp(floorToInt(2 * bpc * offset + bpc + 0.5), 0, lastRow);
+        const double offset = t0 - offsetC - (j + centre);
+        const int row = std::clamp(floorToInt(rows * offset + middleRow + 0.5), 0, lastRow);
         const float* h = state_.phases[row].data();
         const int from = j - half;
+        if (Count == 2 && from >= -taps && taps == 32) {
+            dotPair<32>(base[0] + from, base[Count - 1] + from, h, y[0][k], y[Count - 1][k]);
+            continue;
+        }
+        if (Count == 2 && from >= -taps && taps == 33) {
+            dotPair<33>(base[0] + from, base[Count - 1] + from, h, y[0][k], y[Count - 1][k]);
+            continue;
+        }
         for (int c = 0; c < Count; ++c) {
             const float* s = base[c] + from;
             if (from < -taps) {
@@ -319,36 +397,21 @@ bool CResamplingFilter::convertBlock() {
 
 // Channels and width of the target.
 std::size_t CResamplingFilter::formatOutput(int produced) {
-    const int srcChannels = state_.source.channels;
+    const bool monoIn = state_.source.channels == 1;
     const bool stereoOut = state_.target.channels == 2;
     const bool wideOut = state_.target.bitsPerSample == 16;
     const float* first = converted_[0].data();
     const float* second = converted_[1].data();
     std::uint8_t* o = bytes_.data();
-    auto emit = [&](std::int32_t s) {
-        if (wideOut) {
-            *o++ = static_cast<std::uint8_t>(s & 0xFF);
-            *o++ = static_cast<std::uint8_t>((s >> 8) & 0xFF);
-        } else {
-            *o++ = static_cast<std::uint8_t>(s / 256 + 128);
-        }
-    };
-    for (int k = 0; k < produced; ++k) {
-        if (srcChannels == 1) {
-            const std::int32_t s = toSample(first[k]);
-            emit(s);
-            if (stereoOut) emit(s);
-        } else if (!stereoOut) {
-            // trunc((right + trunc(left)) * 0.5), the right channel only clamped.
-            const float right = std::clamp(second[k], -32768.0f, 32767.0f);
-            const float left = static_cast<float>(toSample(first[k]));
-            emit(static_cast<std::int32_t>((right + left) * 0.5f));
-        } else {
-            emit(toSample(first[k]));
-            emit(toSample(second[k]));
-        }
-    }
-    return static_cast<std::size_t>(o - bytes_.data());
+    const auto format = monoIn ? (stereoOut ? (wideOut ? formatFrames<true, true, true>
+                                                       : formatFrames<true, true, false>)
+                                            : (wideOut ? formatFrames<true, false, true>
+                                                       : formatFrames<true, false, false>))
+                               : (stereoOut ? (wideOut ? formatFrames<false, true, true>
+                                                       : formatFrames<false, true, false>)
+                                            : (wideOut ? formatFrames<false, false, true>
+                                                       : formatFrames<false, false, false>));
+    return static_cast<std::size_t>(format(first, second, produced, o) - o);
 }
 
 }  // namespace tolvane

@@ -29,7 +29,9 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 CWavReader::CWavReader(const std::string& path) {
     FilePtr file(std::fopen(path.c_str(), "rbe"));
     if (!file) cannotOpen();
-    std::setvbuf(file.get(), nullptr, _IOFBF, kFileBuffer);
+    // (glibc ignores the size unless it is given the buffer.)
+    fileBuffer_.reset(new char[kFileBuffer]);
+    std::setvbuf(file.get(), fileBuffer_.get(), _IOFBF, kFileBuffer);
     RiffReader riff;
     if (!riff.open(file.get(), "WAVE")) cannotOpen();
 
