@@ -168,6 +168,8 @@ CResamplingFilter::CResamplingFilter(std::unique_ptr<CEncoder> inner, const PcmF
     // A block of kBlockFrames frames converts to at most this many frames.
     const std::size_t outFrames =
         std::max(static_cast<std::size_t>(kBlockFrames / state_.ratio) + 2, kBlockFrames);
+    const std::size_t frameBytes = std::size_t(source.bitsPerSample == 16 ? 2 : 1) * source.channels;
+    raw_.resize(std::max<std::size_t>(kBlockFrames * 4, frameBytes));
     for (int c = 0; c < 2; ++c) {
         joined_[c].resize(kMaxTaps + kBlockFrames);
         converted_[c].resize(outFrames);
@@ -203,7 +205,9 @@ void CResamplingFilter::push(const std::uint8_t* data, std::size_t count) {
         state_.input.write(data, piece);
         data += piece;
         count -= piece;
-        while (state_.input.size() > kQueuedLimit) convertBlock();
+        // (A frame wider than the limit waits for its rest instead of looping forever.)
+        while (state_.input.size() > kQueuedLimit && convertBlock()) {
+        }
     }
 }
 
@@ -257,7 +261,7 @@ int CResamplingFilter::convertPass(int first, int at, int len, int outAt, int wa
     // The loop's integer constants as doubles once (exact conversions, the same arithmetic).
     const double centre = 0.5 * (L % 2);
     const double rows = 2 * bpc;
-    const double middleRow = bpc;
+    const double sideRows = bpc;
     const float* base[Count];
     float* y[Count];
     for (int c = 0; c < Count; ++c) {
@@ -272,7 +276,7 @@ int CResamplingFilter::convertPass(int first, int at, int len, int outAt, int wa
         j = floorToInt(t0 - offsetC);
         if (L - half + j >= len) break;
         const double offset = t0 - offsetC - (j + centre);
-        const int row = std::clamp(floorToInt(rows * offset + middleRow + 0.5), 0, lastRow);
+        const int row = std::clamp(floorToInt(rows * offset + sideRows + 0.5), 0, lastRow);
         const float* h = state_.phases[row].data();
         const int from = j - half;
         if (Count == 2 && from >= -taps && taps == 32) {
@@ -353,11 +357,14 @@ bool CResamplingFilter::convertBlock() {
     const std::size_t sampleBytes = src.bitsPerSample == 16 ? 2 : 1;
     const std::size_t frameBytes = sampleBytes * src.channels;
     const std::size_t available = state_.input.size() / frameBytes * frameBytes;
-    const std::size_t wantBytes = std::min(kBlockFrames * frameBytes, available);
+    // A block is kBlockFrames frames of up to four bytes; sources with wider frames (more than
+    // two 16-bit channels) take fewer frames per block rather than overrun the buffer.
+    const std::size_t blockFrames = std::min(kBlockFrames, raw_.size() / frameBytes);
+    const std::size_t wantBytes = std::min(blockFrames * frameBytes, available);
     if (wantBytes == 0) return false;
 
-    std::uint8_t raw[kBlockFrames * 4];
-    const std::size_t got = state_.input.read(raw, wantBytes);
+    const std::uint8_t* raw = raw_.data();
+    const std::size_t got = state_.input.read(raw_.data(), wantBytes);
     const int frames = static_cast<int>(got / frameBytes);
 
     const double ratio = state_.ratio;

@@ -67,6 +67,7 @@ private:
     std::size_t outBlockBytes_;
     // Per source channel: the history followed by the current block, so that the converter
     // reads one contiguous array without a branch per tap, and the converted block. Sized once.
+    std::vector<std::uint8_t> raw_;  // one block of source frames
     std::vector<float> joined_[2];
     std::vector<float> converted_[2];
     std::vector<std::uint8_t> bytes_;  // one converted block in the target format

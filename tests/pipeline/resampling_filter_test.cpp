@@ -200,3 +200,38 @@ TEST(ResamplingFilter, StereoConvertsEachChannelAsMonoWould) {
         }
     }
 }
+
+TEST(ResamplingFilter, SourcesWithMoreThanTwoChannelsUseTheFirstTwo) {
+    // Six 16-bit channels make frames wider than the block buffer was made for: the block holds
+    // fewer frames instead of overrunning it. Channels 0 and 1 are mixed as a stereo source's.
+    const auto left = sine(44100, 1, 440, 20000, 1.0);
+    const auto right = sine(44100, 1, 700, 10000, 1.0);
+    std::vector<std::int16_t> stereo, six;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        stereo.insert(stereo.end(), {left[i], right[i]});
+        six.insert(six.end(), {left[i], right[i], 32767, -32768, 1234, -1});
+    }
+    auto convert = [](const std::vector<std::int16_t>& s, int channels) {
+        auto chain = makeChain(44100, channels, 16, 8000, 1, 16);
+        const auto bytes = pcm16(s);
+        chain.filter->write(bytes.data(), bytes.size());
+        chain.filter->finish();
+        return samples16(chain.inner->bytes);
+    };
+    const auto fromStereo = convert(stereo, 2);
+    const auto fromSix = convert(six, 6);
+    ASSERT_GT(fromStereo.size(), 7900u);
+    ASSERT_NEAR(static_cast<double>(fromSix.size()), static_cast<double>(fromStereo.size()), 1);
+    for (std::size_t k = 0; k < std::min(fromSix.size(), fromStereo.size()); ++k)
+        ASSERT_NEAR(fromSix[k], fromStereo[k], 1) << "frame " << k;
+}
+
+TEST(ResamplingFilter, AFrameWiderThanTheQueueLimitWaitsForItsRest) {
+    // 10000 channels of 16 bits: 20000 bytes a frame, more than the filter keeps queued.
+    auto chain = makeChain(8000, 10000, 16, 8000, 1, 8);
+    const std::vector<std::uint8_t> half(10000 * 2 - 100, 0);
+    chain.filter->write(half.data(), half.size());  // must return, not spin
+    chain.filter->write(half.data(), 100);
+    chain.filter->finish();
+    EXPECT_EQ(chain.inner->bytes, std::vector<std::uint8_t>{128});
+}
