@@ -1,0 +1,134 @@
+#include "decoders/mp3_decoding.h"
+
+#include <mad.h>
+
+#include <algorithm>
+
+// libmad decodes a frame only when MAD_BUFFER_GUARD bytes follow it inside the buffer it was
+// given; the data handed to it here always ends with that many zero bytes, so the buffer length
+// includes them and the last frame of a file is decoded too.
+static_assert(MAD_BUFFER_GUARD == 8);
+
+namespace tolvane {
+namespace {
+
+int samplesPerFrame(const mad_header& header) {
+    if (header.layer == MAD_LAYER_I)
+        return 384;
+    if (header.layer == MAD_LAYER_III && (header.flags & MAD_FLAG_LSF_EXT) != 0)
+        return 576;
+    return 1152;
+}
+
+}  // namespace
+
+std::uint64_t Mp3Scan::durationMs() const {
+    const std::uint64_t bytesPerSecond = std::uint64_t(rate) * channels * 2;
+    return bytesPerSecond == 0 ? 0 : pcmBytes * 1000 / bytesPerSecond;
+}
+
+Mp3Scan scanMp3(const std::uint8_t* data, std::size_t size) {
+    Mp3Scan scan;
+    mad_stream stream;
+    mad_header header;
+    mad_stream_init(&stream);
+    mad_header_init(&header);
+    mad_stream_buffer(&stream, data, size + MAD_BUFFER_GUARD);
+    for (;;) {
+        if (mad_header_decode(&header, &stream) == 0) {
+            const int channels = header.mode == MAD_MODE_SINGLE_CHANNEL ? 1 : 2;
+            scan.frames.push_back(
+                {static_cast<std::size_t>(stream.this_frame - data), scan.pcmBytes});
+            scan.rate = static_cast<int>(header.samplerate);
+            scan.channels = channels;
+            scan.pcmBytes += std::uint64_t(samplesPerFrame(header)) * channels * 2;
+        } else if (!MAD_RECOVERABLE(stream.error)) {
+            scan.reachedEnd = stream.error == MAD_ERROR_BUFLEN;
+            break;
+        }
+    }
+    mad_header_finish(&header);
+    mad_stream_finish(&stream);
+    return scan;
+}
+
+// All arithmetic wraps at 32 bits, as the fixed-point design expects; unsigned types keep the
+// wrap defined.
+std::int16_t Mp3Dither::toPcm16(std::int32_t sample) {
+    constexpr std::int32_t kMax = (1 << 28) - 1;
+    constexpr std::int32_t kMin = -(1 << 28);
+    constexpr std::uint32_t kMask = 8191;  // the bits below the 16-bit output
+
+    auto s = static_cast<std::int32_t>(std::uint32_t(sample) + std::uint32_t(error_[0]) -
+                                       std::uint32_t(error_[1]) + std::uint32_t(error_[2]));
+    error_[2] = error_[1];
+    error_[1] = error_[0] / 2;
+
+    const std::uint32_t random = random_ * 1664525u + 1013904223u;
+    auto out =
+        static_cast<std::int32_t>(std::uint32_t(s) + 4096u + (random & kMask) - (random_ & kMask));
+    random_ = random;
+
+    if (out > kMax) {
+        out = kMax;
+        if (s > kMax)
+            s = kMax;
+    } else if (out < kMin) {
+        out = kMin;
+        if (s < kMin)
+            s = kMin;
+    }
+    error_[0] = static_cast<std::int32_t>(std::uint32_t(s) - (std::uint32_t(out) & ~kMask));
+    return static_cast<std::int16_t>(out >> 13);
+}
+
+struct Mp3FrameDecoder::State {
+    mad_stream stream;
+    mad_frame frame;
+    mad_synth synth;
+};
+
+Mp3FrameDecoder::Mp3FrameDecoder(const std::uint8_t* data, std::size_t size, int channels)
+    : data_(data), size_(size), channels_(channels), state_(std::make_unique<State>()) {
+    mad_stream_init(&state_->stream);
+    mad_frame_init(&state_->frame);
+    mad_synth_init(&state_->synth);
+    mad_stream_buffer(&state_->stream, data_, size_ + MAD_BUFFER_GUARD);
+}
+
+Mp3FrameDecoder::~Mp3FrameDecoder() {
+    mad_synth_finish(&state_->synth);
+    mad_frame_finish(&state_->frame);
+    mad_stream_finish(&state_->stream);
+}
+
+void Mp3FrameDecoder::restartAt(std::size_t offset) {
+    offset = std::min(offset, size_);
+    mad_stream_buffer(&state_->stream, data_ + offset, size_ - offset + MAD_BUFFER_GUARD);
+    mad_frame_mute(&state_->frame);
+    mad_synth_mute(&state_->synth);
+}
+
+bool Mp3FrameDecoder::next(std::vector<std::int16_t>& pcm) {
+    if (mad_frame_decode(&state_->frame, &state_->stream) != 0)
+        return MAD_RECOVERABLE(state_->stream.error);
+    mad_synth_frame(&state_->synth, &state_->frame);
+    const mad_pcm& out = state_->synth.pcm;
+    const mad_fixed_t* left = out.samples[0];
+    const mad_fixed_t* right = out.channels == 2 ? out.samples[1] : out.samples[0];
+    const std::size_t start = pcm.size();
+    pcm.resize(start + std::size_t(out.length) * channels_);
+    std::int16_t* p = pcm.data() + start;
+    if (channels_ == 1) {
+        for (unsigned i = 0; i < out.length; ++i)
+            *p++ = left_.toPcm16(left[i]);
+    } else {
+        for (unsigned i = 0; i < out.length; ++i) {
+            *p++ = left_.toPcm16(left[i]);
+            *p++ = right_.toPcm16(right[i]);
+        }
+    }
+    return true;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,103 @@
+#include "delivery/WizSkylet3_Negotiate.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "app/QtUi.h"
+#include "app/QtWizardSheet.h"
+#include "pipeline/worker.h"
+
+namespace tolvane::wizard {
+
+namespace {
+constexpr int kFrames = 16;
+}
+
+WizSkylet3_Negotiate::WizSkylet3_Negotiate(QWidget* parent) : WizPageBase(kNegotiate, parent) {
+    timer_.setInterval(100);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        frame_ = (frame_ + 1) % kFrames;
+        animation_->setPixmap(
+            picture(QStringLiteral("progress_send_%1").arg(frame_, 2, 10, QChar('0'))));
+    });
+}
+
+WizSkylet3_Negotiate::~WizSkylet3_Negotiate() { finishThread(); }
+
+void WizSkylet3_Negotiate::setPasswords(std::string oldPassword, std::string newPassword) {
+    oldPassword_ = std::move(oldPassword);
+    newPassword_ = std::move(newPassword);
+}
+
+void WizSkylet3_Negotiate::onInitDialog() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(bodyText("Please wait while wizard performs requested operations", this));
+    layout->addSpacing(10);
+    auto* row = new QHBoxLayout;
+    animation_ = new QLabel(this);
+    animation_->setObjectName("animation");
+    animation_->setFixedSize(64, 64);
+    animation_->setPixmap(picture("progress_send_00"));
+    status_ = new QLabel(this);
+    status_->setObjectName("status");
+    status_->setWordWrap(true);
+    status_->setTextFormat(Qt::PlainText);
+    row->addWidget(animation_, 0, Qt::AlignTop);
+    row->addWidget(status_, 1);
+    layout->addLayout(row);
+    layout->addStretch(1);
+}
+
+void WizSkylet3_Negotiate::onSetActive() {
+    finishThread();
+    backTarget_ = kNoTarget;
+    nextTarget_ = kNoTarget;
+    setWizardButtons(0);
+    status_->clear();
+    timer_.start();
+    startTask();
+}
+
+void WizSkylet3_Negotiate::startTask() {
+    // The account tasks arrive with the upload client; until then the page says so.
+    status_->setText(QStringLiteral("Internal error."));
+    backTarget_ = kManage;
+    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kMsgWorkFinished)));
+}
+
+void WizSkylet3_Negotiate::finishThread() {
+    if (worker_.joinable())
+        worker_.join();
+}
+
+bool WizSkylet3_Negotiate::event(QEvent* event) {
+    if (event->type() == static_cast<QEvent::Type>(kMsgWorkFinished)) {
+        taskFinished();
+        return true;
+    }
+    if (event->type() == static_cast<QEvent::Type>(kMsgPasswordNeeded)) {
+        finishThread();
+        timer_.stop();
+        sheet()->selectPageById(kPassword);
+        QApplication::beep();
+        return true;
+    }
+    return WizPageBase::event(event);
+}
+
+void WizSkylet3_Negotiate::taskFinished() {
+    finishThread();
+    timer_.stop();
+    if (!isActivePage())
+        return;
+    setWizardButtons((backTarget_ != kNoTarget ? kBack : 0) |
+                     (nextTarget_ != kNoTarget ? kNext : 0));
+    QApplication::beep();
+}
+
+}  // namespace tolvane::wizard

@@ -1,0 +1,334 @@
+#include "pages/WizPage2_Files.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSet>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <new>
+
+#include "app/QtUi.h"
+#include "pages/QtPartBarDelegate.h"
+#include "pipeline/app_exception.h"
+#include "pipeline/job.h"
+#include "platform/paths.h"
+
+namespace tolvane::wizard {
+
+namespace {
+
+QPushButton* pictureButton(const QString& text, const QString& pictureName, QWidget* parent) {
+    auto* button = new QPushButton(picture(pictureName), text, parent);
+    button->setAutoDefault(false);
+    button->setIconSize(QSize(20, 20));
+    button->setMinimumWidth(110);
+    return button;
+}
+
+std::vector<std::string> toPaths(const QStringList& paths) {
+    std::vector<std::string> result;
+    result.reserve(paths.size());
+    for (const QString& path : paths)
+        result.push_back(fromQt(path));
+    return result;
+}
+
+// The marker button's text and picture for each marker state.
+struct MarkerLook {
+    const char* text;
+    const char* picture;
+};
+constexpr MarkerLook kMarkerLooks[] = {
+    {"&Mark a part", "mark"},
+    {"Mark start", "mark_start"},
+    {"Mark end", "mark_end"},
+};
+
+// How often the marker looks at the player: it notices the end of playback and moves the
+// position picture.
+constexpr int kMarkerTimerMs = 500;
+
+}  // namespace
+
+WizPage2_Files::WizPage2_Files(QWidget* parent) : WizPageBase(kFiles, parent) {
+    settings_.load();
+    setAcceptDrops(true);
+}
+
+WizPage2_Files::~WizPage2_Files() {
+    // Playback does not outlive the page (the wizard closed while a file played).
+    try {
+        marker_.abandon();
+    } catch (...) {
+    }
+}
+
+void WizPage2_Files::onInitDialog() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(
+        bodyText("Click \"Add files\" button or drag-and-drop audio files to the list.", this));
+
+    auto* row = new QHBoxLayout;
+    list_ = new QTreeWidget(this);
+    list_->setObjectName("fileList");
+    list_->setColumnCount(2);
+    list_->setHeaderLabels({"File Name", "Part of file to convert (marked red)"});
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setAllColumnsShowFocus(true);
+    list_->setTextElideMode(Qt::ElideMiddle);
+    QFont listFont = list_->font();
+    listFont.setPointSizeF(listFont.pointSizeF() * 1.3);
+    list_->setFont(listFont);
+    // The header keeps the dialog's size (a font set explicitly, so it does not inherit the list's).
+    QFont headerFont = font();
+    headerFont.setPointSizeF(headerFont.pointSizeF());
+    list_->header()->setFont(headerFont);
+    list_->header()->setStretchLastSection(true);
+    list_->setColumnWidth(0, 200);
+    list_->setColumnWidth(1, 250);
+    auto* bar = new QtPartBarDelegate(list_);
+    bar->setMarker(&marker_);
+    list_->setItemDelegateForColumn(1, bar);
+    // Clicks in the bar of the playing row move playback.
+    list_->viewport()->installEventFilter(this);
+    // Drops on the list reach the page.
+    list_->setAcceptDrops(false);
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, &WizPage2_Files::updateButtons);
+    row->addWidget(list_, 1);
+
+    auto* buttons = new QVBoxLayout;
+    add_ = pictureButton("&Add files", "add", this);
+    remove_ = pictureButton("&Remove", "remove", this);
+    selectAll_ = pictureButton("&Select all", "selectall", this);
+    mark_ = pictureButton("&Mark a part", "mark", this);
+    add_->setObjectName("addButton");
+    remove_->setObjectName("removeButton");
+    selectAll_->setObjectName("selectAllButton");
+    mark_->setObjectName("markButton");
+    mark_->setToolTip("Listen to the selected file and mark the part to keep");
+    for (QPushButton* button : {add_, remove_, selectAll_, mark_})
+        buttons->addWidget(button);
+    buttons->addStretch(1);
+    row->addLayout(buttons);
+    layout->addLayout(row, 1);
+
+    connect(add_, &QPushButton::clicked, this, &WizPage2_Files::browseForFiles);
+    connect(remove_, &QPushButton::clicked, this, &WizPage2_Files::removeSelected);
+    connect(selectAll_, &QPushButton::clicked, this, &WizPage2_Files::selectAll);
+    connect(mark_, &QPushButton::clicked, this, &WizPage2_Files::advanceMarker);
+
+    markerTimer_ = new QTimer(this);
+    markerTimer_->setInterval(kMarkerTimerMs);
+    connect(markerTimer_, &QTimer::timeout, this, &WizPage2_Files::checkPlayback);
+
+    showNewEntries();
+    updateButtons();
+}
+
+void WizPage2_Files::onSetActive() {
+    settings_.load();
+    updateButtons();
+}
+
+void WizPage2_Files::browseForFiles() {
+    const QStringList paths = QFileDialog::getOpenFileNames(
+        this, "Add files", QString(),
+        "Audio Files (*.wav *.mp3 *.wma *.ogg *.ape *.flac);;AllFiles (*)");
+    if (paths.isEmpty())
+        return;
+    addFiles(paths, paths.size() > 1 ? pages::WarningName::FileName : pages::WarningName::FullPath);
+}
+
+void WizPage2_Files::addFiles(const QStringList& paths, pages::WarningName naming,
+                              const char* internalError) {
+    pages::AddResult result;
+    try {
+        result = pages::addSourceFiles(fileList(), toPaths(paths), naming);
+    } catch (...) {
+        showError(this, internalError);
+    }
+    (void)result.addedIds;
+    showNewEntries();
+    updateButtons();
+    if (!result.warnings.empty())
+        showWarning(this, toQt(result.warnings));
+}
+
+void WizPage2_Files::showNewEntries() {
+    // Every entry of the list gets its row, also those added before an unexpected failure.
+    QSet<int> shown;
+    for (int i = 0; i < list_->topLevelItemCount(); ++i)
+        shown.insert(list_->topLevelItem(i)->data(0, kEntryIdRole).toInt());
+    for (const FileEntry& entry : fileList().entries())
+        if (!shown.contains(entry.id))
+            appendRow(entry);
+}
+
+void WizPage2_Files::appendRow(const FileEntry& entry) {
+    auto* item = new QTreeWidgetItem(list_);
+    item->setText(0, toQt(platform::fileNameOf(entry.path)));
+    item->setToolTip(0, toQt(entry.path));
+    item->setData(0, kEntryIdRole, entry.id);
+    item->setData(1, kEntryIdRole, entry.id);
+}
+
+void WizPage2_Files::removeSelected() {
+    for (QTreeWidgetItem* item : list_->selectedItems()) {
+        const std::int32_t id = item->data(0, kEntryIdRole).toInt();
+        if (marker_.isPlaying(id)) {
+            // The file being marked keeps the part marked up to now, then goes.
+            marker_.completeFor(fileList(), id);
+            markerTimer_->stop();
+            showMarkerState();
+        }
+        fileList().remove(id);
+        delete item;
+    }
+    updateButtons();
+}
+
+void WizPage2_Files::setMarkerPlayer(std::function<pages::MarkerPlayer&()> player) {
+    if (marker_.idle())
+        marker_ = pages::PartMarker(std::move(player));
+}
+
+std::optional<std::int32_t> WizPage2_Files::firstSelectedId() const {
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* item = list_->topLevelItem(row);
+        if (item->isSelected())
+            return item->data(0, kEntryIdRole).toInt();
+    }
+    return std::nullopt;
+}
+
+void WizPage2_Files::advanceMarker() {
+    const bool starting = marker_.idle();
+    const std::optional<std::int32_t> selected = starting ? firstSelectedId() : std::nullopt;
+    if (starting && !selected)
+        return;
+    try {
+        marker_.press(fileList(), selected);
+    } catch (const AppException& e) {
+        const FileEntry* entry = fileList().find(*selected);
+        QString text = toQt(entry ? platform::fileNameOf(entry->path) : std::string()) + ": " +
+                       toQt(e.message());
+        // Messages that end in a full stop already ("Error: sound output not available.")
+        // are not given a second one.
+        if (!text.endsWith('.'))
+            text += '.';
+        showError(this, text + "\n");
+        return;
+    } catch (const std::bad_alloc&) {
+        showError(this, "Out of memory.");
+        return;
+    } catch (...) {
+        showError(this, "Internal error #752.");
+        return;
+    }
+    if (starting)
+        markerTimer_->start();
+    showMarkerState();
+    redrawRow(marker_.playingId());
+    updateButtons();
+}
+
+void WizPage2_Files::checkPlayback() {
+    if (!marker_.tick(fileList())) {
+        markerTimer_->stop();
+        showMarkerState();
+        updateButtons();
+    }
+    redrawRow(marker_.playingId());
+}
+
+void WizPage2_Files::showMarkerState() {
+    const MarkerLook& look = kMarkerLooks[marker_.state()];
+    mark_->setText(look.text);
+    mark_->setIcon(picture(look.picture));
+}
+
+void WizPage2_Files::redrawRow(std::int32_t id) {
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = list_->topLevelItem(row);
+        if (item->data(0, kEntryIdRole).toInt() == id) {
+            list_->viewport()->update(list_->visualItemRect(item));
+            return;
+        }
+    }
+}
+
+bool WizPage2_Files::eventFilter(QObject* watched, QEvent* event) {
+    if (list_ && watched == list_->viewport() && event->type() == QEvent::MouseButtonPress) {
+        const auto* click = static_cast<QMouseEvent*>(event);
+        if (click->button() == Qt::LeftButton && seekByClick(click->position().toPoint()))
+            return true;
+    }
+    return WizPageBase::eventFilter(watched, event);
+}
+
+// A click in the bar of the row being played moves playback there; the row's selection stays.
+bool WizPage2_Files::seekByClick(const QPoint& at) {
+    if (marker_.idle())
+        return false;
+    const QModelIndex index = list_->indexAt(at);
+    if (!index.isValid() || index.column() != 1 ||
+        !marker_.isPlaying(index.data(kEntryIdRole).toInt()))
+        return false;
+    const QRect cell = list_->visualRect(index);
+    const FileEntry* entry = fileList().find(marker_.playingId());
+    if (!entry)
+        return false;
+    const pages::PartBarLayout bar =
+        pages::partBarLayout(cell.left(), cell.left() + cell.width(), *entry, -1, false);
+    try {
+        marker_.seekAt(at.x(), bar.innerLeft, bar.innerRight);
+    } catch (const AppException&) {
+        // The player lost its source; the marker timer ends the marking.
+    }
+    redrawRow(marker_.playingId());
+    return true;
+}
+
+void WizPage2_Files::selectAll() {
+    list_->selectAll();
+}
+
+void WizPage2_Files::updateButtons() {
+    if (!list_)
+        return;
+    remove_->setEnabled(!list_->selectedItems().isEmpty());
+    selectAll_->setEnabled(!fileList().empty());
+    mark_->setEnabled(!list_->selectedItems().isEmpty() || !marker_.idle());
+    // The page cannot be left while a file plays.
+    if (isActivePage())
+        setWizardButtons(!marker_.idle() ? 0 : kBack | (fileList().empty() ? 0 : kNext));
+}
+
+void WizPage2_Files::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void WizPage2_Files::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    event->acceptProposedAction();
+    addFiles(paths, pages::WarningName::FullPath, "Internal error #101.");
+}
+
+}  // namespace tolvane::wizard

@@ -1,0 +1,72 @@
+// The Files page: the list of music files to convert, with the part of each file that becomes
+// the ringtone drawn as a bar. Files come from the "Add files" dialog or are dropped on the page.
+#pragma once
+
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+#include "app/WizPageBase.h"
+#include "app/settings.h"
+#include "pages/file_adding.h"
+#include "pages/part_marker.h"
+
+class QPushButton;
+class QTimer;
+class QTreeWidget;
+
+namespace tolvane::wizard {
+
+class WizPage2_Files : public WizPageBase {
+    Q_OBJECT
+public:
+    explicit WizPage2_Files(QWidget* parent = nullptr);
+    ~WizPage2_Files() override;
+    void onInitDialog() override;
+    void onSetActive() override;
+
+    // Adds the files as the dialog or a drop does, then shows the warning box for refused files.
+    // A failure other than a refused file shows `internalError` and ends the adding.
+    void addFiles(const QStringList& paths, pages::WarningName naming,
+                  const char* internalError = "Internal error #102.");
+    void removeSelected();
+    void selectAll();
+    // The "Mark a part" button: play the selected file, mark the start, mark the end.
+    void advanceMarker();
+    // The player the marker uses (the process's preview player unless replaced while idle).
+    void setMarkerPlayer(std::function<pages::MarkerPlayer&()> player);
+    const pages::PartMarker& marker() const { return marker_; }
+
+    QTreeWidget* list() const { return list_; }
+    QPushButton* addButton() const { return add_; }
+    QPushButton* removeButton() const { return remove_; }
+    QPushButton* selectAllButton() const { return selectAll_; }
+    QPushButton* markButton() const { return mark_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void browseForFiles();
+    void showNewEntries();
+    void appendRow(const FileEntry& entry);
+    void updateButtons();
+    std::optional<std::int32_t> firstSelectedId() const;
+    void checkPlayback();
+    void showMarkerState();
+    void redrawRow(std::int32_t id);
+    bool seekByClick(const QPoint& at);
+
+    Settings settings_;
+    QTreeWidget* list_ = nullptr;
+    QPushButton* add_ = nullptr;
+    QPushButton* remove_ = nullptr;
+    QPushButton* selectAll_ = nullptr;
+    QPushButton* mark_ = nullptr;
+    pages::PartMarker marker_;
+    QTimer* markerTimer_ = nullptr;
+};
+
+}  // namespace tolvane::wizard
