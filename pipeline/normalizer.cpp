@@ -1,9 +1,14 @@
 #include "pipeline/normalizer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "pipeline/app_exception.h"
 
@@ -25,15 +30,100 @@ struct SlidingSecond {
         } else {
             ++count;
         }
+        // Oldest first, as the ring stores them: the same additions in the same order.
+        const int wrapped = std::max(0, start + count - kWindowBlocks);
         double sum = 0;
-        for (int i = 0; i < count; ++i) sum += values[(start + i) % kWindowBlocks];
+        for (int i = start; i < start + count - wrapped; ++i) sum += values[i];
+        for (int i = 0; i < wrapped; ++i) sum += values[i];
         return sum / count;
     }
 };
 
-std::int32_t sampleAt(const std::uint8_t* p, int bytesPerSample) {
-    if (bytesPerSample == 1) return static_cast<std::int32_t>(p[0]) - 128;
-    return static_cast<std::int16_t>(p[0] | (p[1] << 8));
+// The peaks of the samples measured so far, over all channels.
+struct Peaks {
+    std::int32_t high;
+    std::int32_t low;
+};
+
+template <int Bytes>
+std::int32_t sampleAt(const std::uint8_t* p) {
+    if constexpr (Bytes == 1) return static_cast<std::int32_t>(p[0]) - 128;
+    else return static_cast<std::int16_t>(p[0] | (p[1] << 8));
+}
+
+// Any layout: channel by channel, one sample at a time.
+template <int Bytes>
+void measureChannel(const std::uint8_t* p, std::size_t frames, std::size_t frameBytes,
+                    std::int64_t& sum, std::int32_t& high, std::int32_t& low) {
+    for (std::size_t i = 0; i < frames; ++i, p += frameBytes) {
+        const std::int32_t s = sampleAt<Bytes>(p);
+        sum += s * s;
+        high = std::max(high, s);
+        low = std::min(low, s);
+    }
+}
+
+// 16-bit mono or stereo, eight samples at a time. In stereo each 32-bit lane is one frame: the
+// left square is the lane's multiply-add with the right half masked off, and the other way round.
+// In mono a lane's multiply-add is the sum of two squares, at most 2^31, which fits unsigned.
+std::size_t measure16(const std::uint8_t* p, std::size_t samples, bool stereo, std::int64_t* sums,
+                      Peaks& peaks) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i lowHalves = _mm_set1_epi32(0x0000FFFF);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i high = _mm_set1_epi16(INT16_MIN);
+    __m128i low = _mm_set1_epi16(INT16_MAX);
+    __m128i sumA = zero;  // 64-bit lanes: left (stereo) or all (mono)
+    __m128i sumB = zero;  // right (stereo)
+    auto widenAdd = [&](__m128i acc, __m128i squares) {
+        acc = _mm_add_epi64(acc, _mm_unpacklo_epi32(squares, zero));
+        return _mm_add_epi64(acc, _mm_unpackhi_epi32(squares, zero));
+    };
+    for (; i + 8 <= samples; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
+        high = _mm_max_epi16(high, v);
+        low = _mm_min_epi16(low, v);
+        if (stereo) {
+            sumA = widenAdd(sumA, _mm_madd_epi16(v, _mm_and_si128(v, lowHalves)));
+            sumB = widenAdd(sumB, _mm_madd_epi16(v, _mm_andnot_si128(lowHalves, v)));
+        } else {
+            sumA = widenAdd(sumA, _mm_madd_epi16(v, v));
+        }
+    }
+    alignas(16) std::int16_t highs[8], lows[8];
+    alignas(16) std::int64_t a[2], b[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(highs), high);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lows), low);
+    _mm_store_si128(reinterpret_cast<__m128i*>(a), sumA);
+    _mm_store_si128(reinterpret_cast<__m128i*>(b), sumB);
+    for (int lane = 0; lane < 8 && i > 0; ++lane) {
+        peaks.high = std::max<std::int32_t>(peaks.high, highs[lane]);
+        peaks.low = std::min<std::int32_t>(peaks.low, lows[lane]);
+    }
+    sums[0] += a[0] + a[1];
+    if (stereo) sums[1] += b[0] + b[1];
+#endif
+    return i;
+}
+
+// One block's sum of squares per channel into `sums`, and its peaks into `peaks`. Squares of 8-
+// and 16-bit samples are integers of at most 2^30, and a block's sum stays far below 2^53, so
+// integer sums give exactly the values that sums of doubles would.
+void measureBlock(const std::uint8_t* data, std::size_t frames, int channels, int bytes,
+                  std::int64_t* sums, Peaks& peaks) {
+    std::fill(sums, sums + channels, 0);
+    std::size_t done = 0;  // frames measured by the vector code
+    if (bytes == 2 && channels <= 2)
+        done = measure16(data, frames * channels, channels == 2, sums, peaks) / channels;
+    const std::size_t frameBytes = static_cast<std::size_t>(channels) * bytes;
+    for (int c = 0; c < channels; ++c) {
+        const std::uint8_t* p = data + done * frameBytes + c * bytes;
+        if (bytes == 2)
+            measureChannel<2>(p, frames - done, frameBytes, sums[c], peaks.high, peaks.low);
+        else
+            measureChannel<1>(p, frames - done, frameBytes, sums[c], peaks.high, peaks.low);
+    }
 }
 
 }  // namespace
@@ -52,8 +142,7 @@ void analyseLevel(CReader& reader, FileEntry& entry, const std::atomic<bool>* ca
     const int b = (bits - 1) / 8 + 1;
     const std::int32_t maximum = (1 << (8 * b - 1)) - 1;
     const std::int32_t minimum = -(1 << (8 * b - 1));
-    std::int32_t peakHigh = minimum;
-    std::int32_t peakLow = maximum;
+    Peaks peaks{minimum, maximum};
     double loudest = 0;
 
     // The pipeline delivers 8- or 16-bit PCM; anything else has nothing to measure.
@@ -66,7 +155,7 @@ void analyseLevel(CReader& reader, FileEntry& entry, const std::atomic<bool>* ca
         std::vector<std::uint8_t> block(frameBytes * blockFrames);
         const std::uint64_t partBytes = std::uint64_t(readWidth) * entry.partLength * channels * rate;
         std::uint64_t bytesRead = 0;
-        std::vector<double> sums(static_cast<std::size_t>(channels));
+        std::vector<std::int64_t> sums(static_cast<std::size_t>(channels));
 
         for (;;) {
             std::size_t delivered = 0;
@@ -81,28 +170,19 @@ void analyseLevel(CReader& reader, FileEntry& entry, const std::atomic<bool>* ca
             }
             const std::size_t frames = delivered / channels / readWidth;
             if (frames == 0) break;
-            std::fill(sums.begin(), sums.end(), 0.0);
-            for (int c = 0; c < channels; ++c) {
-                const std::uint8_t* p = block.data() + (frameBytes / channels) * c;
-                for (std::size_t i = 0; i < frames; ++i, p += frameBytes) {
-                    const std::int32_t s = sampleAt(p, b);
-                    sums[c] += static_cast<double>(s) * s;
-                    peakHigh = std::max(peakHigh, s);
-                    peakLow = std::min(peakLow, s);
-                }
-            }
+            measureBlock(block.data(), frames, channels, b, sums.data(), peaks);
             for (int c = 0; c < channels; ++c)
-                loudest = std::max(loudest, windows[c].add(sums[c] / frames));
+                loudest = std::max(loudest, windows[c].add(static_cast<double>(sums[c]) / frames));
             if (progress) progress();
             if (cancel != nullptr && cancel->load()) break;
         }
     }
 
     entry.levelRms = std::sqrt(loudest / (static_cast<double>(minimum) * minimum));
-    entry.levelPeak = -peakLow > peakHigh ? static_cast<double>(peakLow) / minimum
-                                          : static_cast<double>(peakHigh) / maximum;
-    entry.peakHigh = peakHigh;
-    entry.peakLow = peakLow;
+    entry.levelPeak = -peaks.low > peaks.high ? static_cast<double>(peaks.low) / minimum
+                                              : static_cast<double>(peaks.high) / maximum;
+    entry.peakHigh = peaks.high;
+    entry.peakLow = peaks.low;
 }
 
 std::unique_ptr<CReader> wrapWithNormalizer(std::unique_ptr<CReader> reader,
@@ -150,7 +230,25 @@ std::int32_t CNormalizer::process(std::int32_t s) const {
 std::size_t CNormalizer::read(void* buffer, std::size_t count, std::size_t* delivered) {
     const std::size_t got = inner_->read(buffer, count, nullptr);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
-    if (bitsPerSample_ == 16) {
+    if (bitsPerSample_ == 16 && std::endian::native == std::endian::little) {
+        // Four samples per 64-bit load and store, each looked up by its stored bits.
+        std::size_t i = 0;
+        for (; i + 8 <= got; i += 8) {
+            std::uint64_t four;
+            std::memcpy(&four, bytes + i, 8);
+            four = std::uint64_t(table_[four & 0xFFFF]) |
+                   std::uint64_t(table_[(four >> 16) & 0xFFFF]) << 16 |
+                   std::uint64_t(table_[(four >> 32) & 0xFFFF]) << 32 |
+                   std::uint64_t(table_[four >> 48]) << 48;
+            std::memcpy(bytes + i, &four, 8);
+        }
+        for (; i + 1 < got; i += 2) {
+            std::uint16_t sample;
+            std::memcpy(&sample, bytes + i, 2);
+            sample = table_[sample];
+            std::memcpy(bytes + i, &sample, 2);
+        }
+    } else if (bitsPerSample_ == 16) {
         for (std::size_t i = 0; i + 1 < got; i += 2) {
             const std::uint16_t r = table_[bytes[i] | (bytes[i + 1] << 8)];
             bytes[i] = static_cast<std::uint8_t>(r & 0xFF);

@@ -47,15 +47,30 @@ private:
     void makeRoom();
     bool convertBlock();
     void buildTable();
-    // Converts channel `c`: returns produced, sets `used`.
-    int convertChannel(int c, const float* x, int len, float* y, int wanted, int& used);
+    // Splits `frames` interleaved frames into the channel buffers, each after its history.
+    void splitChannels(const std::uint8_t* raw, int frames, int historyLength);
+    // Converts the block's `frames` new samples of the `Count` channels from `first` on, which
+    // share one time offset; returns the frames produced.
+    template <int Count>
+    int convertChannels(int first, int frames);
+    // One pass of the converter over channels first..first+Count-1 from `at` in their joined
+    // buffers (the samples before `at` serve as history): returns produced, sets `used`.
+    template <int Count>
+    int convertPass(int first, int at, int len, int outAt, int wanted, int& used);
+    // Mixes and narrows `produced` converted frames into the target format, into bytes_.
+    std::size_t formatOutput(int produced);
     void drainOutput();
 
     std::unique_ptr<CEncoder> inner_;
     ResampleState state_;
     std::size_t inBlockBytes_;
     std::size_t outBlockBytes_;
-    std::vector<float> scratch_;  // convertChannel's joined history and block
+    // Per source channel: the history followed by the current block, so that the converter
+    // reads one contiguous array without a branch per tap, and the converted block. Sized once.
+    std::vector<std::uint8_t> raw_;  // one block of source frames
+    std::vector<float> joined_[2];
+    std::vector<float> converted_[2];
+    std::vector<std::uint8_t> bytes_;  // one converted block in the target format
 };
 
 }  // namespace tolvane

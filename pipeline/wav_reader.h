@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "pipeline/reader.h"
@@ -23,6 +24,7 @@ public:
     std::uint32_t avgBytesPerSec() const;
 
 private:
+    std::unique_ptr<char[]> fileBuffer_;  // the stdio buffer of file_; outlives it
     std::FILE* file_ = nullptr;
     std::vector<std::uint8_t> format_;  // the "fmt " chunk, at least 18 bytes
     std::uint64_t dataOffset_ = 0;

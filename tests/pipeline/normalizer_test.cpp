@@ -92,6 +92,69 @@ TEST(LevelAnalysis, CancelStopsAfterTheCurrentBlock) {
     EXPECT_EQ(reader.position(), 3u * 441 * 2);
 }
 
+TEST(LevelAnalysis, EveryLayoutMeasuresExactlyWhatTheDefinitionGives) {
+    // The loudest second is the largest mean, over any channel, of up to 100 consecutive 10 ms
+    // mean squares; computed here in doubles the plain way and compared to the last bit. The
+    // signal is loud in a different place per channel and holds the extremes (two -32768 in a
+    // row overflow a signed 32-bit sum of squares).
+    struct Layout {
+        int channels, bits;
+    };
+    for (const Layout layout : {Layout{1, 16}, Layout{2, 16}, Layout{3, 16}, Layout{2, 8}}) {
+        const int rate = 8000 + 41;  // blocks of 80 frames, not a multiple of the vector width
+        const int frames = rate * 3 + 37;
+        const int full = layout.bits == 16 ? 32768 : 128;
+        std::vector<std::int32_t> samples;
+        for (int f = 0; f < frames; ++f) {
+            for (int c = 0; c < layout.channels; ++c) {
+                const bool loud = f / rate == c % 3;
+                const double amplitude = (loud ? 0.9 : 0.1) * (full - 1);
+                samples.push_back(static_cast<std::int32_t>(
+                    amplitude * std::sin(0.01 * (c + 1) * f + c)));
+            }
+        }
+        for (int i = 0; i < 4; ++i) samples[100 + i] = -full;
+        samples[500] = full - 1;
+
+        std::vector<std::uint8_t> bytes;
+        for (const std::int32_t s : samples) {
+            if (layout.bits == 8) {
+                bytes.push_back(static_cast<std::uint8_t>(s + 128));
+            } else {
+                bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
+                bytes.push_back(static_cast<std::uint8_t>((s >> 8) & 0xFF));
+            }
+        }
+        MemoryReader reader(bytes, rate, layout.channels, layout.bits);
+        FileEntry entry;
+        analyseLevel(reader, entry);
+
+        const int blockFrames = rate / 100;
+        double loudest = 0;
+        for (int c = 0; c < layout.channels; ++c) {
+            std::vector<double> means;
+            for (int start = 0; start < frames; start += blockFrames) {
+                const int n = std::min(blockFrames, frames - start);
+                double sum = 0;
+                for (int f = start; f < start + n; ++f) {
+                    const double s = samples[static_cast<std::size_t>(f) * layout.channels + c];
+                    sum += s * s;
+                }
+                means.push_back(sum / n);
+                const std::size_t first = means.size() > 100 ? means.size() - 100 : 0;
+                double window = 0;
+                for (std::size_t i = first; i < means.size(); ++i) window += means[i];
+                loudest = std::max(loudest, window / static_cast<double>(means.size() - first));
+            }
+        }
+        const std::string name =
+            std::to_string(layout.channels) + " x " + std::to_string(layout.bits) + " bits";
+        EXPECT_EQ(entry.levelRms, std::sqrt(loudest / (double(full) * full))) << name;
+        EXPECT_EQ(entry.peakLow, -full) << name;
+        EXPECT_EQ(entry.peakHigh, full - 1) << name;
+    }
+}
+
 TEST(GainStage, WithinAnEighthOfADecibelNoStageIsAdded) {
     FileEntry entry;
     entry.levelRms = 8192.0 / 32768;

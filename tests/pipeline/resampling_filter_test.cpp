@@ -166,3 +166,72 @@ TEST(ResamplingFilter, DownsamplingKeepsPitchAndLevelAndRemovesAliases) {
         }
     }
 }
+
+TEST(ResamplingFilter, StereoConvertsEachChannelAsMonoWould) {
+    // Stereo blocks are converted for both channels in one pass; each channel must come out
+    // exactly as the same samples converted on their own. Odd write sizes leave blocks whose
+    // length is not a multiple of the vector width; 16 kHz gives the 33-tap filter.
+    for (const int rate : {44100, 16000}) {
+        const auto left = sine(rate, 1, 440, 20000, 1.5);
+        auto right = sine(rate, 1, 2900, 9000, 1.5);
+        right[right.size() / 2] = -32768;
+        std::vector<std::int16_t> both;
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            both.push_back(left[i]);
+            both.push_back(right[i]);
+        }
+        auto convert = [rate](const std::vector<std::int16_t>& s, int channels) {
+            auto chain = makeChain(rate, channels, 16, 8000, channels, 16);
+            const auto bytes = pcm16(s);
+            const std::size_t piece = 4 * 1001 + 2 * channels;
+            for (std::size_t at = 0; at < bytes.size(); at += piece)
+                chain.filter->write(bytes.data() + at, std::min(piece, bytes.size() - at));
+            chain.filter->finish();
+            return samples16(chain.inner->bytes);
+        };
+        const auto stereo = convert(both, 2);
+        const auto l = convert(left, 1);
+        const auto r = convert(right, 1);
+        ASSERT_EQ(stereo.size(), 2 * l.size()) << rate;
+        ASSERT_GT(l.size(), 11000u) << rate;
+        for (std::size_t k = 0; k < l.size(); ++k) {
+            ASSERT_EQ(stereo[2 * k], l[k]) << rate << " frame " << k;
+            ASSERT_EQ(stereo[2 * k + 1], r[k]) << rate << " frame " << k;
+        }
+    }
+}
+
+TEST(ResamplingFilter, SourcesWithMoreThanTwoChannelsUseTheFirstTwo) {
+    // Six 16-bit channels make frames wider than the block buffer was made for: the block holds
+    // fewer frames instead of overrunning it. Channels 0 and 1 are mixed as a stereo source's.
+    const auto left = sine(44100, 1, 440, 20000, 1.0);
+    const auto right = sine(44100, 1, 700, 10000, 1.0);
+    std::vector<std::int16_t> stereo, six;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        stereo.insert(stereo.end(), {left[i], right[i]});
+        six.insert(six.end(), {left[i], right[i], 32767, -32768, 1234, -1});
+    }
+    auto convert = [](const std::vector<std::int16_t>& s, int channels) {
+        auto chain = makeChain(44100, channels, 16, 8000, 1, 16);
+        const auto bytes = pcm16(s);
+        chain.filter->write(bytes.data(), bytes.size());
+        chain.filter->finish();
+        return samples16(chain.inner->bytes);
+    };
+    const auto fromStereo = convert(stereo, 2);
+    const auto fromSix = convert(six, 6);
+    ASSERT_GT(fromStereo.size(), 7900u);
+    ASSERT_NEAR(static_cast<double>(fromSix.size()), static_cast<double>(fromStereo.size()), 1);
+    for (std::size_t k = 0; k < std::min(fromSix.size(), fromStereo.size()); ++k)
+        ASSERT_NEAR(fromSix[k], fromStereo[k], 1) << "frame " << k;
+}
+
+TEST(ResamplingFilter, AFrameWiderThanTheQueueLimitWaitsForItsRest) {
+    // 10000 channels of 16 bits: 20000 bytes a frame, more than the filter keeps queued.
+    auto chain = makeChain(8000, 10000, 16, 8000, 1, 8);
+    const std::vector<std::uint8_t> half(10000 * 2 - 100, 0);
+    chain.filter->write(half.data(), half.size());  // must return, not spin
+    chain.filter->write(half.data(), 100);
+    chain.filter->finish();
+    EXPECT_EQ(chain.inner->bytes, std::vector<std::uint8_t>{128});
+}
