@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,17 @@ FileEntry entryFor(const SourceArgument& source) {
     return entry;
 }
 
+// A part typed on the command line may start where the file has no audio left; converting it
+// would give an empty ringtone. The Files page cannot mark such a part: it marks while playing.
+// A file whose length is unknown (0) is left to the conversion, which reports it.
+std::optional<std::string> partOutsideFile(const FileEntry& entry, const SourceArgument& source) {
+    if (!entry.partMarked || entry.duration <= 0 || entry.partStart < std::uint32_t(entry.duration))
+        return std::nullopt;
+    return "the part " + std::to_string(entry.partStart) + "+" + std::to_string(entry.partLength) +
+           " starts after the end of '" + source.path + "' (" + std::to_string(entry.duration) +
+           " s long)";
+}
+
 // The stored settings as a copy for this run only: the wizard's stored choices never change.
 Settings runSettings(const Options& options) {
     Settings settings;
@@ -182,8 +194,14 @@ int convert(const Options& options) {
         return kExitUsage;
     }
     FileList files;
-    for (const SourceArgument& source : options.sources)
-        files.add(entryFor(source));
+    for (const SourceArgument& source : options.sources) {
+        FileEntry entry = entryFor(source);
+        if (const auto refusal = partOutsideFile(entry, source)) {
+            std::fprintf(stderr, "tolvane-convert: %s\n", refusal->c_str());
+            return kExitUsage;
+        }
+        files.add(std::move(entry));
+    }
 
     RunState state;
     TerminalProgress progress(stderr, isatty(STDERR_FILENO) != 0);

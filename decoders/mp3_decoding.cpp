@@ -3,6 +3,8 @@
 #include <mad.h>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
 
 // libmad decodes a frame only when MAD_BUFFER_GUARD bytes follow it inside the buffer it was
 // given; the data handed to it here always ends with that many zero bytes, so the buffer length
@@ -27,8 +29,47 @@ std::uint64_t Mp3Scan::durationMs() const {
     return bytesPerSecond == 0 ? 0 : pcmBytes * 1000 / bytesPerSecond;
 }
 
+namespace {
+
+std::uint32_t littleEndian32(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+// The format tag of a RIFF WAVE file's "fmt " chunk, or nothing when there is none.
+std::optional<unsigned> waveFormatTag(const std::uint8_t* data, std::size_t size) {
+    std::size_t at = 12;
+    while (at + 8 <= size) {
+        const std::uint32_t length = littleEndian32(data + at + 4);
+        if (std::memcmp(data + at, "fmt ", 4) == 0)
+            return at + 10 <= size ? std::optional<unsigned>(data[at + 8] | (data[at + 9] << 8))
+                                   : std::nullopt;
+        at += 8 + std::size_t(length) + (length & 1);
+    }
+    return std::nullopt;
+}
+
+// A file of another kind given an .mp3 name (a WAV, Ogg, FLAC, Monkey's Audio, WMA or AIFF file)
+// holds byte patterns that pass as MPEG frame headers, and would decode to bursts of noise or to
+// nothing at all. A WAV file that carries MPEG audio (format tags 0x50 and 0x55) is MPEG audio.
+bool isOtherContainer(const std::uint8_t* data, std::size_t size) {
+    static constexpr std::uint8_t kAsfHeader[] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11};
+    const auto startsWith = [&](const void* magic, std::size_t n) {
+        return size >= n && std::memcmp(data, magic, n) == 0;
+    };
+    if (startsWith("RIFF", 4) && size >= 12 && std::memcmp(data + 8, "WAVE", 4) == 0) {
+        const auto tag = waveFormatTag(data, size);
+        return !tag || (*tag != 0x50 && *tag != 0x55);
+    }
+    return startsWith("OggS", 4) || startsWith("fLaC", 4) || startsWith("MAC ", 4) ||
+           startsWith("FORM", 4) || startsWith(kAsfHeader, sizeof kAsfHeader);
+}
+
+}  // namespace
+
 Mp3Scan scanMp3(const std::uint8_t* data, std::size_t size) {
     Mp3Scan scan;
+    if (isOtherContainer(data, size))
+        return scan;
     mad_stream stream;
     mad_header header;
     mad_stream_init(&stream);

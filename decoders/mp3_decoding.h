@@ -29,7 +29,8 @@ struct Mp3Scan {
     std::uint64_t durationMs() const;
 };
 
-// Scans `size` bytes of MPEG audio. The data must be followed by kMp3Guard zero bytes.
+// Scans `size` bytes of MPEG audio. The data must be followed by kMp3Guard zero bytes. Data that
+// starts as another kind of audio file gives an unusable scan.
 Mp3Scan scanMp3(const std::uint8_t* data, std::size_t size);
 
 // The dither of one channel: libmad's samples (28 fraction bits, 1.0 = 2^28) to 16 bits with

@@ -178,6 +178,26 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwoAndConvertNothing) {
     }
 }
 
+TEST_F(ConvertCliTest, APartAfterTheEndOfItsFileIsRefusedBeforeAnythingIsConverted) {
+    const std::string first = tone("first.wav", 1);
+    const std::string shortOne = tone("short.wav", 3);
+    for (const char* part : {"3+2", "30+5"}) {
+        const CommandResult r =
+            convert({"-f", "amr", "-o", out(), first, "--part", part, shortOne});
+        EXPECT_EQ(r.status, 2) << part;
+        EXPECT_EQ(r.output, "") << part;
+        EXPECT_NE(r.errors.find("starts after the end of '" + shortOne + "' (3 s long)"),
+                  std::string::npos)
+            << r.errors;
+        EXPECT_FALSE(fs::exists(out("first.amr"))) << part;
+        EXPECT_FALSE(fs::exists(out("short.amr"))) << part;
+    }
+    // The last whole second is still a part, and it is converted.
+    const CommandResult r = convert({"-f", "amr", "-o", out(), "--part", "2+5", shortOne});
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_NEAR(static_cast<double>(decodeWithFfmpeg(out("short.amr")).size()), 8000, 400);
+}
+
 TEST_F(ConvertCliTest, InterruptCancelsAndRemovesTheRingtoneInProgress) {
     const std::string first = tone("first.wav", 1);
     const std::string second = tone("second.wav", 120);  // long enough to be caught converting

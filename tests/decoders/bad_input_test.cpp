@@ -28,6 +28,9 @@ const BadInput kBadInputs[] = {
     {".mp3", Damage::Random, "", "cannot process: broken MP3 file", true},
     {".mp3", Damage::Truncated, "stereo.mp3", "", true},
     {".mp3", Damage::Renamed, "short.ogg", "cannot process: broken MP3 file", true},
+    // PCM holds stray sync words that pass a header scan but never decode to any sound.
+    {".mp3", Damage::Renamed, "stereo.wav", "cannot process: broken MP3 file", false},
+    {".mp3", Damage::Renamed, "speech.wav", "cannot process: broken MP3 file", false},
     {".ogg", Damage::Empty, "", "not an OggVorbis file", false},
     {".ogg", Damage::Random, "", "not an OggVorbis file", false},
     {".ogg", Damage::Truncated, "short.ogg", "not an OggVorbis file", true},
@@ -100,7 +103,13 @@ TEST_P(BadSource, GivesTheReadersMessageOrAShortStream) {
 
 std::string caseName(const ::testing::TestParamInfo<BadInput>& info) {
     static const char* damages[] = {"Empty", "Random", "Truncated", "Renamed"};
-    return std::string(info.param.extension + 1) + damages[static_cast<int>(info.param.damage)];
+    std::string name =
+        std::string(info.param.extension + 1) + damages[static_cast<int>(info.param.damage)];
+    // Several WAV files are disguised as MP3: each case is named after its source.
+    const std::string source = info.param.source;
+    if (source.ends_with(".wav"))
+        name += "From" + source.substr(0, source.size() - 4);
+    return name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, BadSource, ::testing::ValuesIn(kBadInputs), caseName);

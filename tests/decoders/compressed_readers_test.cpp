@@ -211,6 +211,20 @@ TEST(Mp3Reader, DataWithoutAnyFrameIsABrokenFile) {
     EXPECT_EQ(durationOf(dir.file("zeros.mp3")), 0);
 }
 
+// MPEG audio in a WAV container (format tag 0x55) is still MPEG audio, named .mp3 or not.
+TEST(Mp3Reader, MpegAudioInAWavContainerIsRead) {
+    TempDir dir;
+    const std::string wrapped = dir.file("wrapped.mp3");
+    ASSERT_EQ(run({"ffmpeg", "-v", "error", "-i", fixture("mono.mp3"), "-c:a", "copy", "-f", "wav",
+                   wrapped})
+                  .status,
+              0);
+    auto reader = openReader(wrapped);
+    EXPECT_EQ(reader->sampleRate(), 44100);
+    EXPECT_NEAR(static_cast<double>(readAll(*reader).size()), 3.0 * 44100 * 2, 44100 * 2 * 0.1);
+    EXPECT_EQ(durationOf(wrapped), 3);
+}
+
 TEST(Mp3Reader, SeekPastTheEndDeliversTheLastFrameAndEnds) {
     auto reader = openReader(fixture("mono.mp3"));
     reader->seek(100);

@@ -50,6 +50,10 @@ bool make(const TempDir& dir, const std::string& name, const std::string& out) {
         return stereoTone(wav, 48000, 2.5, 24) && sox({wav, "-b", "24", out});
     if (name == "short.flac")
         return makeTone(wav, 44100, 1, 16, 0.6) && sox({wav, out});
+    if (name == "stereo.wav")
+        return stereoTone(out, 44100, 2.5);
+    if (name == "speech.wav")
+        return run({"espeak-ng", "-w", out, "Your phone is ringing"}).status == 0;
     if (name == "stereo.wma")
         return stereoTone(wav, 44100, 4.0) &&
                ffmpeg({"-i", wav, "-c:a", "wmav2", "-b:a", "128k", out});

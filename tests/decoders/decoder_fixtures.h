@@ -21,6 +21,7 @@ namespace tolvane::test {
 //   stereo "short.flac"   0.6 s, 44100 Hz mono 16-bit "stereo.wma"   4.0 s, 44100 Hz stereo wmav2
 //   "two.wma"      3.0 s, two wmav2 streams: 440 Hz mono at 22050 Hz, then 1000 Hz stereo at 44100
 //   Hz "long.mp3"     40 s, 44100 Hz stereo (for stopping half-way)
+//   "stereo.wav"   2.5 s, 44100 Hz stereo 16-bit PCM; "speech.wav" a short phrase by espeak-ng
 const std::string& fixture(const std::string& name);
 
 // Everything a reader delivers, read in pieces of `piece` bytes.
