@@ -50,7 +50,8 @@ public:
         const std::size_t n = std::min(count, pcm_.size() - at_);
         std::memcpy(buffer, pcm_.data() + at_, n);
         at_ += n;
-        if (delivered != nullptr) *delivered = n;
+        if (delivered != nullptr)
+            *delivered = n;
         return n;
     }
     void seek(int) override { at_ = 0; }
@@ -68,12 +69,13 @@ void BM_Resample_CdStereoTo8kMono8(benchmark::State& state) {
     for (auto _ : state) {
         CResamplingFilter filter(std::make_unique<NullEncoder>(), PcmFormat::pcm(2, kRate, 16),
                                  PcmFormat::pcm(1, 8000, 8));
-        for (std::size_t at = 0; at < pcm.size(); at += second) filter.write(pcm.data() + at, second);
+        for (std::size_t at = 0; at < pcm.size(); at += second)
+            filter.write(pcm.data() + at, second);
         filter.finish();
     }
-    state.counters["x_realtime"] = benchmark::Counter(
-        static_cast<double>(kSeconds) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(static_cast<double>(kSeconds) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
 }
 
 void BM_LevelAnalysisAndGain(benchmark::State& state) {
@@ -89,9 +91,9 @@ void BM_LevelAnalysisAndGain(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(buffer.data());
     }
-    state.counters["x_realtime"] = benchmark::Counter(
-        static_cast<double>(kSeconds) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(static_cast<double>(kSeconds) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
 }
 
 }  // namespace

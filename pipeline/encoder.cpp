@@ -24,7 +24,8 @@ constexpr FormatRow kFormats[] = {{kKindWave, 1}, {kKindWave, 2}, {kKindMp3, 1},
                                   {kKindMmf, 1},  {kKindAmr, 1},  {kKindQcp, 1}};
 
 const FormatRow& formatRow(int formatIndex) {
-    if (formatIndex < 0 || formatIndex > 6) throw std::logic_error("bad format descriptor");
+    if (formatIndex < 0 || formatIndex > 6)
+        throw std::logic_error("bad format descriptor");
     return kFormats[formatIndex];
 }
 
@@ -46,13 +47,16 @@ bool skipExisting() {
 
 void createMissingFolders(const std::string& path) {
     const auto slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return;
+    if (slash == std::string::npos || slash == 0)
+        return;
     std::error_code ec;
     // Creating from the outermost missing folder; a failure shows when the file is created.
     fs::create_directories(path.substr(0, slash), ec);
 }
 
-PcmFormat sourceFormat(int bits, int channels, int rate) { return PcmFormat::pcm(channels, rate, bits); }
+PcmFormat sourceFormat(int bits, int channels, int rate) {
+    return PcmFormat::pcm(channels, rate, bits);
+}
 
 }  // namespace
 
@@ -61,21 +65,33 @@ const char* const kAlreadyConvertedText =
     "of a previous cancelled conversion, it's a good idea to skip files that already were \n"
     "converted.\n";
 
-int encoderKind(int formatIndex) { return formatRow(formatIndex).kind; }
-int formatQuality(int formatIndex) { return formatRow(formatIndex).quality; }
+int encoderKind(int formatIndex) {
+    return formatRow(formatIndex).kind;
+}
+int formatQuality(int formatIndex) {
+    return formatRow(formatIndex).quality;
+}
 
 std::string targetExtension(int kind) {
     switch (kind) {
-        case kKindWave: return ".wav";
-        case kKindMp3: return ".mp3";
-        case kKindMmf: return ".mmf";
-        case kKindAmr: return ".amr";
-        case kKindQcp: return ".qcp";
-        default: throw EncoderException("unknown target format");
+        case kKindWave:
+            return ".wav";
+        case kKindMp3:
+            return ".mp3";
+        case kKindMmf:
+            return ".mmf";
+        case kKindAmr:
+            return ".amr";
+        case kKindQcp:
+            return ".qcp";
+        default:
+            throw EncoderException("unknown target format");
     }
 }
 
-void setConvertedQuestion(ConvertedQuestion* a) { asker = a; }
+void setConvertedQuestion(ConvertedQuestion* a) {
+    asker = a;
+}
 
 void resetConvertedQuestionForTesting() {
     questionAsked = false;
@@ -85,7 +101,8 @@ void resetConvertedQuestionForTesting() {
 void prepareTarget(const std::string& path) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(path, ec))) {
-        if (skipExisting()) throw EncoderException("file skipped");
+        if (skipExisting())
+            throw EncoderException("file skipped");
         // Reconvert: make the old ringtone writable again and remove it.
         ::chmod(path.c_str(), 0644);
         fs::remove(path, ec);
@@ -132,7 +149,8 @@ std::unique_ptr<CEncoder> createEncoder(int sourceBits, int sourceChannels, int 
         default:
             throw EncoderException("encoder not available");
     }
-    if (!needsFilter) return encoder;
+    if (!needsFilter)
+        return encoder;
     const PcmFormat target =
         PcmFormat::pcm(encoder->channels(), encoder->sampleRate(), encoder->bitsPerSample());
     return std::make_unique<CResamplingFilter>(

@@ -16,7 +16,8 @@ public:
     CEncoder& operator=(const CEncoder&) = delete;
     virtual ~CEncoder() = default;
 
-    // Consumes `count` bytes of interleaved PCM in the accepted format. EncoderException on failure.
+    // Consumes `count` bytes of interleaved PCM in the accepted format. EncoderException on
+    // failure.
     virtual void write(const void* data, std::size_t count, std::size_t* written = nullptr) = 0;
     // The stream is complete: flush and finalise.
     virtual void finish() = 0;

@@ -8,7 +8,8 @@ namespace tolvane {
 FifoBuffer::FifoBuffer(std::size_t capacity) : storage_(capacity) {}
 
 bool FifoBuffer::write(const void* data, std::size_t n) {
-    if (n > freeSpace()) return false;
+    if (n > freeSpace())
+        return false;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     const std::size_t first = std::min(n, storage_.size() - writePos_);
     std::memcpy(storage_.data() + writePos_, bytes, first);
@@ -24,7 +25,8 @@ std::size_t FifoBuffer::read(void* out, std::size_t n) {
     const std::size_t first = std::min(n, storage_.size() - readPos_);
     std::memcpy(bytes, storage_.data() + readPos_, first);
     std::memcpy(bytes + first, storage_.data(), n - first);
-    if (n > 0) readPos_ = (readPos_ + n) % storage_.size();
+    if (n > 0)
+        readPos_ = (readPos_ + n) % storage_.size();
     count_ -= n;
     return n;
 }

@@ -33,8 +33,10 @@ struct SlidingSecond {
         // Oldest first, as the ring stores them: the same additions in the same order.
         const int wrapped = std::max(0, start + count - kWindowBlocks);
         double sum = 0;
-        for (int i = start; i < start + count - wrapped; ++i) sum += values[i];
-        for (int i = 0; i < wrapped; ++i) sum += values[i];
+        for (int i = start; i < start + count - wrapped; ++i)
+            sum += values[i];
+        for (int i = 0; i < wrapped; ++i)
+            sum += values[i];
         return sum / count;
     }
 };
@@ -47,8 +49,10 @@ struct Peaks {
 
 template <int Bytes>
 std::int32_t sampleAt(const std::uint8_t* p) {
-    if constexpr (Bytes == 1) return static_cast<std::int32_t>(p[0]) - 128;
-    else return static_cast<std::int16_t>(p[0] | (p[1] << 8));
+    if constexpr (Bytes == 1)
+        return static_cast<std::int32_t>(p[0]) - 128;
+    else
+        return static_cast<std::int16_t>(p[0] | (p[1] << 8));
 }
 
 // Any layout: channel by channel, one sample at a time.
@@ -102,7 +106,8 @@ std::size_t measure16(const std::uint8_t* p, std::size_t samples, bool stereo, s
         peaks.low = std::min<std::int32_t>(peaks.low, lows[lane]);
     }
     sums[0] += a[0] + a[1];
-    if (stereo) sums[1] += b[0] + b[1];
+    if (stereo)
+        sums[1] += b[0] + b[1];
 #endif
     return i;
 }
@@ -129,8 +134,10 @@ void measureBlock(const std::uint8_t* data, std::size_t frames, int channels, in
 }  // namespace
 
 double softClip(double x) {
-    if (x > 0.5) return 0.5 + 0.5 * std::tanh(2 * (x - 0.5));
-    if (x < -0.5) return -0.5 + 0.5 * std::tanh(2 * (x + 0.5));
+    if (x > 0.5)
+        return 0.5 + 0.5 * std::tanh(2 * (x - 0.5));
+    if (x < -0.5)
+        return -0.5 + 0.5 * std::tanh(2 * (x + 0.5));
     return x;
 }
 
@@ -153,14 +160,16 @@ void analyseLevel(CReader& reader, FileEntry& entry, const std::atomic<bool>* ca
         const std::size_t frameBytes = static_cast<std::size_t>(channels) * b;
         const std::size_t blockFrames = static_cast<std::size_t>(rate / 100);
         std::vector<std::uint8_t> block(frameBytes * blockFrames);
-        const std::uint64_t partBytes = std::uint64_t(readWidth) * entry.partLength * channels * rate;
+        const std::uint64_t partBytes =
+            std::uint64_t(readWidth) * entry.partLength * channels * rate;
         std::uint64_t bytesRead = 0;
         std::vector<std::int64_t> sums(static_cast<std::size_t>(channels));
 
         for (;;) {
             std::size_t delivered = 0;
             if (entry.partMarked) {
-                if (bytesRead >= partBytes) break;
+                if (bytesRead >= partBytes)
+                    break;
                 const auto want = static_cast<std::size_t>(
                     std::min<std::uint64_t>(block.size(), partBytes - bytesRead));
                 reader.read(block.data(), want, &delivered);
@@ -169,12 +178,15 @@ void analyseLevel(CReader& reader, FileEntry& entry, const std::atomic<bool>* ca
                 reader.read(block.data(), block.size(), &delivered);
             }
             const std::size_t frames = delivered / channels / readWidth;
-            if (frames == 0) break;
+            if (frames == 0)
+                break;
             measureBlock(block.data(), frames, channels, b, sums.data(), peaks);
             for (int c = 0; c < channels; ++c)
                 loudest = std::max(loudest, windows[c].add(static_cast<double>(sums[c]) / frames));
-            if (progress) progress();
-            if (cancel != nullptr && cancel->load()) break;
+            if (progress)
+                progress();
+            if (cancel != nullptr && cancel->load())
+                break;
         }
     }
 
@@ -185,10 +197,11 @@ void analyseLevel(CReader& reader, FileEntry& entry, const std::atomic<bool>* ca
     entry.peakLow = peaks.low;
 }
 
-std::unique_ptr<CReader> wrapWithNormalizer(std::unique_ptr<CReader> reader,
-                                            const FileEntry& entry, double gain) {
+std::unique_ptr<CReader> wrapWithNormalizer(std::unique_ptr<CReader> reader, const FileEntry& entry,
+                                            double gain) {
     // Digital silence measures 0 and asks for an unbounded gain: it stays silent as it is.
-    if (!std::isfinite(gain) || std::fabs(20.0 * std::log10(gain)) < 0.125) return reader;
+    if (!std::isfinite(gain) || std::fabs(20.0 * std::log10(gain)) < 0.125)
+        return reader;
     return std::make_unique<CNormalizer>(std::move(reader), gain, entry);
 }
 
@@ -199,7 +212,8 @@ CNormalizer::CNormalizer(std::unique_ptr<CReader> inner, double gain, const File
       levelPeak_(levels.levelPeak),
       peakHigh_(levels.peakHigh),
       peakLow_(levels.peakLow) {
-    if (!inner_) throw ReaderException("Internal error #392");
+    if (!inner_)
+        throw ReaderException("Internal error #392");
     totalBytes_ = inner_->totalBytes();
     sampleRate_ = inner_->sampleRate();
     channels_ = inner_->channels();
@@ -222,8 +236,10 @@ CNormalizer::CNormalizer(std::unique_ptr<CReader> inner, double gain, const File
 
 std::int32_t CNormalizer::process(std::int32_t s) const {
     const double d = std::trunc(s * gain_);
-    if (gain_ <= 1) return static_cast<std::int32_t>(d);
-    if (softClip_) return static_cast<std::int32_t>(std::floor(softClip(d / maximum_) * maximum_ + 0.5));
+    if (gain_ <= 1)
+        return static_cast<std::int32_t>(d);
+    if (softClip_)
+        return static_cast<std::int32_t>(std::floor(softClip(d / maximum_) * maximum_ + 0.5));
     return static_cast<std::int32_t>(std::clamp<double>(d, minimum_, maximum_));
 }
 
@@ -258,7 +274,8 @@ std::size_t CNormalizer::read(void* buffer, std::size_t count, std::size_t* deli
         for (std::size_t i = 0; i < got; ++i)
             bytes[i] = static_cast<std::uint8_t>(table_[bytes[i]]);
     }
-    if (delivered != nullptr) *delivered = got;
+    if (delivered != nullptr)
+        *delivered = got;
     return got;
 }
 

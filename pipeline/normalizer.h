@@ -24,8 +24,8 @@ void analyseLevel(CReader& reader, FileEntry& entry, const std::atomic<bool>* ca
                   const AnalysisProgress& progress = {});
 
 // The reader itself when `gain` is within 1/8 dB of unity, else a CNormalizer owning it.
-std::unique_ptr<CReader> wrapWithNormalizer(std::unique_ptr<CReader> reader,
-                                            const FileEntry& entry, double gain);
+std::unique_ptr<CReader> wrapWithNormalizer(std::unique_ptr<CReader> reader, const FileEntry& entry,
+                                            double gain);
 
 // The gain stage; seek, tell and length are the inner reader's.
 class CNormalizer : public CReader {

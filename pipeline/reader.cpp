@@ -41,14 +41,16 @@ const Kind kKinds[] = {
 
 const Kind* kindOf(std::string_view path) {
     for (const Kind& k : kKinds)
-        if (hasExtension(path, k.extension)) return &k;
+        if (hasExtension(path, k.extension))
+            return &k;
     return nullptr;
 }
 
 }  // namespace
 
 bool hasExtension(std::string_view path, std::string_view ext) {
-    if (path.size() < ext.size()) return false;
+    if (path.size() < ext.size())
+        return false;
     return std::equal(ext.begin(), ext.end(), path.end() - static_cast<long>(ext.size()),
                       [](char a, char b) {
                           return std::tolower(static_cast<unsigned char>(a)) ==
@@ -57,7 +59,8 @@ bool hasExtension(std::string_view path, std::string_view ext) {
 }
 
 bool takeStartPosition(int& second) {
-    if (!startPosition.set) return false;
+    if (!startPosition.set)
+        return false;
     startPosition.set = false;
     second = startPosition.second;
     return true;
@@ -65,7 +68,8 @@ bool takeStartPosition(int& second) {
 
 std::unique_ptr<CReader> openReader(const std::string& path) {
     const Kind* kind = kindOf(path);
-    if (kind == nullptr) throw ReaderException("no decoder available");
+    if (kind == nullptr)
+        throw ReaderException("no decoder available");
     return kind->make(path);
 }
 
@@ -88,13 +92,15 @@ int durationOf(const std::string& path) {
 
 int checkedDurationOf(const std::string& path) {
     const int seconds = durationOf(path);
-    if (seconds == 0) throw ReaderException("broken file");
+    if (seconds == 0)
+        throw ReaderException("broken file");
     return seconds;
 }
 
 int fileTypeOf(const std::string& path) {
     const Kind* kind = kindOf(path);
-    if (kind == nullptr) throw ReaderException("unknown file type");
+    if (kind == nullptr)
+        throw ReaderException("unknown file type");
     return kind->type;
 }
 

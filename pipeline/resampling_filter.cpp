@@ -22,7 +22,8 @@ constexpr int kMaxTaps = 33;
 double window(double t, int L, double fcn) {
     const double u = std::clamp(t / L, 0.0, 1.0);
     const double v = u - 0.5;
-    if (std::fabs(v) < 1e-9) return fcn;
+    if (std::fabs(v) < 1e-9)
+        return fcn;
     const double pi = std::numbers::pi;
     const double blackman = 0.42 - 0.5 * std::cos(2 * pi * u) + 0.08 * std::cos(4 * pi * u);
     return blackman * std::sin(L * pi * fcn * v) / (pi * L * v);
@@ -38,9 +39,11 @@ float dot(const float* s, const float* h, int from, int to) {
     float a[4] = {};
     int i = from;
     for (; i + 4 <= to; i += 4) {
-        for (int lane = 0; lane < 4; ++lane) a[lane] += s[i + lane] * h[i + lane];
+        for (int lane = 0; lane < 4; ++lane)
+            a[lane] += s[i + lane] * h[i + lane];
     }
-    for (; i < to; ++i) a[0] += s[i] * h[i];
+    for (; i < to; ++i)
+        a[0] += s[i] * h[i];
     return (a[0] + a[2]) + (a[1] + a[3]);
 }
 
@@ -56,7 +59,8 @@ float dotAll(const float* s, const float* h) {
         sums = _mm_add_ps(sums, _mm_mul_ps(_mm_loadu_ps(s + i), _mm_loadu_ps(h + i)));
     alignas(16) float a[4];
     _mm_store_ps(a, sums);
-    for (; i < n; ++i) a[0] += s[i] * h[i];
+    for (; i < n; ++i)
+        a[0] += s[i] * h[i];
     return (a[0] + a[2]) + (a[1] + a[3]);
 #else
     return dot(s, h, 0, n);
@@ -83,8 +87,7 @@ void dotPair(const float* left, const float* right, const float* h, float& outLe
         sumsR = _mm_add_ss(sumsR, _mm_mul_ss(_mm_load_ss(right + i), tap));
     }
     // (l0 + l2, r0 + r2, l1 + l3, r1 + r3), then lane 0 + lane 2 and lane 1 + lane 3.
-    const __m128 halves =
-        _mm_add_ps(_mm_unpacklo_ps(sumsL, sumsR), _mm_unpackhi_ps(sumsL, sumsR));
+    const __m128 halves = _mm_add_ps(_mm_unpacklo_ps(sumsL, sumsR), _mm_unpackhi_ps(sumsL, sumsR));
     const __m128 total = _mm_add_ps(halves, _mm_movehl_ps(halves, halves));
     outLeft = _mm_cvtss_f32(total);
     outRight = _mm_cvtss_f32(_mm_shuffle_ps(total, total, 1));
@@ -115,13 +118,13 @@ std::uint8_t* emit(std::uint8_t* o, std::int32_t s) {
 // `produced` converted frames (`first` and, from a stereo source, `second`) in the target's
 // channels and width, from `o` on; returns the end.
 template <bool MonoIn, bool StereoOut, bool Wide>
-std::uint8_t* formatFrames(const float* first, const float* second, int produced,
-                           std::uint8_t* o) {
+std::uint8_t* formatFrames(const float* first, const float* second, int produced, std::uint8_t* o) {
     for (int k = 0; k < produced; ++k) {
         if constexpr (MonoIn) {
             const std::int32_t s = toSample(first[k]);
             o = emit<Wide>(o, s);
-            if constexpr (StereoOut) o = emit<Wide>(o, s);
+            if constexpr (StereoOut)
+                o = emit<Wide>(o, s);
         } else if constexpr (!StereoOut) {
             // trunc((right + trunc(left)) * 0.5), the right channel only clamped.
             const float right = std::clamp(second[k], -32768.0f, 32767.0f);
@@ -168,7 +171,8 @@ CResamplingFilter::CResamplingFilter(std::unique_ptr<CEncoder> inner, const PcmF
     // A block of kBlockFrames frames converts to at most this many frames.
     const std::size_t outFrames =
         std::max(static_cast<std::size_t>(kBlockFrames / state_.ratio) + 2, kBlockFrames);
-    const std::size_t frameBytes = std::size_t(source.bitsPerSample == 16 ? 2 : 1) * source.channels;
+    const std::size_t frameBytes =
+        std::size_t(source.bitsPerSample == 16 ? 2 : 1) * source.channels;
     raw_.resize(std::max<std::size_t>(kBlockFrames * 4, frameBytes));
     for (int c = 0; c < 2; ++c) {
         joined_[c].resize(kMaxTaps + kBlockFrames);
@@ -182,7 +186,8 @@ void CResamplingFilter::write(const void* data, std::size_t count, std::size_t* 
     drainOutput();
     // Every byte is taken (large writes are split, never dropped), so say so rather than leave
     // the caller's count unset.
-    if (written != nullptr) *written = count;
+    if (written != nullptr)
+        *written = count;
 }
 
 void CResamplingFilter::finish() {
@@ -196,7 +201,8 @@ void CResamplingFilter::finish() {
 // Pushes are split so that a write larger than the input FIFO's free space is never lost.
 void CResamplingFilter::push(const std::uint8_t* data, std::size_t count) {
     while (count > 0) {
-        if (state_.input.freeSpace() < count) makeRoom();
+        if (state_.input.freeSpace() < count)
+            makeRoom();
         const std::size_t piece = std::min(count, state_.input.freeSpace());
         if (piece == 0) {
             convertBlock();
@@ -212,15 +218,15 @@ void CResamplingFilter::push(const std::uint8_t* data, std::size_t count) {
 }
 
 void CResamplingFilter::makeRoom() {
-    const std::size_t outReserve =
-        static_cast<std::size_t>(outBlockBytes_ / state_.ratio) + 128;
+    const std::size_t outReserve = static_cast<std::size_t>(outBlockBytes_ / state_.ratio) + 128;
     while (state_.input.size() > inBlockBytes_ && state_.output.freeSpace() > outReserve)
         convertBlock();
 }
 
 void CResamplingFilter::drainOutput() {
     std::uint8_t piece[kDrainPiece];
-    while (std::size_t n = state_.output.read(piece, sizeof piece)) inner_->write(piece, n);
+    while (std::size_t n = state_.output.read(piece, sizeof piece))
+        inner_->write(piece, n);
 }
 
 void CResamplingFilter::buildTable() {
@@ -234,7 +240,8 @@ void CResamplingFilter::buildTable() {
     state_.filterLength = 31 + integral;
     const int L = state_.filterLength;
     const int taps = L + 1;
-    for (auto& h : state_.history) h.assign(taps, 0.0f);
+    for (auto& h : state_.history)
+        h.assign(taps, 0.0f);
     state_.timeOffset[0] = state_.timeOffset[1] = 0.0;
 
     const int rows = 2 * state_.bpc + 1;
@@ -242,9 +249,11 @@ void CResamplingFilter::buildTable() {
     for (int j = 0; j < rows; ++j) {
         const double offset = static_cast<double>(j - state_.bpc) / (2.0 * state_.bpc);
         std::vector<double> row(taps);
-        for (int i = 0; i <= L; ++i) row[i] = window(i - offset, L, state_.cutoff);
+        for (int i = 0; i <= L; ++i)
+            row[i] = window(i - offset, L, state_.cutoff);
         const double sum = std::accumulate(row.begin(), row.end(), 0.0);
-        for (int i = 0; i <= L; ++i) state_.phases[j][i] = static_cast<float>(row[i] / sum);
+        for (int i = 0; i <= L; ++i)
+            state_.phases[j][i] = static_cast<float>(row[i] / sum);
     }
     state_.tableBuilt = true;
 }
@@ -274,7 +283,8 @@ int CResamplingFilter::convertPass(int first, int at, int len, int outAt, int wa
     for (; k < wanted; ++k) {
         const double t0 = k * ratio;
         j = floorToInt(t0 - offsetC);
-        if (L - half + j >= len) break;
+        if (L - half + j >= len)
+            break;
         const double offset = t0 - offsetC - (j + centre);
         const int row = std::clamp(floorToInt(rows * offset + sideRows + 0.5), 0, lastRow);
         const float* h = state_.phases[row].data();
@@ -318,7 +328,8 @@ int CResamplingFilter::convertChannels(int first, int frames) {
         int used = 0;
         const int wanted = static_cast<int>(remaining / ratio);
         outPos += convertPass<Count>(first, inPos, remaining, outPos, wanted, used);
-        if (used <= 0) break;  // cannot happen with a sane time offset; never loop forever
+        if (used <= 0)
+            break;  // cannot happen with a sane time offset; never loop forever
         inPos += used;
         remaining -= used;
     }
@@ -361,7 +372,8 @@ bool CResamplingFilter::convertBlock() {
     // two 16-bit channels) take fewer frames per block rather than overrun the buffer.
     const std::size_t blockFrames = std::min(kBlockFrames, raw_.size() / frameBytes);
     const std::size_t wantBytes = std::min(blockFrames * frameBytes, available);
-    if (wantBytes == 0) return false;
+    if (wantBytes == 0)
+        return false;
 
     const std::uint8_t* raw = raw_.data();
     const std::size_t got = state_.input.read(raw_.data(), wantBytes);
@@ -369,7 +381,8 @@ bool CResamplingFilter::convertBlock() {
 
     const double ratio = state_.ratio;
     const bool copy = ratio >= 0.9999 && ratio <= 1.0001;
-    if (!copy && !state_.tableBuilt) buildTable();
+    if (!copy && !state_.tableBuilt)
+        buildTable();
     const int taps = copy ? 0 : state_.filterLength + 1;
 
     // Each channel's buffer starts with its history, so that the converter reads the history
@@ -387,7 +400,8 @@ bool CResamplingFilter::convertBlock() {
         // same frames): one pass finds each output's position and phase for both.
         produced = convertChannels<2>(0, frames);
     } else {
-        for (int c = 0; c < channels; ++c) produced = convertChannels<1>(c, frames);
+        for (int c = 0; c < channels; ++c)
+            produced = convertChannels<1>(c, frames);
     }
 
     const std::size_t bytes = formatOutput(produced);
@@ -410,14 +424,15 @@ std::size_t CResamplingFilter::formatOutput(int produced) {
     const float* first = converted_[0].data();
     const float* second = converted_[1].data();
     std::uint8_t* o = bytes_.data();
-    const auto format = monoIn ? (stereoOut ? (wideOut ? formatFrames<true, true, true>
-                                                       : formatFrames<true, true, false>)
-                                            : (wideOut ? formatFrames<true, false, true>
-                                                       : formatFrames<true, false, false>))
-                               : (stereoOut ? (wideOut ? formatFrames<false, true, true>
-                                                       : formatFrames<false, true, false>)
-                                            : (wideOut ? formatFrames<false, false, true>
-                                                       : formatFrames<false, false, false>));
+    const auto format =
+        monoIn
+            ? (stereoOut
+                   ? (wideOut ? formatFrames<true, true, true> : formatFrames<true, true, false>)
+                   : (wideOut ? formatFrames<true, false, true> : formatFrames<true, false, false>))
+            : (stereoOut
+                   ? (wideOut ? formatFrames<false, true, true> : formatFrames<false, true, false>)
+                   : (wideOut ? formatFrames<false, false, true>
+                              : formatFrames<false, false, false>));
     return static_cast<std::size_t>(format(first, second, produced, o) - o);
 }
 

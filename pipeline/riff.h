@@ -12,8 +12,8 @@ namespace tolvane {
 
 struct RiffChunk {
     std::array<char, 4> id{};
-    std::uint32_t size = 0;      // bytes of contents
-    std::uint64_t offset = 0;    // file offset of the contents
+    std::uint32_t size = 0;    // bytes of contents
+    std::uint64_t offset = 0;  // file offset of the contents
     bool is(const char* fourcc) const;
 };
 

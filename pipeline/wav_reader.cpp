@@ -17,23 +17,28 @@ constexpr std::size_t kFileBuffer = 65536;
 
 struct FileCloser {
     void operator()(std::FILE* f) const {
-        if (f != nullptr) std::fclose(f);
+        if (f != nullptr)
+            std::fclose(f);
     }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-[[noreturn]] void cannotOpen() { throw ReaderException("cannot open file"); }
+[[noreturn]] void cannotOpen() {
+    throw ReaderException("cannot open file");
+}
 
 }  // namespace
 
 CWavReader::CWavReader(const std::string& path) {
     FilePtr file(std::fopen(path.c_str(), "rbe"));
-    if (!file) cannotOpen();
+    if (!file)
+        cannotOpen();
     // (glibc ignores the size unless it is given the buffer.)
     fileBuffer_.reset(new char[kFileBuffer]);
     std::setvbuf(file.get(), fileBuffer_.get(), _IOFBF, kFileBuffer);
     RiffReader riff;
-    if (!riff.open(file.get(), "WAVE")) cannotOpen();
+    if (!riff.open(file.get(), "WAVE"))
+        cannotOpen();
 
     bool haveFormat = false;
     bool haveData = false;
@@ -42,12 +47,14 @@ CWavReader::CWavReader(const std::string& path) {
         if (chunk->is("fmt ") && !haveFormat) {
             // A format record is a few dozen bytes; a huge size is a broken or hostile file and
             // must not become a huge allocation.
-            if (chunk->size > kMaxFormatChunk) cannotOpen();
+            if (chunk->size > kMaxFormatChunk)
+                cannotOpen();
             format_.assign(std::max<std::size_t>(chunk->size, kPcmRecordSize), 0);
             if (std::fseek(file.get(), static_cast<long>(chunk->offset), SEEK_SET) != 0 ||
                 std::fread(format_.data(), 1, chunk->size, file.get()) != chunk->size)
                 cannotOpen();
-            if (formatTag() == 1) format_[16] = format_[17] = 0;  // PCM has no extra bytes
+            if (formatTag() == 1)
+                format_[16] = format_[17] = 0;  // PCM has no extra bytes
             haveFormat = true;
         } else if (chunk->is("data") && !haveData) {
             dataOffset_ = chunk->offset;
@@ -55,7 +62,8 @@ CWavReader::CWavReader(const std::string& path) {
             haveData = true;
         }
     }
-    if (overrun || !haveFormat || !haveData || dataSize_ == 0) cannotOpen();
+    if (overrun || !haveFormat || !haveData || dataSize_ == 0)
+        cannotOpen();
 
     // Refuse records the pipeline could not size or divide by. Samples wider than 16 bits are
     // delivered as their top 16 bits, so the pipeline only ever sees 8 or 16.
@@ -66,7 +74,8 @@ CWavReader::CWavReader(const std::string& path) {
         blockAlign % channels != 0 || rate > 1000000)
         cannotOpen();
     containerBytes_ = blockAlign / channels;
-    if (containerBytes_ > 4) cannotOpen();
+    if (containerBytes_ > 4)
+        cannotOpen();
     const int outBytes = containerBytes_ == 1 ? 1 : 2;
     totalBytes_ = static_cast<std::int32_t>(
         std::min<std::uint64_t>(std::uint64_t(dataSize_) / containerBytes_ * outBytes, INT32_MAX));
@@ -84,11 +93,16 @@ CWavReader::CWavReader(const std::string& path) {
 }
 
 CWavReader::~CWavReader() {
-    if (file_ != nullptr) std::fclose(file_);
+    if (file_ != nullptr)
+        std::fclose(file_);
 }
 
-std::uint16_t CWavReader::formatTag() const { return readLe16(format_.data()); }
-std::uint32_t CWavReader::avgBytesPerSec() const { return readLe32(format_.data() + 8); }
+std::uint16_t CWavReader::formatTag() const {
+    return readLe16(format_.data());
+}
+std::uint32_t CWavReader::avgBytesPerSec() const {
+    return readLe32(format_.data() + 8);
+}
 
 std::size_t CWavReader::read(void* buffer, std::size_t count, std::size_t* delivered) {
     const std::size_t inFrame = static_cast<std::size_t>(channels_) * containerBytes_;
@@ -106,8 +120,10 @@ std::size_t CWavReader::read(void* buffer, std::size_t count, std::size_t* deliv
         }
     }
     // A read error of the file ends the stream; the next read positions the file afresh.
-    if (got < frames * outFrame) filePositioned_ = false;
-    if (delivered != nullptr) *delivered = got;
+    if (got < frames * outFrame)
+        filePositioned_ = false;
+    if (delivered != nullptr)
+        *delivered = got;
     return got;
 }
 
@@ -126,7 +142,8 @@ std::size_t CWavReader::readWide(std::uint8_t* out, std::size_t frames, std::siz
             out[produced++] = top[0];
             out[produced++] = top[1];
         }
-        if (gotFrames < want) break;
+        if (gotFrames < want)
+            break;
         frames -= gotFrames;
     }
     return produced;
@@ -135,7 +152,8 @@ std::size_t CWavReader::readWide(std::uint8_t* out, std::size_t frames, std::siz
 // Sequential reads need no seek: the file is positioned only after a seek or a short read.
 bool CWavReader::positionFile() {
     if (!filePositioned_)
-        filePositioned_ = std::fseek(file_, static_cast<long>(dataOffset_ + position_), SEEK_SET) == 0;
+        filePositioned_ =
+            std::fseek(file_, static_cast<long>(dataOffset_ + position_), SEEK_SET) == 0;
     return filePositioned_;
 }
 
@@ -157,9 +175,11 @@ int CWavReader::length() {
 
 int wavDuration(const std::string& path) {
     FilePtr file(std::fopen(path.c_str(), "rbe"));
-    if (!file) return 0;
+    if (!file)
+        return 0;
     RiffReader riff;
-    if (!riff.open(file.get(), "WAVE")) return 0;
+    if (!riff.open(file.get(), "WAVE"))
+        return 0;
     std::uint8_t format[kPcmRecordSize] = {};
     bool haveFormat = false;
     bool haveData = false;
@@ -178,9 +198,11 @@ int wavDuration(const std::string& path) {
             haveData = true;
         }
     }
-    if (overrun || !haveFormat || !haveData) return 0;
+    if (overrun || !haveFormat || !haveData)
+        return 0;
     const std::uint32_t avg = readLe32(format + 8);
-    if (readLe16(format) != 1 || avg == 0) return 0;
+    if (readLe16(format) != 1 || avg == 0)
+        return 0;
     return static_cast<int>(dataSize / avg);
 }
 

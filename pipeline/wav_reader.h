@@ -29,9 +29,9 @@ private:
     std::vector<std::uint8_t> format_;  // the "fmt " chunk, at least 18 bytes
     std::uint64_t dataOffset_ = 0;
     std::uint32_t dataSize_ = 0;
-    std::uint64_t position_ = 0;  // bytes of the data chunk consumed
-    int containerBytes_ = 0;      // bytes per stored sample (1..4)
-    bool filePositioned_ = false; // the file's offset is dataOffset_ + position_
+    std::uint64_t position_ = 0;   // bytes of the data chunk consumed
+    int containerBytes_ = 0;       // bytes per stored sample (1..4)
+    bool filePositioned_ = false;  // the file's offset is dataOffset_ + position_
 
     bool positionFile();
     std::size_t readWide(std::uint8_t* out, std::size_t frames, std::size_t inFrame);

@@ -17,7 +17,8 @@ CWaveEncoder::~CWaveEncoder() {
 }
 
 void CWaveEncoder::finish() {
-    if (!riff_.close()) throw EncoderException("write error");
+    if (!riff_.close())
+        throw EncoderException("write error");
 }
 
 void CWaveEncoder::writeHeader() {
@@ -26,16 +27,24 @@ void CWaveEncoder::writeHeader() {
     const std::uint16_t bits = static_cast<std::uint16_t>(bitsPerSample_);
     const std::uint16_t blockAlign = static_cast<std::uint16_t>(channels * (bits / 8));
     const std::uint32_t avg = rate * (bits / 8) * channels;
-    const std::uint8_t record[18] = {
-        1, 0,
-        static_cast<std::uint8_t>(channels), static_cast<std::uint8_t>(channels >> 8),
-        static_cast<std::uint8_t>(rate), static_cast<std::uint8_t>(rate >> 8),
-        static_cast<std::uint8_t>(rate >> 16), static_cast<std::uint8_t>(rate >> 24),
-        static_cast<std::uint8_t>(avg), static_cast<std::uint8_t>(avg >> 8),
-        static_cast<std::uint8_t>(avg >> 16), static_cast<std::uint8_t>(avg >> 24),
-        static_cast<std::uint8_t>(blockAlign), static_cast<std::uint8_t>(blockAlign >> 8),
-        static_cast<std::uint8_t>(bits), static_cast<std::uint8_t>(bits >> 8),
-        0, 0};
+    const std::uint8_t record[18] = {1,
+                                     0,
+                                     static_cast<std::uint8_t>(channels),
+                                     static_cast<std::uint8_t>(channels >> 8),
+                                     static_cast<std::uint8_t>(rate),
+                                     static_cast<std::uint8_t>(rate >> 8),
+                                     static_cast<std::uint8_t>(rate >> 16),
+                                     static_cast<std::uint8_t>(rate >> 24),
+                                     static_cast<std::uint8_t>(avg),
+                                     static_cast<std::uint8_t>(avg >> 8),
+                                     static_cast<std::uint8_t>(avg >> 16),
+                                     static_cast<std::uint8_t>(avg >> 24),
+                                     static_cast<std::uint8_t>(blockAlign),
+                                     static_cast<std::uint8_t>(blockAlign >> 8),
+                                     static_cast<std::uint8_t>(bits),
+                                     static_cast<std::uint8_t>(bits >> 8),
+                                     0,
+                                     0};
     if (!riff_.beginChunk("RIFF", "WAVE") || !riff_.beginChunk("fmt ") ||
         !riff_.write(record, sizeof record) || !riff_.endChunk() || !riff_.beginChunk("data"))
         throw EncoderException("write error");
@@ -43,9 +52,12 @@ void CWaveEncoder::writeHeader() {
 }
 
 void CWaveEncoder::write(const void* data, std::size_t count, std::size_t* written) {
-    if (headerPending_) writeHeader();
-    if (!riff_.write(data, count)) throw EncoderException("write error");
-    if (written != nullptr) *written = count;
+    if (headerPending_)
+        writeHeader();
+    if (!riff_.write(data, count))
+        throw EncoderException("write error");
+    if (written != nullptr)
+        *written = count;
 }
 
 }  // namespace tolvane

@@ -22,11 +22,12 @@ int main(int argc, char** argv) {
             const std::string assignment = argv[++i];
             const auto eq = assignment.find('=');
             if (root.empty() || eq == std::string::npos) {
-                std::fprintf(stderr, "tolvane-hive: --root DIR must come first; --set NAME=VALUE\n");
+                std::fprintf(stderr,
+                             "tolvane-hive: --root DIR must come first; --set NAME=VALUE\n");
                 return 2;
             }
-            auto key = registry::Key::create(registry::Hive::LocalMachine,
-                                             "Software\\Quorrel\\tolvane");
+            auto key =
+                registry::Key::create(registry::Hive::LocalMachine, "Software\\Quorrel\\tolvane");
             if (!key || !key->setString(assignment.substr(0, eq), assignment.substr(eq + 1))) {
                 std::fprintf(stderr, "tolvane-hive: cannot write under %s\n", root.c_str());
                 return 1;

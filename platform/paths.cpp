@@ -17,18 +17,22 @@ namespace {
 
 std::optional<std::string> env(const char* name) {
     const char* v = std::getenv(name);
-    if (v == nullptr || *v == '\0') return std::nullopt;
+    if (v == nullptr || *v == '\0')
+        return std::nullopt;
     return std::string(v);
 }
 
 std::optional<fs::path> home() {
-    if (auto h = env("HOME")) return fs::path(*h);
+    if (auto h = env("HOME"))
+        return fs::path(*h);
     return std::nullopt;
 }
 
 fs::path xdgDir(const char* variable, const char* fallbackUnderHome) {
-    if (auto v = env(variable); v && fs::path(*v).is_absolute()) return fs::path(*v);
-    if (auto h = home()) return *h / fallbackUnderHome;
+    if (auto v = env(variable); v && fs::path(*v).is_absolute())
+        return fs::path(*v);
+    if (auto h = home())
+        return *h / fallbackUnderHome;
     return fs::path("/tmp") / ("tolvane-" + std::to_string(getuid()));
 }
 
@@ -38,16 +42,19 @@ std::optional<std::string> documentsFromUserDirs(const fs::path& configHome) {
     std::string line;
     const std::string key = "XDG_DOCUMENTS_DIR=";
     while (std::getline(in, line)) {
-        if (line.rfind(key, 0) != 0) continue;
+        if (line.rfind(key, 0) != 0)
+            continue;
         std::string value = line.substr(key.size());
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
             value = value.substr(1, value.size() - 2);
         if (value.rfind("$HOME", 0) == 0) {
             auto h = home();
-            if (!h) return std::nullopt;
+            if (!h)
+                return std::nullopt;
             value = h->string() + value.substr(5);
         }
-        if (!value.empty() && value.front() == '/') return value;
+        if (!value.empty() && value.front() == '/')
+            return value;
     }
     return std::nullopt;
 }
@@ -60,7 +67,9 @@ fs::path executablePath() {
     return ec ? fs::path() : p;
 }
 
-fs::path executableDir() { return executablePath().parent_path(); }
+fs::path executableDir() {
+    return executablePath().parent_path();
+}
 
 fs::path machineHiveRoot() {
     return (executableDir() / ".." / "etc" / "tolvane" / "registry" / "HKEY_LOCAL_MACHINE")
@@ -73,7 +82,8 @@ fs::path userHiveRoot() {
 
 std::string applicationFolder() {
     auto key = registry::Key::open(registry::Hive::LocalMachine, "Software\\Quorrel\\tolvane");
-    if (!key) return {};
+    if (!key)
+        return {};
     return key->queryString("AppPath").value_or(std::string());
 }
 
@@ -85,9 +95,11 @@ std::string temporaryFolder() {
     std::string dir = "/tmp";
     if (auto t = env("TMPDIR")) {
         std::error_code ec;
-        if (fs::is_directory(*t, ec)) dir = *t;
+        if (fs::is_directory(*t, ec))
+            dir = *t;
     }
-    if (dir.back() != '/') dir += '/';
+    if (dir.back() != '/')
+        dir += '/';
     return dir;
 }
 
@@ -105,19 +117,26 @@ std::string createTempFile(std::string_view prefix) {
             ::close(fd);
             return path;
         }
-        if (errno != EEXIST) return {};
+        if (errno != EEXIST)
+            return {};
     }
     return {};
 }
 
 std::optional<std::string> documentsFolder() {
-    if (!home()) return std::nullopt;
-    if (auto d = documentsFromUserDirs(xdgDir("XDG_CONFIG_HOME", ".config"))) return d;
+    if (!home())
+        return std::nullopt;
+    if (auto d = documentsFromUserDirs(xdgDir("XDG_CONFIG_HOME", ".config")))
+        return d;
     return (*home() / "Documents").string();
 }
 
-fs::path cacheFolder() { return xdgDir("XDG_CACHE_HOME", ".cache") / "tolvane"; }
-fs::path dataFolder() { return xdgDir("XDG_DATA_HOME", ".local/share") / "tolvane"; }
+fs::path cacheFolder() {
+    return xdgDir("XDG_CACHE_HOME", ".cache") / "tolvane";
+}
+fs::path dataFolder() {
+    return xdgDir("XDG_DATA_HOME", ".local/share") / "tolvane";
+}
 
 std::string fileNameOf(std::string_view path) {
     const auto slash = path.rfind('/');

@@ -45,7 +45,8 @@ std::optional<fs::path> keyFolder(Hive hive, std::string_view subkey) {
     fs::path folder = hiveRoot(hive);
     std::string level;
     auto flush = [&] {
-        if (!level.empty()) folder /= escapeName(level);
+        if (!level.empty())
+            folder /= escapeName(level);
         level.clear();
     };
     for (char c : subkey) {
@@ -68,7 +69,8 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         data += n;
@@ -83,7 +85,8 @@ fs::path hiveRoot(Hive hive) {
     {
         std::lock_guard lock(rootsMutex);
         const fs::path& o = overriddenRoots[hive == Hive::CurrentUser ? 0 : 1];
-        if (!o.empty()) return o;
+        if (!o.empty())
+            return o;
     }
     return hive == Hive::CurrentUser ? platform::userHiveRoot() : platform::machineHiveRoot();
 }
@@ -107,12 +110,15 @@ std::vector<std::uint8_t> encodeString(std::string_view utf8) {
 }
 
 std::optional<std::string> decodeString(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 2 || bytes.size() % 2 != 0) return std::nullopt;
-    if (bytes[bytes.size() - 2] != 0 || bytes[bytes.size() - 1] != 0) return std::nullopt;
+    if (bytes.size() < 2 || bytes.size() % 2 != 0)
+        return std::nullopt;
+    if (bytes[bytes.size() - 2] != 0 || bytes[bytes.size() - 1] != 0)
+        return std::nullopt;
     std::u16string wide;
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
         const char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-        if (c == 0) break;
+        if (c == 0)
+            break;
         wide += c;
     }
     return fromUtf16(wide);
@@ -120,23 +126,27 @@ std::optional<std::string> decodeString(std::span<const std::uint8_t> bytes) {
 
 std::optional<Key> Key::open(Hive hive, std::string_view subkey) {
     auto folder = keyFolder(hive, subkey);
-    if (!folder || !isDirectory(*folder)) return std::nullopt;
+    if (!folder || !isDirectory(*folder))
+        return std::nullopt;
     return Key(*folder);
 }
 
 std::optional<Key> Key::create(Hive hive, std::string_view subkey) {
     auto folder = keyFolder(hive, subkey);
-    if (!folder) return std::nullopt;
+    if (!folder)
+        return std::nullopt;
     std::error_code ec;
     fs::create_directories(*folder, ec);
-    if (!isDirectory(*folder)) return std::nullopt;
+    if (!isDirectory(*folder))
+        return std::nullopt;
     return Key(*folder);
 }
 
 bool Key::remove(Hive hive, std::string_view subkey) {
     auto folder = keyFolder(hive, subkey);
     // A subkey naming no level would be the hive itself: never deleted.
-    if (!folder || *folder == hiveRoot(hive) || !isDirectory(*folder)) return false;
+    if (!folder || *folder == hiveRoot(hive) || !isDirectory(*folder))
+        return false;
     std::error_code ec;
     fs::remove_all(*folder, ec);
     return !ec;
@@ -148,9 +158,11 @@ fs::path Key::valueFile(std::string_view name) const {
 
 std::optional<Key::Value> Key::query(std::string_view name) const {
     std::ifstream in(valueFile(name), std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in)
+        return std::nullopt;
     std::uint8_t header[4];
-    if (!in.read(reinterpret_cast<char*>(header), 4)) return std::nullopt;
+    if (!in.read(reinterpret_cast<char*>(header), 4))
+        return std::nullopt;
     Value v;
     v.type = static_cast<ValueType>(header[0] | (header[1] << 8) | (header[2] << 16) |
                                     (static_cast<std::uint32_t>(header[3]) << 24));
@@ -159,30 +171,33 @@ std::optional<Key::Value> Key::query(std::string_view name) const {
     char buffer[4096];
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         v.data.insert(v.data.end(), buffer, buffer + in.gcount());
-        if (v.data.size() > kLimit) return std::nullopt;
+        if (v.data.size() > kLimit)
+            return std::nullopt;
     }
     return v;
 }
 
 bool Key::set(std::string_view name, ValueType type, std::span<const std::uint8_t> data) const {
-    if (!isDirectory(folder_)) return false;
+    if (!isDirectory(folder_))
+        return false;
     const fs::path target = valueFile(name);
     // Unique per process and per write, so two threads writing one value never share a file.
     static std::atomic<unsigned> serial{0};
     const fs::path temp = target.string() + ".tmp" + std::to_string(getpid()) + "-" +
                           std::to_string(serial.fetch_add(1));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
-    const std::uint8_t header[4] = {
-        static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>((type >> 8) & 0xFF),
-        static_cast<std::uint8_t>((type >> 16) & 0xFF),
-        static_cast<std::uint8_t>((type >> 24) & 0xFF)};
+    if (fd < 0)
+        return false;
+    const std::uint8_t header[4] = {static_cast<std::uint8_t>(type & 0xFF),
+                                    static_cast<std::uint8_t>((type >> 8) & 0xFF),
+                                    static_cast<std::uint8_t>((type >> 16) & 0xFF),
+                                    static_cast<std::uint8_t>((type >> 24) & 0xFF)};
     // The data reaches the disk before the rename, so a crash leaves the old value or the new
     // one, never an empty file.
-    bool ok = writeAll(fd, header, 4) && writeAll(fd, data.data(), data.size()) &&
-              ::fsync(fd) == 0;
+    bool ok = writeAll(fd, header, 4) && writeAll(fd, data.data(), data.size()) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    if (ok && std::rename(temp.c_str(), target.c_str()) == 0) return true;
+    if (ok && std::rename(temp.c_str(), target.c_str()) == 0)
+        return true;
     ::unlink(temp.c_str());
     return false;
 }
@@ -194,13 +209,15 @@ bool Key::removeValue(std::string_view name) const {
 
 std::optional<std::string> Key::queryString(std::string_view name) const {
     auto v = query(name);
-    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ)) return std::nullopt;
+    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ))
+        return std::nullopt;
     return decodeString(v->data);
 }
 
 std::optional<std::uint32_t> Key::queryDword(std::string_view name) const {
     auto v = query(name);
-    if (!v || v->type != REG_DWORD || v->data.size() != 4) return std::nullopt;
+    if (!v || v->type != REG_DWORD || v->data.size() != 4)
+        return std::nullopt;
     const auto& d = v->data;
     return d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
 }

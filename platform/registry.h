@@ -59,7 +59,7 @@ public:
     bool removeValue(std::string_view name) const;
 
     // Convenience forms of the Win32 rules used throughout the program.
-    std::optional<std::string> queryString(std::string_view name) const;  // REG_SZ or EXPAND_SZ
+    std::optional<std::string> queryString(std::string_view name) const;   // REG_SZ or EXPAND_SZ
     std::optional<std::uint32_t> queryDword(std::string_view name) const;  // REG_DWORD, 4 bytes
     bool setString(std::string_view name, std::string_view utf8) const;
     bool setDword(std::string_view name, std::uint32_t value) const;

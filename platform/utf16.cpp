@@ -101,7 +101,8 @@ std::string fromUtf16(std::u16string_view utf16) {
 
 std::size_t utf16Length(std::string_view utf8) {
     std::size_t units = 0;
-    for (std::size_t i = 0; i < utf8.size();) units += decodeUtf8(utf8, i) >= 0x10000 ? 2 : 1;
+    for (std::size_t i = 0; i < utf8.size();)
+        units += decodeUtf8(utf8, i) >= 0x10000 ? 2 : 1;
     return units;
 }
 
@@ -111,7 +112,8 @@ std::string truncateUtf16(std::string_view utf8, std::size_t maxUnits) {
     while (i < utf8.size()) {
         std::size_t next = i;
         const std::size_t width = decodeUtf8(utf8, next) >= 0x10000 ? 2 : 1;
-        if (units + width > maxUnits) break;
+        if (units + width > maxUnits)
+            break;
         units += width;
         i = next;
     }
@@ -119,9 +121,11 @@ std::string truncateUtf16(std::string_view utf8, std::size_t maxUnits) {
 }
 
 std::string truncateUtf8Bytes(std::string_view utf8, std::size_t maxBytes) {
-    if (utf8.size() <= maxBytes) return std::string(utf8);
+    if (utf8.size() <= maxBytes)
+        return std::string(utf8);
     std::size_t cut = maxBytes;
-    while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) --cut;
+    while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80)
+        --cut;
     return std::string(utf8.substr(0, cut));
 }
 

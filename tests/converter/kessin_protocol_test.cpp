@@ -269,7 +269,8 @@ TEST(KessinProgram, TooLittleFreeSpaceIsReportedAfterTheOptions) {
     std::filesystem::create_directory(small);
     const std::string script = "mount -t tmpfs -o size=64k tmpfs '" + small + "' && cp '" + source +
                                "' '" + small + "/song.wav' && exec \"$0\"";
-    Kessin kessin(dir, small + "/song.wav", "kessin-copy", {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script});
+    Kessin kessin(dir, small + "/song.wav", "kessin-copy",
+                  {"/usr/bin/unshare", "-m", "/bin/sh", "-c", script});
     const WindowHandle main = kessin.mainWindow();
     if (main == 0)
         GTEST_SKIP() << "no tmpfs mounts here";

@@ -11,7 +11,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = "/tmp/fuzz-wav-" + std::to_string(getpid()) + ".wav";
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return 0;
+    if (f == nullptr)
+        return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     tolvane::durationOf(path);

@@ -24,7 +24,8 @@ public:
         const std::size_t n = std::min(count, pcm_.size() - position_);
         std::memcpy(buffer, pcm_.data() + position_, n);
         position_ += n;
-        if (delivered != nullptr) *delivered = n;
+        if (delivered != nullptr)
+            *delivered = n;
         return n;
     }
     void seek(int second) override {
@@ -49,7 +50,8 @@ public:
         bytes.insert(bytes.end(), p, p + count);
         ++writes;
         largestWrite = std::max(largestWrite, count);
-        if (written != nullptr) *written = count;
+        if (written != nullptr)
+            *written = count;
     }
     void finish() override { ++finishes; }
 

@@ -39,12 +39,13 @@ protected:
 // Converts a WAV source through the factory as the worker does, one second at a time.
 void convert(const std::string& source, int formatIndex, const std::string& target) {
     auto reader = openReader(source);
-    auto encoder = createEncoder(reader->bitsPerSample(), reader->channels(),
-                                 encoderKind(formatIndex), formatQuality(formatIndex), target,
-                                 reader->sampleRate());
+    auto encoder =
+        createEncoder(reader->bitsPerSample(), reader->channels(), encoderKind(formatIndex),
+                      formatQuality(formatIndex), target, reader->sampleRate());
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(reader->sampleRate()) *
                                      reader->channels() * reader->bitsPerSample() / 8);
-    while (std::size_t n = reader->read(buffer.data(), buffer.size())) encoder->write(buffer.data(), n);
+    while (std::size_t n = reader->read(buffer.data(), buffer.size()))
+        encoder->write(buffer.data(), n);
     encoder->finish();
 }
 
@@ -118,7 +119,8 @@ TEST(WaveEncoder, HighQualityFromMatchingSourcePassesBytesUnchanged) {
 }
 
 TEST(WaveEncoder, StereoCdSourceBecomesRingtonesSoxReads) {
-    if (!haveTool("soxi")) GTEST_SKIP() << "soxi not installed";
+    if (!haveTool("soxi"))
+        GTEST_SKIP() << "soxi not installed";
     TempDir dir;
     const std::string source = dir.file("song.wav");
     ASSERT_TRUE(makeTone(source, 44100, 2, 16, 4.0, "sine 440"));
@@ -171,7 +173,8 @@ TEST_F(QuestionTest, SkipAllIsAskedOnceAndKeepsExistingRingtones) {
     const std::string fresh = dir.file("fresh.wav");
     { CWaveEncoder encoder(fresh); }  // no ringtone there yet: no question
     EXPECT_EQ(question.asked, 0);
-    for (const char* name : {"one.wav", "two.wav"}) writeFile(dir.file(name), {'o', 'l', 'd'});
+    for (const char* name : {"one.wav", "two.wav"})
+        writeFile(dir.file(name), {'o', 'l', 'd'});
     for (const char* name : {"one.wav", "two.wav"}) {
         try {
             CWaveEncoder encoder(dir.file(name));

@@ -15,7 +15,8 @@ namespace {
 std::vector<std::int16_t> sine(int rate, double seconds, double amplitude) {
     std::vector<std::int16_t> s(static_cast<std::size_t>(rate * seconds));
     for (std::size_t i = 0; i < s.size(); ++i)
-        s[i] = static_cast<std::int16_t>(amplitude * std::sin(2 * std::numbers::pi * 441 * i / rate));
+        s[i] =
+            static_cast<std::int16_t>(amplitude * std::sin(2 * std::numbers::pi * 441 * i / rate));
     return s;
 }
 
@@ -39,7 +40,8 @@ TEST(LevelAnalysis, SineMeasuresItsRmsAndPeak) {
 TEST(LevelAnalysis, AClickAtTheStartCountsAsLoudAsItIs) {
     // 10 ms at full scale, then 5 s of silence: the first window holds only that block.
     std::vector<std::int16_t> s(44100 * 5, 0);
-    for (int i = 0; i < 441; ++i) s[i] = 32000;
+    for (int i = 0; i < 441; ++i)
+        s[i] = 32000;
     auto reader = mono16(s);
     FileEntry entry;
     analyseLevel(reader, entry);
@@ -86,7 +88,8 @@ TEST(LevelAnalysis, CancelStopsAfterTheCurrentBlock) {
     int blocks = 0;
     FileEntry entry;
     analyseLevel(reader, entry, &cancel, [&] {
-        if (++blocks == 3) cancel = true;
+        if (++blocks == 3)
+            cancel = true;
     });
     EXPECT_EQ(blocks, 3);
     EXPECT_EQ(reader.position(), 3u * 441 * 2);
@@ -109,11 +112,12 @@ TEST(LevelAnalysis, EveryLayoutMeasuresExactlyWhatTheDefinitionGives) {
             for (int c = 0; c < layout.channels; ++c) {
                 const bool loud = f / rate == c % 3;
                 const double amplitude = (loud ? 0.9 : 0.1) * (full - 1);
-                samples.push_back(static_cast<std::int32_t>(
-                    amplitude * std::sin(0.01 * (c + 1) * f + c)));
+                samples.push_back(
+                    static_cast<std::int32_t>(amplitude * std::sin(0.01 * (c + 1) * f + c)));
             }
         }
-        for (int i = 0; i < 4; ++i) samples[100 + i] = -full;
+        for (int i = 0; i < 4; ++i)
+            samples[100 + i] = -full;
         samples[500] = full - 1;
 
         std::vector<std::uint8_t> bytes;
@@ -143,7 +147,8 @@ TEST(LevelAnalysis, EveryLayoutMeasuresExactlyWhatTheDefinitionGives) {
                 means.push_back(sum / n);
                 const std::size_t first = means.size() > 100 ? means.size() - 100 : 0;
                 double window = 0;
-                for (std::size_t i = first; i < means.size(); ++i) window += means[i];
+                for (std::size_t i = first; i < means.size(); ++i)
+                    window += means[i];
                 loudest = std::max(loudest, window / static_cast<double>(means.size() - first));
             }
         }
@@ -180,7 +185,8 @@ TEST(GainStage, AttenuationTruncatesTowardZero) {
     entry.peakLow = -32768;
     const double gain = kTargetLevel / entry.levelRms;
     auto stage = wrapWithNormalizer(
-        std::make_unique<MemoryReader>(pcm16({3, -3, 1001, -1001, 32767}), 8000, 1, 16), entry, gain);
+        std::make_unique<MemoryReader>(pcm16({3, -3, 1001, -1001, 32767}), 8000, 1, 16), entry,
+        gain);
     std::vector<std::uint8_t> out(10);
     EXPECT_EQ(stage->read(out.data(), out.size()), 10u);
     const std::vector<std::int16_t> expected = {1, -1, 502, -502, 16461};
@@ -212,8 +218,9 @@ TEST(GainStage, EightBitSamplesAreCentredOn128) {
     entry.levelRms = 0.125;
     entry.peakHigh = 20;
     entry.peakLow = -20;
-    CNormalizer stage(std::make_unique<MemoryReader>(std::vector<std::uint8_t>{148, 108, 128}, 8000, 1, 8),
-                      2.0, entry);
+    CNormalizer stage(
+        std::make_unique<MemoryReader>(std::vector<std::uint8_t>{148, 108, 128}, 8000, 1, 8), 2.0,
+        entry);
     EXPECT_FALSE(stage.usesSoftClip());
     std::vector<std::uint8_t> out(3);
     stage.read(out.data(), out.size());

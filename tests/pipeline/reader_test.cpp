@@ -15,36 +15,44 @@ namespace {
 
 std::vector<std::uint8_t> ramp(std::size_t n) {
     std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
     return v;
 }
 
-void append(std::vector<std::uint8_t>& out, const char* tag, const std::vector<std::uint8_t>& body) {
+void append(std::vector<std::uint8_t>& out, const char* tag,
+            const std::vector<std::uint8_t>& body) {
     out.insert(out.end(), tag, tag + 4);
     const auto n = static_cast<std::uint32_t>(body.size());
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
     out.insert(out.end(), body.begin(), body.end());
-    if (body.size() & 1) out.push_back(0);
+    if (body.size() & 1)
+        out.push_back(0);
 }
 
 std::vector<std::uint8_t> fmtChunk(int tag, int channels, int rate, int bits) {
     const int align = channels * bits / 8;
     std::vector<std::uint8_t> f;
     auto put = [&](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) f.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+        for (int i = 0; i < bytes; ++i)
+            f.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
     };
     put(tag, 2), put(channels, 2), put(rate, 4), put(rate * align, 4), put(align, 2), put(bits, 2);
     return f;
 }
 
 // A RIFF/WAVE file from a list of chunks; `riffSizeAdjust` makes the RIFF size lie.
-std::vector<std::uint8_t> riffWave(const std::vector<std::pair<const char*, std::vector<std::uint8_t>>>& chunks,
-                                   int riffSizeAdjust = 0) {
+std::vector<std::uint8_t> riffWave(
+    const std::vector<std::pair<const char*, std::vector<std::uint8_t>>>& chunks,
+    int riffSizeAdjust = 0) {
     std::vector<std::uint8_t> body = {'W', 'A', 'V', 'E'};
-    for (const auto& [tag, content] : chunks) append(body, tag, content);
+    for (const auto& [tag, content] : chunks)
+        append(body, tag, content);
     std::vector<std::uint8_t> file = {'R', 'I', 'F', 'F'};
     const auto n = static_cast<std::uint32_t>(static_cast<int>(body.size()) + riffSizeAdjust);
-    for (int i = 0; i < 4; ++i) file.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        file.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
     file.insert(file.end(), body.begin(), body.end());
     return file;
 }
@@ -52,7 +60,8 @@ std::vector<std::uint8_t> riffWave(const std::vector<std::pair<const char*, std:
 std::vector<std::uint8_t> readAll(CReader& r) {
     std::vector<std::uint8_t> out;
     std::uint8_t buffer[1000];
-    while (std::size_t n = r.read(buffer, sizeof buffer)) out.insert(out.end(), buffer, buffer + n);
+    while (std::size_t n = r.read(buffer, sizeof buffer))
+        out.insert(out.end(), buffer, buffer + n);
     return out;
 }
 
@@ -68,10 +77,11 @@ std::string messageOf(const std::function<void()>& f) {
 }  // namespace
 
 TEST(ReaderFactory, ExtensionsMatchWithoutRegardToCase) {
-    const std::pair<const char*, int> cases[] = {
-        {"a.wav", 1}, {"b.WAV", 1}, {"c.Mp3", 2}, {"d.wMa", 3}, {"e.OGG", 4},
-        {"f.ape", 5}, {"g.FlAc", 6}, {"/x.y/z.flac", 6}};
-    for (const auto& [path, type] : cases) EXPECT_EQ(fileTypeOf(path), type) << path;
+    const std::pair<const char*, int> cases[] = {{"a.wav", 1},  {"b.WAV", 1},      {"c.Mp3", 2},
+                                                 {"d.wMa", 3},  {"e.OGG", 4},      {"f.ape", 5},
+                                                 {"g.FlAc", 6}, {"/x.y/z.flac", 6}};
+    for (const auto& [path, type] : cases)
+        EXPECT_EQ(fileTypeOf(path), type) << path;
     EXPECT_EQ(messageOf([] { fileTypeOf("song.aiff"); }), "unknown file type");
     EXPECT_EQ(messageOf([] { openReader("song.aiff"); }), "no decoder available");
     EXPECT_EQ(messageOf([] { openReader("wav"); }), "no decoder available");
@@ -105,7 +115,8 @@ TEST(WavReader, DeliversOnlyTheFirstDataChunk) {
     TempDir dir;
     const auto first = ramp(16001);  // odd: the pad byte must not be delivered either
     const std::vector<std::uint8_t> second(5000, 0xEE);
-    const std::vector<std::uint8_t> list = {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M', 2, 0, 0, 0, 'x', 0};
+    const std::vector<std::uint8_t> list = {'I', 'N', 'F', 'O', 'I', 'N', 'A',
+                                            'M', 2,   0,   0,   0,   'x', 0};
     const std::string path = dir.file("chunks.wav");
     writeFile(path, riffWave({{"fmt ", fmtChunk(1, 1, 8000, 8)},
                               {"data", first},
@@ -196,9 +207,11 @@ TEST(AppException, MessagesAreCutAt127Utf16Units) {
     EXPECT_EQ(AppException(longText).message().size(), 127u);
     // 100 ASCII letters then clefs (two UTF-16 units, four UTF-8 bytes each).
     std::string mixed(100, 'b');
-    for (int i = 0; i < 20; ++i) mixed += "\xF0\x9D\x84\x9E";
+    for (int i = 0; i < 20; ++i)
+        mixed += "\xF0\x9D\x84\x9E";
     const AppException e(mixed);
-    EXPECT_EQ(e.message().size(), 100u + 13 * 4);  // 100 + 13*2 = 126 units, the 14th would pass 127
+    EXPECT_EQ(e.message().size(),
+              100u + 13 * 4);  // 100 + 13*2 = 126 units, the 14th would pass 127
     // The description is cut at 127 bytes on a code-point boundary: 100 + 6 clefs.
     EXPECT_EQ(std::strlen(e.what()), 124u);
 }

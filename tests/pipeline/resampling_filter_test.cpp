@@ -26,7 +26,8 @@ Chain makeChain(int srcRate, int srcChannels, int srcBits, int dstRate, int dstC
     return {raw, std::move(filter)};
 }
 
-std::vector<std::int16_t> sine(int rate, int channels, double hz, double amplitude, double seconds) {
+std::vector<std::int16_t> sine(int rate, int channels, double hz, double amplitude,
+                               double seconds) {
     const int frames = static_cast<int>(rate * seconds);
     std::vector<std::int16_t> s(static_cast<std::size_t>(frames) * channels);
     for (int i = 0; i < frames; ++i)
@@ -38,7 +39,8 @@ std::vector<std::int16_t> sine(int rate, int channels, double hz, double amplitu
 
 double rmsOf(const std::vector<double>& v, std::size_t from, std::size_t to) {
     double sum = 0;
-    for (std::size_t i = from; i < to; ++i) sum += v[i] * v[i];
+    for (std::size_t i = from; i < to; ++i)
+        sum += v[i] * v[i];
     return std::sqrt(sum / static_cast<double>(to - from));
 }
 
@@ -66,7 +68,8 @@ TEST(ResamplingFilter, TableConstantsForCommonRates) {
         ASSERT_EQ(s.phases.size(), static_cast<std::size_t>(2 * c.bpc + 1));
         for (const auto& row : s.phases) {
             double sum = 0;
-            for (float h : row) sum += h;
+            for (float h : row)
+                sum += h;
             EXPECT_NEAR(sum, 1.0, 1e-5);
         }
     }
@@ -81,7 +84,8 @@ TEST(ResamplingFilter, OneSecondOfCdSilenceBecomesEightThousandSilentBytes) {
     // The history keeps about half the filter length: a few samples short of 8000.
     EXPECT_GE(chain.inner->bytes.size(), 7990u);
     EXPECT_LE(chain.inner->bytes.size(), 8000u);
-    for (std::uint8_t b : chain.inner->bytes) ASSERT_EQ(b, 128);
+    for (std::uint8_t b : chain.inner->bytes)
+        ASSERT_EQ(b, 128);
     EXPECT_LE(chain.inner->largestWrite, 4096u);
 }
 
@@ -161,7 +165,8 @@ TEST(ResamplingFilter, DownsamplingKeepsPitchAndLevelAndRemovesAliases) {
         if (c.expectedGain > 0) {
             // Zero crossings per second give the pitch back.
             int crossings = 0;
-            for (std::size_t i = 1001; i < 9000; ++i) crossings += (v[i - 1] < 0) != (v[i] < 0);
+            for (std::size_t i = 1001; i < 9000; ++i)
+                crossings += (v[i - 1] < 0) != (v[i] < 0);
             EXPECT_NEAR(crossings / 1.0, 2 * c.hz, 4);
         }
     }

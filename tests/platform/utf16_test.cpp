@@ -13,7 +13,10 @@ TEST(Utf16, RoundTripsAndCountsUnits) {
 }
 
 TEST(Utf16, MalformedInputBecomesReplacementCharacters) {
-    EXPECT_EQ(fromUtf16(toUtf16("a\xFF" "b")), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(fromUtf16(toUtf16("a\xFF"
+                                "b")),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(fromUtf16(toUtf16("\xE6\x97")), "\xEF\xBF\xBD\xEF\xBF\xBD");  // truncated sequence
     EXPECT_EQ(fromUtf16(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
 }

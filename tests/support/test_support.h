@@ -24,9 +24,9 @@ private:
 };
 
 struct CommandResult {
-    int status = -1;       // exit status, -1 when it could not run or was killed
-    std::string output;    // standard output
-    std::string errors;    // standard error
+    int status = -1;     // exit status, -1 when it could not run or was killed
+    std::string output;  // standard output
+    std::string errors;  // standard error
 };
 
 // Runs argv[0] with arguments (no shell), capturing both outputs.
@@ -37,10 +37,10 @@ bool haveTool(const std::string& name);
 
 // Folders of the build tree.
 std::filesystem::path buildDir();
-std::filesystem::path binDir();          // build/bin
-std::filesystem::path appDir();          // build/lib/tolvane
-std::filesystem::path libexecDir();      // build/libexec/tolvane
-std::filesystem::path testdataDir();     // ../shared/testdata (may be absent)
+std::filesystem::path binDir();       // build/bin
+std::filesystem::path appDir();       // build/lib/tolvane
+std::filesystem::path libexecDir();   // build/libexec/tolvane
+std::filesystem::path testdataDir();  // ../shared/testdata (may be absent)
 
 // Writes a WAV with sox's synth: e.g. makeTone(path, 44100, 2, 16, 3.0, "sine 440").
 // Returns false when sox failed.
