@@ -5,6 +5,7 @@
 
 #include <new>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "app/settings.h"
@@ -85,6 +86,7 @@ private:
 };
 
 constexpr const char* kSameFileMessage = "the ringtone would replace its own source";
+constexpr const char* kSameNameMessage = "already made from another file in this run";
 
 enum class FileOutcome { Produced, Cancelled, Failed, Skipped, FatalFailure };
 
@@ -121,6 +123,8 @@ private:
     std::string extension_;
     std::int64_t total_ = 0;
     std::int64_t done_ = 0;
+    // Ringtones made by this run: two sources with the same name must not overwrite each other.
+    std::set<std::string> madeThisRun_;
     Bar fileBar_{&ProgressView::setFileProgress};
     Bar overallBar_{&ProgressView::setOverallProgress};
 };
@@ -172,6 +176,7 @@ bool Conversion::convertEntry(FileEntry& entry) {
     const FileOutcome outcome = convertProtected(entry, ringtone, n);
 
     if (outcome == FileOutcome::Produced) {
+        madeThisRun_.insert(ringtone);
         state_.ProducedFiles.push_back(ringtone);
         if (job_.settings.save() == 0)
             state_.TemporaryFiles.push_back(ringtone);
@@ -230,6 +235,9 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
     const auto target = FileIdentity::of(ringtone);
     if (source && target && source->device == target->device && source->inode == target->inode)
         throw EncoderException(kSameFileMessage);
+    // "Reconvert All" is about ringtones of earlier runs, never one this run has just made.
+    if (madeThisRun_.count(ringtone) != 0)
+        throw EncoderException(kSameNameMessage);
 
     const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
     const std::int64_t partLength = entry.partMarked ? effectivePartLength(entry) : 0;

@@ -286,6 +286,23 @@ TEST_F(WorkerTest, ARingtoneThatWouldReplaceItsOwnSourceIsRefused) {
     EXPECT_EQ(readFile(path), before);
 }
 
+TEST_F(WorkerTest, TwoSourcesOfTheSameNameNeverOverwriteEachOther) {
+    fs::create_directories(dir_.file("a"));
+    fs::create_directories(dir_.file("b"));
+    add(source("a/song.wav", 2, "sine 440"), 2);
+    add(source("b/song.wav", 3, "sine 880"), 3);
+    ScriptedQuestion question(ConvertedAnswer::ReconvertAll);
+    setConvertedQuestion(&question);
+    RunState state;
+    runConversion(job(), state, view_);
+    EXPECT_EQ(state.errorLines(),
+              std::vector<std::string>{"song.wav: already made from another file in this run."});
+    EXPECT_EQ(state.ProducedFiles, std::vector<std::string>{ringtone("song.wav")});
+    // The first source's ringtone is kept: 2 s long, not the second source's 3 s.
+    EXPECT_EQ(openReader(ringtone("song.wav"))->length(), 1);  // a couple of samples short of 2 s
+    EXPECT_EQ(question.asked, 0);
+}
+
 // Each failure kind, raised while converting the first of two files.
 struct FailureCase {
     const char* name;
