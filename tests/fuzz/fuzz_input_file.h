@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "pipeline/reader.h"
 
 class FuzzInputFile {
 public:
@@ -31,3 +34,16 @@ public:
 private:
     int fd_;
 };
+
+// Reads a reader the way the pipeline does: a bounded number of pieces, a seek, a read after it,
+// and the position. The caller catches the reader's own exceptions.
+inline void exerciseReader(tolvane::CReader& reader) {
+    std::vector<std::uint8_t> buffer(16384);
+    int pieces = 0;
+    while (reader.read(buffer.data(), buffer.size()) > 0 && ++pieces < 64) {
+    }
+    reader.seek(1);
+    reader.read(buffer.data(), buffer.size());
+    reader.tell();
+    reader.length();
+}

@@ -1,31 +1,17 @@
-// Feeds arbitrary bytes to the WAV reader and its duration probe as a file.
-#include <unistd.h>
-
+// libFuzzer target: the WAV reader and its duration probe over arbitrary bytes.
 #include <cstdint>
-#include <cstdio>
-#include <string>
 
+#include "fuzz_input_file.h"
 #include "pipeline/app_exception.h"
-#include "pipeline/reader.h"
+#include "pipeline/wav_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = "/tmp/fuzz-wav-" + std::to_string(getpid()) + ".wav";
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-    tolvane::durationOf(path);
+    FuzzInputFile file(data, size);
+    tolvane::wavDuration(file.path());
     try {
-        auto reader = tolvane::openReaderAt(path, size % 3);
-        std::uint8_t buffer[4096];
-        int rounds = 0;
-        while (reader->read(buffer, sizeof buffer) > 0 && ++rounds < 64) {
-        }
-        reader->seek(1);
-        reader->tell();
-        reader->length();
-    } catch (const tolvane::AppException&) {
+        tolvane::CWavReader reader(file.path());
+        exerciseReader(reader);
+    } catch (const tolvane::ReaderException&) {
     }
     return 0;
 }
