@@ -7,20 +7,9 @@ namespace tolvane::catalogue {
 
 namespace {
 
-constexpr std::array<std::string_view, kFormatCount> kFormatLabels = {
-    "M&eduim quality WAV",       "High quality &WAV",  "&Meduim quality MP3",
-    "&High quality MP3",         "&Varnel SMAF (MMF)", "&Adaptive Multirate (AMR)",
-    "&Qualcomm Purevoice (QCP)",
-};
-
-// The mask bit that enables each choice.
-constexpr std::array<std::uint32_t, kFormatCount> kEnablingBit = {
-    kMaskWav, kMaskWav, kMaskMp3, kMaskMp3, kMaskSmaf, kMaskAmr, kMaskQcp,
-};
-
 // Mp3High, WavHigh, Smaf, Amr; Qcp when none of them is enabled.
-constexpr std::array<int, 4> kReplacementOrder = {3, 1, 4, 5};
-constexpr int kLastResort = 6;
+constexpr std::array<int, 4> kReplacementOrder = {Mp3High, WavHigh, Smaf, Amr};
+constexpr int kLastResort = Qcp;
 
 // Sort key of one byte: spaces and punctuation, then digits, then letters and everything else
 // (bytes of non-ASCII characters), letters compared without case.
@@ -41,13 +30,13 @@ bool validFormat(int formatIndex) {
 }  // namespace
 
 std::string_view formatLabel(int formatIndex) {
-    return validFormat(formatIndex) ? kFormatLabels[static_cast<std::size_t>(formatIndex)] : "";
+    return validFormat(formatIndex) ? kRingtoneFormats[formatIndex].label : "";
 }
 
 FormatSet enabledFormats(std::uint32_t formatMask) {
     FormatSet enabled{};
     for (std::size_t i = 0; i < enabled.size(); ++i)
-        enabled[i] = (formatMask & kEnablingBit[i]) != 0;
+        enabled[i] = (formatMask & kRingtoneFormats[i].maskBit) != 0;
     return enabled;
 }
 

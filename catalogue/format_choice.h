@@ -15,15 +15,21 @@
 
 namespace tolvane::catalogue {
 
-// The seven choices, in RingtoneFormat order (WavMedium .. Qcp).
-inline constexpr int kFormatCount = 7;
+// The choices, one per row of the format table, in index order.
+inline constexpr int kFormatCount = kRingtoneFormatCount;
 using FormatSet = std::array<bool, kFormatCount>;
 
 // The labels of the seven choices, as the page shows them ("&" marks the mnemonic).
 std::string_view formatLabel(int formatIndex);
 
-// Which choices a format mask enables: 0 and 1 by the WAV bit, 2 and 3 by MP3, 4 by SMAF,
-// 5 by AMR, 6 by QCP.
+// Every choice enabled, as the page's controls start.
+constexpr FormatSet allEnabled() {
+    FormatSet all{};
+    all.fill(true);
+    return all;
+}
+
+// Which choices a format mask enables: each by its row's mask bit.
 FormatSet enabledFormats(std::uint32_t formatMask);
 
 // The choice that replaces a checked choice that became disabled: Mp3High, else WavHigh, else
@@ -61,7 +67,7 @@ struct LeavingValues {
 
 class FormatPageState {
 public:
-    // The page's initialisation: the stored format is checked (nothing when it is not 0..6),
+    // The page's initialisation: the stored format is checked (nothing when it names no format),
     // the vendor list selects the stored position, the model list is filled for that vendor and
     // selects the stored model position, and the model's formats are applied. All choices start
     // enabled, as the page's controls do.
@@ -85,7 +91,8 @@ public:
     // The user picks a model: its formats are applied. A position past the end clears the model
     // selection and leaves the choices as they are.
     void chooseModel(std::size_t position);
-    // The user checks a choice. Refused (false) for a disabled choice or an index outside 0..6.
+    // The user checks a choice. Refused (false) for a disabled choice or an index that names no
+    // format.
     bool checkFormat(int formatIndex);
     // The unlisted-phone report was closed, whatever its outcome: "> Not listed <" is selected
     // with its single model, which enables every choice.
@@ -103,7 +110,7 @@ private:
     std::vector<CatalogueEntry> models_;
     std::optional<std::size_t> vendorSelection_;
     std::optional<std::size_t> modelSelection_;
-    FormatSet enabled_{true, true, true, true, true, true, true};
+    FormatSet enabled_ = allEnabled();
     std::optional<int> checked_;
 };
 

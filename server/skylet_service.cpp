@@ -15,6 +15,8 @@
 #include <map>
 #include <sstream>
 
+#include "encoders/ringtone_formats.h"
+
 namespace skylet {
 namespace {
 
@@ -483,12 +485,10 @@ private:
 }  // namespace
 
 std::string ringtoneMediaType(const std::string& extension) {
-    static const std::map<std::string, std::string> kTypes = {
-        {"mp3", "audio/mpeg"}, {"wav", "audio/x-wav"},     {"mmf", "application/vnd.smaf"},
-        {"amr", "audio/amr"},  {"qcp", "audio/vnd.qcelp"}, {"mid", "audio/midi"},
-    };
-    auto found = kTypes.find(lower(extension));
-    return found == kTypes.end() ? std::string() : found->second;
+    // "amr", not ".amr": a name ending in a bare dot has no type.
+    if (extension.empty() || extension.front() == '.')
+        return {};
+    return std::string(tolvane::mediaTypeOfExtension(extension));
 }
 
 bool looksLike(const std::string& extension, const std::string& bytes) {
