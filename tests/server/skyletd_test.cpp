@@ -11,6 +11,7 @@
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
 
+
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -197,6 +198,30 @@ TEST(Skyletd, PickUpPages) {
     EXPECT_NE(request(server, "GET", "/?id=9999").body.find("Unknown personal code."),
               std::string::npos);
     EXPECT_EQ(request(server, "GET", "/nothing/here").status, 404);
+}
+
+// A file name that is not UTF-8 is shown with replacement characters; the page stays XML a
+// real parser (xmllint) reads.
+TEST(Skyletd, NamesThatAreNotUtf8) {
+    SkyletServer server;
+    request(server, "GET", "/reg.ashx");
+    const std::string wav = test::ringtoneBytes("wav", 300);
+    ASSERT_EQ(upload(server, "?id=1", "bad\xff\xfeutf8.wav", wav), "OK");
+    ASSERT_EQ(upload(server, "?id=1", "cut\xe2\x82.wav", wav), "OK");      // truncated sequence
+    ASSERT_EQ(upload(server, "?id=1", "sur\xed\xa0\x80.wav", wav), "OK");  // a surrogate
+    ASSERT_EQ(upload(server, "?id=1", "long\xc0\xaf.wav", wav), "OK");     // overlong "/"
+    ASSERT_EQ(upload(server, "?id=1", "caf\xc3\xa9 \xf0\x9f\x8e\xb5.wav", wav), "OK");
+
+    const Reply page = request(server, "GET", "/?id=0001");
+    test::TempDir folder;
+    std::ofstream(folder.file("page.xhtml"), std::ios::binary) << page.body;
+    const auto lint = test::run({"xmllint", "--noout", "--nonet", folder.file("page.xhtml")});
+    EXPECT_EQ(lint.status, 0) << lint.output << page.body;
+    for (const std::string shown :
+         {"bad\uFFFD\uFFFDutf8.wav", "cut\uFFFD\uFFFD.wav", "sur\uFFFD\uFFFD\uFFFD.wav",
+          "long\uFFFD\uFFFD.wav", "caf\u00e9 \U0001F3B5.wav"})
+        EXPECT_NE(page.body.find(">" + shown + "<"), std::string::npos) << shown;
+    EXPECT_EQ(request(server, "GET", "/get.ashx?id=0001&f=1").body, wav);
 }
 
 TEST(Skyletd, AccountRequestsAndReports) {
