@@ -318,6 +318,13 @@ TEST(KessinProgram, RefusalsShowTheirTextAndWriteNothing) {
     tolvane::test::writeFile(dir.file("short.wav"),
                              tolvane::test::wavBytes(8000, 1, 16, Bytes(200, 0)));
     tolvane::test::writeFile(dir.file("junk.aif"), Bytes(100, 'j'));
+    // A format of 0 bits per sample in frames of 0 bytes, and one of 65535 one-byte channels.
+    Bytes empty = tolvane::test::wavBytes(8000, 1, 16, Bytes(800, 0));
+    std::fill(empty.begin() + 32, empty.begin() + 36, 0);
+    tolvane::test::writeFile(dir.file("empty-frames.wav"), empty);
+    Bytes wide = tolvane::test::wavBytes(8000, 1, 8, Bytes(800, 0));
+    wide[22] = wide[23] = wide[32] = wide[33] = 0xFF;
+    tolvane::test::writeFile(dir.file("wide.wav"), wide);
     const struct {
         std::string input;
         std::string message;  // empty: the options dialog shows
@@ -329,6 +336,8 @@ TEST(KessinProgram, RefusalsShowTheirTextAndWriteNothing) {
         {dir.file("slow.wav"), "Sampling Frequency not supported"},
         {dir.file("short.wav"), "Inadequate playtime"},
         {dir.file("junk.aif"), "Audio format not supported"},
+        {dir.file("empty-frames.wav"), "Audio format not supported"},
+        {dir.file("wide.wav"), "Channel count not supported"},
         {dir.file("upper.WAV"), ""},
     };
     int copies = 0;
