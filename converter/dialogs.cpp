@@ -194,9 +194,13 @@ void MainWindow::initialise() {
 void MainWindow::onCommand(int id) {
     if (id == kIdOk) {
         end(kIdOk);
-    } else if (id == kIdAbout) {
+    } else if (id == kIdAbout && !aboutOpen_) {
+        // The about box runs a nested loop that dispatches this window's messages too: another
+        // "about" while it is open would open a box inside the box, without end.
+        aboutOpen_ = true;
         AboutDialog about(owner(), this);
         about.runModal();
+        aboutOpen_ = false;
     }
     // 1015 (Power) has no handler on the main window.
 }

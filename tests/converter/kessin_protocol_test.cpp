@@ -425,6 +425,45 @@ TEST(KessinProgram, CancelPowerAboutAndTheIgnoredCommand) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("song.mmf")));
 }
 
+// A flood of "about" commands: one about box opens, the others find it open; the program
+// stays alive and still converts when asked.
+TEST(KessinProgram, FloodOfAboutCommandsOpensOneAboutBox) {
+    TempDir dir;
+    const std::string input = dir.file("song.wav");
+    ASSERT_TRUE(tolvane::test::makeTone(input, 8000, 1, 16, 0.5));
+    Kessin kessin(dir, input);
+    const WindowHandle main = kessin.mainWindow();
+    ASSERT_NE(main, 0u);
+    int delivered = 0;
+    for (int attempt = 0; delivered < 5000 && attempt < 50000 && kessin.process().running();
+         ++attempt) {
+        if (bus::postMessage(main, kWmCommand, 1029))
+            ++delivered;
+        else
+            std::this_thread::sleep_for(1ms);  // the queue is full: let the program catch up
+    }
+    ASSERT_EQ(delivered, 5000);
+    // Posted after the flood, so the options dialog shows once every "about" has been handled.
+    ASSERT_TRUE(bus::postMessage(main, kConvert));
+    const WindowHandle options = kessin.dialogWith("fs4k");
+    ASSERT_NE(options, 0u);
+    int aboutBoxes = 0;
+    WindowHandle about = 0;
+    for (const auto& w : bus::windows(kessin.pid()))
+        if (w.parent != 0 && w.text.starts_with("Kessin"))
+            ++aboutBoxes, about = w.parent;
+    EXPECT_EQ(aboutBoxes, 1);
+
+    kessin.command(options, 1);
+    const WindowHandle result = kessin.dialogWith("SMAF File Size");
+    ASSERT_NE(result, 0u);
+    kessin.command(result, 1);
+    kessin.command(about, 1);
+    kessin.command(main, 1);
+    EXPECT_EQ(kessin.process().waitFor(5s), 0);
+    EXPECT_GT(readFile(dir.file("song.mmf")).size(), 100u);
+}
+
 TEST(KessinProgram, SecondInstanceLeavesSilently) {
     TempDir dir;
     Kessin first(dir, dir.file("a.wav"), "first");
