@@ -3,6 +3,8 @@
 // box, the single-instance lock, the refusals and the messages' languages.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -36,18 +39,24 @@ std::string builtKessin() {
     return (tolvane::test::libexecDir() / "kessin").string();
 }
 
+// A private copy of kessin with `input` in its slot.
+std::string preparedCopy(const TempDir& dir, const std::string& input, const std::string& name) {
+    const std::string path = dir.file(name);
+    std::filesystem::copy_file(builtKessin(), path);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    EXPECT_EQ(::pwrite(fd, input.c_str(), input.size() + 1, kSlotOffset),
+              ssize_t(input.size() + 1));
+    ::close(fd);
+    return path;
+}
+
 // A private copy of kessin with `input` in its slot, started and watched.
 class Kessin {
 public:
     // `launcher` (a program and its arguments) runs the copy when given; it must exec it.
     Kessin(const TempDir& dir, const std::string& input, const std::string& name = "kessin-copy",
            std::vector<std::string> launcher = {})
-        : path_(dir.file(name)) {
-        std::filesystem::copy_file(builtKessin(), path_);
-        const int fd = ::open(path_.c_str(), O_WRONLY);
-        EXPECT_EQ(::pwrite(fd, input.c_str(), input.size() + 1, kSlotOffset),
-                  ssize_t(input.size() + 1));
-        ::close(fd);
+        : path_(preparedCopy(dir, input, name)) {
         if (launcher.empty()) {
             process_ = ChildProcess::start(path_);
         } else {
@@ -462,6 +471,82 @@ TEST(KessinProgram, FloodOfAboutCommandsOpensOneAboutBox) {
     kessin.command(main, 1);
     EXPECT_EQ(kessin.process().waitFor(5s), 0);
     EXPECT_GT(readFile(dir.file("song.mmf")).size(), 100u);
+}
+
+std::string executableOf(WindowHandle window) {
+    std::error_code error;
+    const auto path = std::filesystem::read_symlink(
+        "/proc/" + std::to_string(bus::ownerOf(window)) + "/exe", error);
+    return error ? std::string() : path.string();
+}
+
+// Whether `pid` has ended (gone, or a zombie nobody reaps yet).
+bool ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return true;
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+// A driver that dies without a word (SIGKILL): the kessin it started ends with it, whether it
+// was waiting for its first message or in the middle of a conversion, and lets go of the
+// instance lock and of the driver's output.
+TEST(KessinProgram, EndsWhenItsDriverIsKilled) {
+    for (const bool converting : {false, true}) {
+        SCOPED_TRACE(converting ? "options dialog open" : "waiting for a conversion");
+        TempDir dir;
+        const std::string input = dir.file("song.wav");
+        ASSERT_TRUE(tolvane::test::makeTone(input, 8000, 1, 16, 0.5));
+        const std::string copy = preparedCopy(dir, input, "kessin-copy");
+        // The driver's output goes into a pipe whose reader is this test: once every writer
+        // has gone, reading it gives end of file.
+        const std::string output = dir.file("output");
+        ASSERT_EQ(::mkfifo(output.c_str(), 0600), 0);
+        const int reader = ::open(output.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        auto driver = ChildProcess::start("/bin/sh",
+                                          {"-c", "exec >\"$1\" 2>&1; \"$0\" & wait", copy, output});
+        ASSERT_TRUE(driver);
+
+        WindowHandle main = 0;
+        for (int i = 0; i < 500 && main == 0; ++i) {
+            for (const auto& w : bus::windows())
+                if (w.parent == 0 && w.text == "KESSIN" && executableOf(w.handle) == copy)
+                    main = w.handle;
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_NE(main, 0u);
+        const pid_t kessin = bus::ownerOf(main);
+        if (converting) {
+            ASSERT_TRUE(bus::postMessage(main, kConvert));
+            bool optionsOpen = false;
+            for (int i = 0; i < 500 && !optionsOpen; ++i) {
+                for (const auto& w : bus::windows(kessin))
+                    optionsOpen = optionsOpen || w.text == "fs4k";
+                std::this_thread::sleep_for(10ms);
+            }
+            ASSERT_TRUE(optionsOpen);
+        }
+
+        ASSERT_EQ(::kill(driver->pid(), SIGKILL), 0);
+        ASSERT_TRUE(driver->waitFor(5s));
+        bool gone = false;
+        for (int i = 0; i < 300 && !gone; ++i) {
+            gone = ended(kessin);
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_TRUE(gone) << "kessin " << kessin << " outlived its driver";
+        if (!gone)
+            ::kill(kessin, SIGKILL);
+        EXPECT_TRUE(tableGone(kessin));
+        EXPECT_TRUE(bus::NamedLock::tryAcquire("KESSININSTANCE"));
+        char byte;
+        EXPECT_EQ(::read(reader, &byte, 1), 0);  // end of file: nobody holds the output
+        ::close(reader);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("song.mmf")));
+    }
 }
 
 TEST(KessinProgram, SecondInstanceLeavesSilently) {
