@@ -189,12 +189,12 @@ TEST_F(InstallTest, AnotherUserConvertsToMp3AndUploads) {
     std::ofstream(got, std::ios::binary)
         << test::httpGet(skylet.baseUrl() + "get.ashx?id=0001&f=1");
     EXPECT_EQ(test::probe(got.string(), "codec_name"), "mp3");
-    // The other user's own settings stay theirs alone.
-    const fs::path userHive = home / "config/tolvane/registry/HKEY_CURRENT_USER";
-    if (fs::exists(userHive)) {
-        for (const auto& entry : fs::recursive_directory_iterator(userHive)) {
-            EXPECT_EQ(modeOf(entry.path()), entry.is_directory() ? 0700u : 0600u) << entry.path();
-        }
+    // The account the upload made is kept in the other user's own hive, private to them.
+    const fs::path userSettings = home / "config/tolvane";
+    ASSERT_TRUE(fs::exists(userSettings / "registry/HKEY_CURRENT_USER"));
+    EXPECT_EQ(modeOf(userSettings), 0700u);
+    for (const auto& entry : fs::recursive_directory_iterator(userSettings)) {
+        EXPECT_EQ(modeOf(entry.path()), entry.is_directory() ? 0700u : 0600u) << entry.path();
     }
 }
 
