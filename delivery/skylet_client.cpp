@@ -128,7 +128,7 @@ std::string readCachedReply(const std::string& path, std::size_t maxBytes) {
 // Matches the replies shared by the account requests and uploads.
 void checkAccountReply(std::string_view reply, std::string_view wrongPasswordMessage) {
     if (startsWith(reply, "ERR EXPIRED"))
-        throw SkyletAccoutExpiredException(kAccountExpired);
+        throw SkyletAccountExpiredException(kAccountExpired);
     if (startsWith(reply, "ERR PWD"))
         throw SkyletWrongPasswordException(wrongPasswordMessage);
 }

@@ -21,7 +21,7 @@ public:
     using AppException::AppException;
 };
 // The service says the account has expired ("ERR EXPIRED").
-class SkyletAccoutExpiredException : public SkyletException {
+class SkyletAccountExpiredException : public SkyletException {
 public:
     using SkyletException::SkyletException;
 };

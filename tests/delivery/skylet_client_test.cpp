@@ -119,7 +119,7 @@ TEST(SkyletClient, UploadRepliesAndTheirExceptions) {
     }
     scripted.reply("/upload.ashx", "ERR EXPIRED");
     EXPECT_THROW(SkyletClient(scripted.baseUrl(), "0001").upload(file),
-                 SkyletAccoutExpiredException);
+                 SkyletAccountExpiredException);
     scripted.reply("/upload.ashx", "ERR PWD");
     EXPECT_THROW(SkyletClient(scripted.baseUrl(), "0001").upload(file),
                  SkyletWrongPasswordException);
