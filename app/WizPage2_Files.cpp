@@ -1,4 +1,4 @@
-#include "pages/WizPage2_Files.h"
+#include "app/WizPage2_Files.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -18,7 +18,7 @@
 #include <new>
 
 #include "app/QtUi.h"
-#include "pages/QtPartBarDelegate.h"
+#include "app/QtPartBarDelegate.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/job.h"
 #include "platform/paths.h"
@@ -80,8 +80,16 @@ void WizPage2_Files::onInitDialog() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(
         bodyText("Click \"Add files\" button or drag-and-drop audio files to the list.", this));
-
     auto* row = new QHBoxLayout;
+    buildFileList(row);
+    buildButtons(row);
+    layout->addLayout(row, 1);
+    connectControls();
+    showNewEntries();
+    updateButtons();
+}
+
+void WizPage2_Files::buildFileList(QHBoxLayout* row) {
     list_ = new QTreeWidget(this);
     list_->setObjectName("fileList");
     list_->setColumnCount(2);
@@ -110,9 +118,10 @@ void WizPage2_Files::onInitDialog() {
     list_->viewport()->installEventFilter(this);
     // Drops on the list reach the page.
     list_->setAcceptDrops(false);
-    connect(list_, &QTreeWidget::itemSelectionChanged, this, &WizPage2_Files::updateButtons);
     row->addWidget(list_, 1);
+}
 
+void WizPage2_Files::buildButtons(QHBoxLayout* row) {
     auto* buttons = new QVBoxLayout;
     add_ = pictureButton("&Add files", "add", this);
     remove_ = pictureButton("&Remove", "remove", this);
@@ -127,8 +136,10 @@ void WizPage2_Files::onInitDialog() {
         buttons->addWidget(button);
     buttons->addStretch(1);
     row->addLayout(buttons);
-    layout->addLayout(row, 1);
+}
 
+void WizPage2_Files::connectControls() {
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, &WizPage2_Files::updateButtons);
     connect(add_, &QPushButton::clicked, this, &WizPage2_Files::browseForFiles);
     connect(remove_, &QPushButton::clicked, this, &WizPage2_Files::removeSelected);
     connect(selectAll_, &QPushButton::clicked, this, &WizPage2_Files::selectAll);
@@ -137,9 +148,6 @@ void WizPage2_Files::onInitDialog() {
     markerTimer_ = new QTimer(this);
     markerTimer_->setInterval(kMarkerTimerMs);
     connect(markerTimer_, &QTimer::timeout, this, &WizPage2_Files::checkPlayback);
-
-    showNewEntries();
-    updateButtons();
 }
 
 void WizPage2_Files::onSetActive() {

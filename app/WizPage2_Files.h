@@ -8,10 +8,11 @@
 #include <thread>
 
 #include "app/WizPageBase.h"
-#include "app/settings.h"
-#include "pages/file_adding.h"
-#include "pages/part_marker.h"
+#include "pipeline/settings.h"
+#include "sources/file_adding.h"
+#include "sources/part_marker.h"
 
+class QHBoxLayout;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
@@ -52,6 +53,11 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // The sections of the page, built once by onInitDialog.
+    void buildFileList(QHBoxLayout* row);
+    void buildButtons(QHBoxLayout* row);
+    void connectControls();
+
     void browseForFiles();
     void filesDescribed(pages::DescribedFiles described, const char* failure);
     void showNewEntries();

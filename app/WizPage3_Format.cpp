@@ -1,4 +1,4 @@
-#include "catalogue/WizPage3_Format.h"
+#include "app/WizPage3_Format.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/QtUi.h"
-#include "catalogue/PhoneNotifyDlg.h"
+#include "app/PhoneNotifyDlg.h"
 
 namespace tolvane::wizard {
 
@@ -48,6 +48,20 @@ void WizPage3_Format::onInitDialog() {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(18);
+    buildPicture(layout);
+    auto* column = new QVBoxLayout;
+    buildPhoneSection(column);
+    buildFormatSection(column);
+    column->addStretch(1);
+    layout->addLayout(column, 1);
+
+    fillVendors();
+    fillModels();
+    showFormats();
+    connectControls();
+}
+
+void WizPage3_Format::buildPicture(QHBoxLayout* layout) {
     auto* image = new QLabel(this);
     image->setObjectName("phonePicture");
     image->setPixmap(picture("format"));
@@ -55,8 +69,9 @@ void WizPage3_Format::onInitDialog() {
     image->setFrameShape(QFrame::StyledPanel);
     image->setFixedWidth(110);
     layout->addWidget(image);
+}
 
-    auto* column = new QVBoxLayout;
+void WizPage3_Format::buildPhoneSection(QVBoxLayout* column) {
     auto* phone = new QGridLayout;
     vendors_ = new QComboBox(this);
     vendors_->setObjectName("vendorList");
@@ -77,27 +92,26 @@ void WizPage3_Format::onInitDialog() {
     notListed_ = new QtLinkLabel("Click here if your phone model is not on the list", this);
     notListed_->setObjectName("notListedLink");
     column->addWidget(notListed_);
+}
 
+void WizPage3_Format::buildFormatSection(QVBoxLayout* column) {
     auto* group = new QGroupBox("Ringtone format", this);
     auto* choices = new QVBoxLayout(group);
     choices->setSpacing(2);
-    auto* exclusive = new QButtonGroup(this);
+    exclusive_ = new QButtonGroup(this);
     for (int i = 0; i < catalogue::kFormatCount; ++i) {
         const std::string_view label = catalogue::formatLabel(i);
         formats_[i] = new QRadioButton(
             QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size())), group);
         formats_[i]->setObjectName(QStringLiteral("format%1").arg(i));
         formats_[i]->setFont(boldFont(this));
-        exclusive->addButton(formats_[i], i);
+        exclusive_->addButton(formats_[i], i);
         choices->addWidget(formats_[i]);
     }
     column->addWidget(group);
-    column->addStretch(1);
-    layout->addLayout(column, 1);
+}
 
-    fillVendors();
-    fillModels();
-    showFormats();
+void WizPage3_Format::connectControls() {
     connect(vendors_, &QComboBox::activated, this, [this](int position) {
         state_->chooseVendor(static_cast<std::size_t>(position));
         fillModels();
@@ -107,7 +121,7 @@ void WizPage3_Format::onInitDialog() {
         state_->chooseModel(static_cast<std::size_t>(position));
         showFormats();
     });
-    connect(exclusive, &QButtonGroup::idClicked, this,
+    connect(exclusive_, &QButtonGroup::idClicked, this,
             [this](int index) { state_->checkFormat(index); });
     connect(notListed_, &QtLinkLabel::clicked, this, &WizPage3_Format::reportUnlistedPhone);
 }

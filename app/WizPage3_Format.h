@@ -7,10 +7,13 @@
 #include <memory>
 
 #include "app/WizPageBase.h"
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "catalogue/format_choice.h"
 
+class QButtonGroup;
 class QComboBox;
+class QHBoxLayout;
+class QVBoxLayout;
 class QRadioButton;
 
 namespace tolvane::wizard {
@@ -36,6 +39,12 @@ public:
     void reportUnlistedPhone();
 
 private:
+    // The sections of the page, built once by onInitDialog.
+    void buildPicture(QHBoxLayout* layout);
+    void buildPhoneSection(QVBoxLayout* column);
+    void buildFormatSection(QVBoxLayout* column);
+    void connectControls();
+
     void fillVendors();
     void fillModels();
     void showFormats();
@@ -47,6 +56,7 @@ private:
     QComboBox* models_ = nullptr;
     std::array<QRadioButton*, catalogue::kFormatCount> formats_{};
     QtLinkLabel* notListed_ = nullptr;
+    QButtonGroup* exclusive_ = nullptr;  // the format choices, one checked at a time
 };
 
 }  // namespace tolvane::wizard
