@@ -7,6 +7,8 @@
 #include <QVBoxLayout>
 
 #include "app/QtUi.h"
+#include "app/wizard_flow.h"
+#include "delivery/account.h"
 #include "pipeline/worker.h"
 
 namespace tolvane::wizard {
@@ -45,19 +47,17 @@ void WizPage5_Password::onInitDialog() {
 void WizPage5_Password::onSetActive() {
     password_->clear();
     password_->setFocus();
-    setWizardButtons(kNext | (passwordExchange().backTarget != kNoTarget ? kBack : 0));
+    setWizardButtons(kNext |
+                     (passwordBackPage(passwordExchange().request) != kNoTarget ? kBack : 0));
 }
 
 int WizPage5_Password::onWizardNext() {
-    const std::string typed = fromQt(password_->text());
-    passwordExchange().password = typed;
-    if (remember_->isChecked())
-        settings_.setAccountPassword(typed);
-    return passwordExchange().nextTarget;
+    delivery::acceptTypedPassword(fromQt(password_->text()), remember_->isChecked(), settings_);
+    return passwordNextPage(passwordExchange().request);
 }
 
 int WizPage5_Password::onWizardBack() {
-    return passwordExchange().backTarget;
+    return passwordBackPage(passwordExchange().request);
 }
 
 }  // namespace tolvane::wizard

@@ -1,4 +1,4 @@
-#include "delivery/WizSkylet3_Negotiate.h"
+#include "app/WizSkylet3_Negotiate.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -109,8 +109,8 @@ void WizSkylet3_Negotiate::taskFinished() {
     timer_.stop();
     if (!isActivePage())
         return;
-    setWizardButtons((result_.backTarget != kNoTarget ? kBack : 0) |
-                     (result_.nextTarget != kNoTarget ? kNext : 0));
+    setWizardButtons((taskBackPage(result_.outcome) != kNoTarget ? kBack : 0) |
+                     (taskNextPage(result_.outcome) != kNoTarget ? kNext : 0));
     QApplication::beep();
 }
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "app/WizPageBase.h"
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "delivery/account_tasks.h"
 
 class QLabel;
@@ -33,8 +33,8 @@ public:
     void onSetActive() override;
     void onKillActive() override { timer_.stop(); }
     bool onQueryCancel() override { return false; }
-    int onWizardNext() override { return result_.nextTarget; }
-    int onWizardBack() override { return result_.backTarget; }
+    int onWizardNext() override { return taskNextPage(result_.outcome); }
+    int onWizardBack() override { return taskBackPage(result_.outcome); }
 
     // AccountTaskView: called on the task's thread.
     void setStatus(std::string_view text) override;

@@ -74,4 +74,45 @@ std::string contactsUrl(std::string_view homeUrl) {
     return std::string(homeUrl) + "?contacts";
 }
 
+int passwordBackPage(PasswordRequest request) {
+    switch (request) {
+        case PasswordRequest::ForUpload:
+            return kTarget;
+        case PasswordRequest::ForAccountTask:
+            return kManage;
+        case PasswordRequest::None:
+            break;
+    }
+    return kNoTarget;
+}
+
+int passwordNextPage(PasswordRequest request) {
+    switch (request) {
+        case PasswordRequest::ForUpload:
+            return kProgress;
+        case PasswordRequest::ForAccountTask:
+            return kNegotiate;
+        case PasswordRequest::None:
+            break;
+    }
+    return kNoTarget;
+}
+
+int taskBackPage(delivery::TaskOutcome outcome) {
+    switch (outcome) {
+        case delivery::TaskOutcome::WrongOldPassword:
+            return kSetPassword;
+        case delivery::TaskOutcome::Failed:
+            return kManage;
+        case delivery::TaskOutcome::None:
+        case delivery::TaskOutcome::Done:
+            break;
+    }
+    return kNoTarget;
+}
+
+int taskNextPage(delivery::TaskOutcome outcome) {
+    return outcome == delivery::TaskOutcome::Done ? kWelcome : kNoTarget;
+}
+
 }  // namespace tolvane::wizard

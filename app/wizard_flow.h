@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "delivery/account_tasks.h"
+#include "pipeline/worker.h"
+
 namespace tolvane::wizard {
 
 // Template ids: a page's identity. A page's Next or Back handler returns one of these to choose
@@ -63,6 +66,18 @@ enum WizardButtons : int { kBack = 1, kNext = 2, kFinish = 4 };
 // The closing page after the worker's finished message: Failure when it collected error lines,
 // else Success when nothing was sent, else by the delivery method ("MMS", "SMS+WAP", "WAP").
 PageId closingPage(std::string_view errorText, bool sendChosen, std::string_view delivery);
+
+// Where the Password page's Back and Next lead for whoever asked for the password: the Target
+// and Progress pages for an upload, the Manage and Negotiate pages for an account task, no Back
+// and staying on the page when nobody asked (kNoTarget).
+int passwordBackPage(PasswordRequest request);
+int passwordNextPage(PasswordRequest request);
+
+// Where the Negotiate page's Back and Next lead once its task ended: Next to the Welcome page
+// when it was done, Back to the Set-or-change page after a wrong old password, Back to the Manage
+// page after a failure; kNoTarget for the other button, and for both while the task runs.
+int taskBackPage(delivery::TaskOutcome outcome);
+int taskNextPage(delivery::TaskOutcome outcome);
 
 // The help page file inside the application folder, and the address that opens it at a topic.
 constexpr const char* kHelpFileName = "tolvanehelp.html";

@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "pipeline/worker.h"
 #include "platform/utf16.h"
 
@@ -31,13 +31,12 @@ std::string createAndStoreAccount(SkyletClient& service, Settings& settings) {
     return number;
 }
 
-int acceptTypedPassword(const std::string& typed, bool remember, Settings& settings) {
+void acceptTypedPassword(const std::string& typed, bool remember, Settings& settings) {
     constexpr std::size_t kPasswordUnits = 127;
     PasswordExchange& exchange = passwordExchange();
     exchange.password = truncateUtf16(typed, kPasswordUnits);
     if (remember)
         settings.setAccountPassword(exchange.password);
-    return exchange.nextTarget;
 }
 
 std::string pickUpHost(const std::string& baseUrl) {

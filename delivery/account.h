@@ -27,8 +27,8 @@ SkyletClient clientFor(const Settings& settings, const std::string& password,
 
 // The Password page's Next: the typed password (cut to 127 UTF-16 characters) becomes the
 // in-memory upload password, and is stored as the account password when "Remember my password"
-// is checked. Returns the page to go to: the Next target the worker or the task set.
-int acceptTypedPassword(const std::string& typed, bool remember, Settings& settings);
+// is checked.
+void acceptTypedPassword(const std::string& typed, bool remember, Settings& settings);
 
 // What the phone's user types in the browser: the service's host, with its port when it is not
 // 80 ("ringtones.example", "127.0.0.1:8099"). Empty for an unusable address.

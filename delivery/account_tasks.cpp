@@ -3,7 +3,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "delivery/account.h"
 #include "pipeline/worker.h"
 
@@ -71,35 +71,32 @@ void runAccountTask(const AccountTaskRequest& request, Settings& settings,
     if (request.task == kTaskNewAccount)
         settings.setAccountStatus(0);
 
-    auto failWith = [&](std::string status, int back) {
+    auto failWith = [&](std::string status, TaskOutcome outcome) {
         result.status = std::move(status);
-        result.backTarget = back;
-        result.nextTarget = -1;
+        result.outcome = outcome;
     };
     bool accountIsNew = settings.accountStatus() == 0;
     for (;;) {
         try {
             result.status = performTask(request, settings, timeout);
-            result.backTarget = -1;
-            result.nextTarget = kPageWelcome;
+            result.outcome = TaskOutcome::Done;
         } catch (const WrongOldPassword&) {
             failWith(
                 "Failure. Wrong old password specified. Click 'Back' and reenter old "
                 "password.",
-                kPageSetPassword);
+                TaskOutcome::WrongOldPassword);
         } catch (const SkyletWrongPasswordException&) {
             exchange.password.clear();
             settings.setAccountPassword("");
-            exchange.backTarget = kPageManage;
-            exchange.nextTarget = kPageNegotiate;
+            exchange.request = PasswordRequest::ForAccountTask;
             view.postMessage(kMsgPasswordNeeded);
             return;
-        } catch (const SkyletAccoutExpiredException& error) {
+        } catch (const SkyletAccountExpiredException& error) {
             exchange.password.clear();
             settings.setAccountStatus(0);
             // A brand-new account reported expired cannot be mended by another new one.
             if (accountIsNew) {
-                failWith(error.message(), kPageManage);
+                failWith(error.message(), TaskOutcome::Failed);
             } else {
                 view.setStatus(
                     "Your account has been expired. The Wizard will create new one for you.");
@@ -107,13 +104,13 @@ void runAccountTask(const AccountTaskRequest& request, Settings& settings,
                 continue;
             }
         } catch (const SkyletException& error) {
-            failWith(error.message(), kPageManage);
+            failWith(error.message(), TaskOutcome::Failed);
         } catch (const std::logic_error& error) {
-            failWith(error.what(), kPageManage);
+            failWith(error.what(), TaskOutcome::Failed);
         } catch (const std::bad_alloc&) {
-            failWith("Out of memory.", kPageManage);
+            failWith("Out of memory.", TaskOutcome::Failed);
         } catch (...) {
-            failWith("Unhandled exception.", kPageManage);
+            failWith("Unhandled exception.", TaskOutcome::Failed);
         }
         break;
     }

@@ -15,12 +15,6 @@ class Settings;
 
 namespace tolvane::delivery {
 
-// Template ids of the pages the tasks lead to.
-inline constexpr int kPageWelcome = 201;
-inline constexpr int kPageManage = 262;
-inline constexpr int kPageSetPassword = 263;
-inline constexpr int kPageNegotiate = 264;
-
 enum AccountTask : int { kTaskSetPassword = 1, kTaskWipe = 2, kTaskNewAccount = 3 };
 
 struct AccountTaskRequest {
@@ -30,10 +24,17 @@ struct AccountTaskRequest {
     std::string newPassword;
 };
 
-// What the Negotiate page shows once the task has ended: -1 for no Back or Next.
+// How a task ended; the wizard maps it to the pages the Negotiate page's Back and Next lead to.
+enum class TaskOutcome {
+    None,              // not ended (yet)
+    Done,              // the task did what was asked
+    WrongOldPassword,  // the old password typed on the Set-or-change page was wrong
+    Failed,            // the service or the connection failed
+};
+
+// What the Negotiate page shows once the task has ended.
 struct AccountTaskResult {
-    int backTarget = -1;
-    int nextTarget = -1;
+    TaskOutcome outcome = TaskOutcome::None;
     std::string status;
 };
 
@@ -50,8 +51,7 @@ inline constexpr std::string_view kStatusNegotiating = "Negotiating with Skylet 
 
 // Runs one task with the settings' account and the process's in-memory password, fills
 // `result`, updates the view and ends by posting the finished message, or the password-needed
-// message after setting the Password page's targets (Back: Manage, Next: Negotiate). Never
-// throws.
+// message after asking for the password (PasswordRequest::ForAccountTask). Never throws.
 void runAccountTask(const AccountTaskRequest& request, Settings& settings,
                     AccountTaskResult& result, AccountTaskView& view,
                     std::chrono::milliseconds timeout = SkyletClient::kDefaultTimeout);

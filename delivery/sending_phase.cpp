@@ -3,7 +3,7 @@
 #include <Poco/Exception.h>
 #include <Poco/Net/NetException.h>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "delivery/account.h"
 #include "delivery/carriers.h"
 #include "delivery/mail_delivery.h"
@@ -74,10 +74,9 @@ SendOutcome DeliverySendingPhase::uploadStep(RunState& state, Settings& settings
         } catch (const SkyletWrongPasswordException&) {
             exchange.password.clear();
             settings.setAccountPassword("");
-            exchange.backTarget = kPageTarget;
-            exchange.nextTarget = kPageProgress;
+            exchange.request = PasswordRequest::ForUpload;
             return SendOutcome::PasswordNeeded;
-        } catch (const SkyletAccoutExpiredException&) {
+        } catch (const SkyletAccountExpiredException&) {
             exchange.password.clear();
             settings.setAccountStatus(0);
             // A new account that expires before it took a single file would make this loop run

@@ -29,11 +29,6 @@ class CEncoder;
 inline constexpr int kMsgWorkFinished = 1123;
 inline constexpr int kMsgPasswordNeeded = 1124;
 
-// Template ids of the pages the password exchange names.
-inline constexpr int kPageTarget = 207;
-inline constexpr int kPagePassword = 219;
-inline constexpr int kPageProgress = 220;
-
 // Status line texts.
 inline constexpr std::string_view kStatusAnalyzing = "Analyzing...";
 inline constexpr std::string_view kStatusConverting = "Converting...";
@@ -90,12 +85,19 @@ struct RunState {
     std::vector<std::string> errorLines() const;
 };
 
+// Who needs the password the Password page asks for.
+enum class PasswordRequest {
+    None,            // nobody: the page has no Back and its Next stays
+    ForUpload,       // the sending phase: the upload goes on once the password is typed
+    ForAccountTask,  // an account task: the task runs again once the password is typed
+};
+
 // The values the worker's upload step shares with the Password page. Written by one side and
 // read by the other only after the message that announces it (no lock).
 struct PasswordExchange {
     std::string password;  // the in-memory upload password, up to 127 UTF-16 characters
-    int backTarget = -1;   // template id the Password page's Back returns, -1 for none
-    int nextTarget = -1;   // template id its Next returns
+    // Who asked for the password; the wizard maps it to the pages around the Password page.
+    PasswordRequest request = PasswordRequest::None;
 };
 // The process-wide exchange.
 PasswordExchange& passwordExchange();

@@ -68,6 +68,38 @@ TEST(WizardFlow, ClosingPageAfterTheWorkFinished) {
             << c.errors << c.send << c.delivery;
 }
 
+// The page ids live in the wizard alone: the worker and the account tasks say what happened.
+TEST(WizardFlow, PasswordRequestsAndTaskOutcomesLeadToTheirPages) {
+    struct PasswordCase {
+        PasswordRequest request;
+        int back, next;
+    };
+    const PasswordCase passwords[] = {
+        {PasswordRequest::None, kNoTarget, kNoTarget},
+        {PasswordRequest::ForUpload, kTarget, kProgress},
+        {PasswordRequest::ForAccountTask, kManage, kNegotiate},
+    };
+    for (const PasswordCase& c : passwords) {
+        EXPECT_EQ(passwordBackPage(c.request), c.back);
+        EXPECT_EQ(passwordNextPage(c.request), c.next);
+    }
+    using delivery::TaskOutcome;
+    struct TaskCase {
+        TaskOutcome outcome;
+        int back, next;
+    };
+    const TaskCase tasks[] = {
+        {TaskOutcome::None, kNoTarget, kNoTarget},
+        {TaskOutcome::Done, kNoTarget, kWelcome},
+        {TaskOutcome::WrongOldPassword, kSetPassword, kNoTarget},
+        {TaskOutcome::Failed, kManage, kNoTarget},
+    };
+    for (const TaskCase& c : tasks) {
+        EXPECT_EQ(taskBackPage(c.outcome), c.back);
+        EXPECT_EQ(taskNextPage(c.outcome), c.next);
+    }
+}
+
 TEST(WizardFlow, HelpPathAndLinks) {
     EXPECT_EQ(helpFilePath("/opt/tolvane/lib/tolvane"),
               "/opt/tolvane/lib/tolvane/tolvanehelp.html");

@@ -19,10 +19,10 @@
 #include "app/WizPage6_Progress.h"
 #include "app/WizPage8_Failure.h"
 #include "app/WizPage9_Uploads.h"
-#include "app/settings.h"
-#include "delivery/WizPage4_Target.h"
-#include "delivery/WizSkylet2_Password.h"
-#include "pages/WizPage2_Files.h"
+#include "pipeline/settings.h"
+#include "app/WizPage4_Target.h"
+#include "app/WizSkylet2_Password.h"
+#include "app/WizPage2_Files.h"
 #include "pipeline/job.h"
 #include "pipeline/worker.h"
 #include "qt_wizard_fixture.h"
@@ -49,8 +49,7 @@ public:
         view.setStatus("Sending...");
         if (askPasswordFirst && calls == 1) {
             passwordExchange().password.clear();
-            passwordExchange().backTarget = kPageTarget;
-            passwordExchange().nextTarget = kPageProgress;
+            passwordExchange().request = PasswordRequest::ForUpload;
             return SendOutcome::PasswordNeeded;
         }
         return SendOutcome::Finished;
@@ -343,14 +342,13 @@ TEST_F(WizardFlowTest, RefusedPasswordAsksForItThenOnlySendsAgain) {
 }
 
 TEST_F(WizardTest, PasswordPageBackLeadsToTheTargetTheWorkerSet) {
-    passwordExchange().backTarget = kTarget;
-    passwordExchange().nextTarget = kProgress;
+    passwordExchange().request = PasswordRequest::ForUpload;
     start();
     sheet().selectPageById(kPassword);
     clickBack();
     EXPECT_EQ(activeId(), kTarget);
 
-    passwordExchange().backTarget = kNoTarget;
+    passwordExchange().request = PasswordRequest::None;
     sheet().selectPageById(kPassword);
     EXPECT_FALSE(sheet().backButton()->isEnabled());
     EXPECT_TRUE(sheet().nextButton()->isEnabled());

@@ -41,21 +41,20 @@ TEST_F(AccountTasksTest, SetChangeAndRemoveThePassword) {
     Settings settings = settingsFor(skylet.baseUrl());
     struct Case {
         std::string oldPassword, newPassword, status;
-        int back, next;
+        TaskOutcome outcome;
     } cases[] = {
-        {"", "12&34", "Success. Your uploads are now password protected.", -1, kPageWelcome},
+        {"", "12&34", "Success. Your uploads are now password protected.", TaskOutcome::Done},
         {"wrong", "5678",
          "Failure. Wrong old password specified. Click 'Back' and reenter old password.",
-         kPageSetPassword, -1},
-        {"12&34", "5678", "Successfully changed uploads password.", -1, kPageWelcome},
-        {"5678", "", "Success. Your uploads are no longer password protected.", -1, kPageWelcome},
-        {"", "", "Success. Your uploads are not password protected.", -1, kPageWelcome},
+         TaskOutcome::WrongOldPassword},
+        {"12&34", "5678", "Successfully changed uploads password.", TaskOutcome::Done},
+        {"5678", "", "Success. Your uploads are no longer password protected.", TaskOutcome::Done},
+        {"", "", "Success. Your uploads are not password protected.", TaskOutcome::Done},
     };
     for (const Case& c : cases) {
         const auto result = run({kTaskSetPassword, c.oldPassword, c.newPassword}, settings);
         EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.backTarget, c.back) << c.status;
-        EXPECT_EQ(result.nextTarget, c.next) << c.status;
+        EXPECT_EQ(result.outcome, c.outcome) << c.status;
         ASSERT_FALSE(view_.statuses.empty());
         EXPECT_EQ(view_.statuses.front(), kStatusNegotiating);
         EXPECT_EQ(view_.messages, (std::vector<int>{kMsgWorkFinished}));
@@ -72,14 +71,13 @@ TEST_F(AccountTasksTest, WipeWithAWrongStoredPasswordAsksForIt) {
 
     auto result = run(task(kTaskWipe), settings);
     EXPECT_EQ(view_.messages, (std::vector<int>{kMsgPasswordNeeded}));
-    EXPECT_EQ(passwordExchange().backTarget, kPageManage);
-    EXPECT_EQ(passwordExchange().nextTarget, kPageNegotiate);
+    EXPECT_EQ(passwordExchange().request, PasswordRequest::ForAccountTask);
     EXPECT_EQ(reloaded().accountPassword(), "");
 
     passwordExchange().password = "1234";
     result = run(task(kTaskWipe), settings);
     EXPECT_EQ(result.status, "Success. Your uploads have been removed from server.");
-    EXPECT_EQ(result.nextTarget, kPageWelcome);
+    EXPECT_EQ(result.outcome, TaskOutcome::Done);
     EXPECT_EQ(view_.messages, (std::vector<int>{kMsgWorkFinished}));
 }
 
@@ -115,8 +113,7 @@ TEST_F(AccountTasksTest, FailuresLeadBackToTheManagePage) {
     Settings settings = settingsFor(closed);
     auto result = run(task(kTaskWipe), settings);
     EXPECT_EQ(result.status, kCannotConnect);
-    EXPECT_EQ(result.backTarget, kPageManage);
-    EXPECT_EQ(result.nextTarget, -1);
+    EXPECT_EQ(result.outcome, TaskOutcome::Failed);
     EXPECT_EQ(view_.messages, (std::vector<int>{kMsgWorkFinished}));
 
     SkyletServer skylet;

@@ -148,13 +148,12 @@ TEST_F(SendingPhaseTest, WrongPasswordAsksForItAndTheNextRunOnlySends) {
     EXPECT_EQ(phase_.send(state_, settings, view_), SendOutcome::PasswordNeeded);
     EXPECT_EQ(state_.ProducedFiles.size(), 2u);
     EXPECT_EQ(passwordExchange().password, "");
-    EXPECT_EQ(passwordExchange().backTarget, kPageTarget);
-    EXPECT_EQ(passwordExchange().nextTarget, kPageProgress);
+    EXPECT_EQ(passwordExchange().request, PasswordRequest::ForUpload);
     EXPECT_EQ(reloaded().accountPassword(), "");
     EXPECT_TRUE(view_.messages.empty());  // the worker posts, not the phase
 
     // Typed on the Password page without "Remember my password".
-    EXPECT_EQ(acceptTypedPassword("1234", false, settings), kPageProgress);
+    acceptTypedPassword("1234", false, settings);
     EXPECT_EQ(reloaded().accountPassword(), "");
     EXPECT_EQ(phase_.send(state_, settings, view_), SendOutcome::Finished);
     EXPECT_TRUE(state_.ProducedFiles.empty());
