@@ -1,4 +1,4 @@
-#include "catalogue/PhoneNotifyDlg.h"
+#include "app/PhoneNotifyDlg.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "pages/QtPartBarDelegate.h"
+#include "app/QtPartBarDelegate.h"
 
 #include <QAbstractItemView>
 #include <QBitmap>
@@ -6,8 +6,8 @@
 #include <array>
 
 #include "app/QtUi.h"
-#include "pages/file_adding.h"
-#include "pages/part_marker.h"
+#include "sources/file_adding.h"
+#include "sources/part_marker.h"
 #include "pipeline/job.h"
 
 namespace tolvane::wizard {

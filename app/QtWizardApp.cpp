@@ -9,13 +9,13 @@
 #include "app/WizPage7_Success.h"
 #include "app/WizPage8_Failure.h"
 #include "app/WizPage9_Uploads.h"
-#include "catalogue/WizPage3_Format.h"
-#include "delivery/WizPage4_Target.h"
-#include "delivery/WizSkylet1_Manage.h"
-#include "delivery/WizSkylet2_Password.h"
-#include "delivery/WizSkylet3_Negotiate.h"
+#include "app/WizPage3_Format.h"
+#include "app/WizPage4_Target.h"
+#include "app/WizSkylet1_Manage.h"
+#include "app/WizSkylet2_Password.h"
+#include "app/WizSkylet3_Negotiate.h"
 #include "delivery/sending_phase.h"
-#include "pages/WizPage2_Files.h"
+#include "app/WizPage2_Files.h"
 
 static void registerPictures() {
     Q_INIT_RESOURCE(pictures);

@@ -1,4 +1,4 @@
-#include "delivery/WizPage4_Target.h"
+#include "app/WizPage4_Target.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/WizPageBase.h"
-#include "app/settings.h"
+#include "pipeline/settings.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "app/WizPageBase.h"
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "pipeline/worker.h"
 
 class QLabel;

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/WizPageBase.h"
-#include "app/settings.h"
+#include "pipeline/settings.h"
 
 class QLabel;
 

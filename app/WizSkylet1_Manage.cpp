@@ -1,10 +1,10 @@
-#include "delivery/WizSkylet1_Manage.h"
+#include "app/WizSkylet1_Manage.h"
 
 #include <QVBoxLayout>
 
 #include "app/QtUi.h"
 #include "app/QtWizardSheet.h"
-#include "delivery/WizSkylet3_Negotiate.h"
+#include "app/WizSkylet3_Negotiate.h"
 
 namespace tolvane::wizard {
 

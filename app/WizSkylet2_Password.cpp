@@ -1,4 +1,4 @@
-#include "delivery/WizSkylet2_Password.h"
+#include "app/WizSkylet2_Password.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -7,7 +7,7 @@
 
 #include "app/QtUi.h"
 #include "app/QtWizardSheet.h"
-#include "delivery/WizSkylet3_Negotiate.h"
+#include "app/WizSkylet3_Negotiate.h"
 
 namespace tolvane::wizard {
 

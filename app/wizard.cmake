@@ -1,7 +1,5 @@
-# The wizard program `tolvane` (Qt 6 Widgets). Its page classes live in the folder of their
-# subsystem, in files named after the class (Wiz*.cpp, *Dlg.cpp, Qt*.cpp); the core's source
-# lists leave those out and this file gathers them into `tolvane_wizard`, which the program, the
-# screenshot tool and the page tests link.
+# The wizard program `tolvane` (Qt 6 Widgets). Its pages and dialogs are gathered into
+# `tolvane_wizard`, which the program, the screenshot tool and the page tests link.
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
 set(TOLVANE_RESOURCE_DIR ${CMAKE_SOURCE_DIR}/resources)
@@ -47,20 +45,14 @@ add_custom_command(
   DEPENDS ${picture_files} ${CMAKE_BINARY_DIR}/resources/pictures.qrc
   COMMENT "Embedding the wizard's pictures")
 
-# The Qt page classes of every subsystem.
+# Every page and dialog of the wizard lives in app/, in a file named after its class
+# (Wiz*.cpp, Qt*.cpp, *Dlg.cpp); their rules are Qt-free classes of the core folders.
 file(GLOB wizard_sources CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/app/Wiz*.cpp ${CMAKE_SOURCE_DIR}/app/Qt*.cpp
-  ${CMAKE_SOURCE_DIR}/app/*Dlg.cpp
-  ${CMAKE_SOURCE_DIR}/catalogue/Wiz*.cpp ${CMAKE_SOURCE_DIR}/catalogue/Qt*.cpp
-  ${CMAKE_SOURCE_DIR}/catalogue/*Dlg.cpp
-  ${CMAKE_SOURCE_DIR}/delivery/Wiz*.cpp ${CMAKE_SOURCE_DIR}/delivery/Qt*.cpp
-  ${CMAKE_SOURCE_DIR}/delivery/*Dlg.cpp
-  ${CMAKE_SOURCE_DIR}/pages/Wiz*.cpp ${CMAKE_SOURCE_DIR}/pages/Qt*.cpp
-  ${CMAKE_SOURCE_DIR}/pages/*Dlg.cpp)
+  ${CMAKE_SOURCE_DIR}/app/Wiz*.cpp ${CMAKE_SOURCE_DIR}/app/Qt*.cpp ${CMAKE_SOURCE_DIR}/app/*Dlg.cpp)
 
 add_library(tolvane_wizard STATIC ${wizard_sources} ${CMAKE_BINARY_DIR}/resources/qrc_pictures.cpp)
 set_target_properties(tolvane_wizard PROPERTIES AUTOMOC ON)
-target_link_libraries(tolvane_wizard PUBLIC tolvane_core Qt6::Widgets)
+target_link_libraries(tolvane_wizard PUBLIC tolvane_wizard_flow tolvane_core Qt6::Widgets)
 
 tolvane_program(tolvane ${CMAKE_SOURCE_DIR}/app/main.cpp)
 target_link_libraries(tolvane PRIVATE tolvane_wizard)

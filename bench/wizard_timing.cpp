@@ -18,8 +18,8 @@
 
 #include "app/QtWizardApp.h"
 #include "app/WizPageBase.h"
-#include "app/settings.h"
-#include "pages/WizPage2_Files.h"
+#include "pipeline/settings.h"
+#include "app/WizPage2_Files.h"
 #include "pipeline/job.h"
 
 using namespace tolvane;

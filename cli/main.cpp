@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "catalogue/phone_selection.h"
 #include "cli/options.h"
 #include "cli/sending.h"

@@ -77,13 +77,32 @@ function(tolvane_test name)
                        PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
 
-# Adds a folder's Qt-free sources to tolvane_core: every *.cpp of the folder except the wizard's
-# Qt files, which are named after their classes (Wiz*.cpp, Qt*.cpp, *Dlg.cpp) or main.cpp, and
-# except *_tool.cpp programs. The wizard target picks up the Qt files itself.
-function(tolvane_core_sources_from_folder)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  list(FILTER sources EXCLUDE REGEX "/(Wiz[^/]*|Qt[^/]*|[^/]*Dlg|main|[^/]*_tool)\\.cpp$")
-  if(sources)
-    target_sources(tolvane_core PRIVATE ${sources})
-  endif()
+# A layer of the core: the static library tolvane_<folder>, made of every *.cpp of the folder
+# but main.cpp and *_tool.cpp programs. Usage:
+#   tolvane_layer(decoders USES pipeline plugin_api LIBS PkgConfig::DECODER_LIBS)
+# A layer sees its own headers and those of the layers it USES (and theirs), nothing else: its
+# include root is a folder of the build tree holding a single link to the source folder, so
+# "decoders/x.h" is found only by code that links tolvane_decoders. An include of a higher
+# layer, a front end or Qt therefore fails to build.
+function(tolvane_layer folder)
+  cmake_parse_arguments(L "" "" "USES;LIBS" ${ARGN})
+  tolvane_layer_include_root(${folder} root)
+  add_library(tolvane_${folder} STATIC)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "/(main|[^/]*_tool)\\.cpp$")
+  target_sources(tolvane_${folder} PRIVATE ${sources})
+  target_include_directories(tolvane_${folder} PUBLIC ${root})
+  foreach(used ${L_USES})
+    target_link_libraries(tolvane_${folder} PUBLIC tolvane_${used})
+  endforeach()
+  target_link_libraries(tolvane_${folder} PUBLIC ${L_LIBS})
+  target_link_libraries(tolvane_core INTERFACE tolvane_${folder})
+endfunction()
+
+# The include root of a folder: <build>/layers/<folder>/<folder> -> <source>/<folder>.
+function(tolvane_layer_include_root folder out)
+  set(root ${CMAKE_BINARY_DIR}/layers/${folder})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  set(${out} ${root} PARENT_SCOPE)
 endfunction()

@@ -6,7 +6,7 @@
 #include <clocale>
 #include <cwctype>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "platform/utf16.h"
 
 namespace tolvane::delivery {

@@ -8,7 +8,7 @@
 #include <set>
 #include <vector>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "pipeline/normalizer.h"

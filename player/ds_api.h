@@ -4,7 +4,7 @@
 #include <chrono>
 #include <memory>
 
-#include "pages/ds_stream.h"
+#include "player/ds_stream.h"
 
 namespace tolvane::sound {
 

@@ -1,4 +1,4 @@
-#include "pages/ds_api_i.h"
+#include "player/ds_api_i.h"
 
 #include <algorithm>
 

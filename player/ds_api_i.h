@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "pages/ds_api.h"
-#include "pages/ds_stream_i.h"
+#include "player/ds_api.h"
+#include "player/ds_stream_i.h"
 
 namespace tolvane::sound {
 

@@ -1,4 +1,4 @@
-#include "pages/ds_stream_i.h"
+#include "player/ds_stream_i.h"
 
 #include <algorithm>
 #include <atomic>

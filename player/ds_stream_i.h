@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "pages/ds_stream.h"
+#include "player/ds_stream.h"
 #include "pipeline/fifo_buffer.h"
 
 namespace tolvane::sound {

@@ -1,4 +1,4 @@
-#include "pages/output.h"
+#include "player/output.h"
 
 #include <cstring>
 

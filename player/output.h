@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pages/ds_stream.h"
+#include "player/ds_stream.h"
 
 namespace tolvane::sound {
 

@@ -1,4 +1,4 @@
-#include "pages/output_dsound.h"
+#include "player/output_dsound.h"
 
 #include <algorithm>
 #include <mutex>

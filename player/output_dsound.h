@@ -5,8 +5,8 @@
 #include <chrono>
 #include <memory>
 
-#include "pages/ds_api_i.h"
-#include "pages/output.h"
+#include "player/ds_api_i.h"
+#include "player/output.h"
 
 namespace tolvane::sound {
 

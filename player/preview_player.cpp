@@ -1,10 +1,10 @@
-#include "pages/preview_player.h"
+#include "player/preview_player.h"
 
 #include <chrono>
 #include <system_error>
 
 #include "decoders/source_types.h"
-#include "pages/output_dsound.h"
+#include "player/output_dsound.h"
 #include "pipeline/app_exception.h"
 
 namespace tolvane {

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "pages/output.h"
+#include "player/output.h"
 #include "pipeline/reader.h"
 
 namespace tolvane {

@@ -1,4 +1,4 @@
-#include "pages/file_adding.h"
+#include "sources/file_adding.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,8 +1,8 @@
-#include "pages/part_marker.h"
+#include "sources/part_marker.h"
 
 #include <algorithm>
 
-#include "pages/preview_player.h"
+#include "player/preview_player.h"
 
 namespace tolvane::pages {
 

@@ -8,7 +8,7 @@ if(TARGET tolvane_wizard)
     LIBS tolvane_wizard Qt6::Test
     TIMEOUT 120)
   set_target_properties(test_marker_page PROPERTIES AUTOMOC ON)
-  target_include_directories(test_marker_page PRIVATE ${CMAKE_CURRENT_LIST_DIR}
+  target_include_directories(test_marker_page PRIVATE ${CMAKE_SOURCE_DIR}/tests/sources
                              ${CMAKE_SOURCE_DIR}/tests/app)
   add_dependencies(test_marker_page tolvane_help machine_hive)
 endif()

@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "app/QtUi.h"
-#include "app/settings.h"
-#include "pages/WizPage2_Files.h"
+#include "pipeline/settings.h"
+#include "app/WizPage2_Files.h"
 #include "pipeline/job.h"
 #include "qt_wizard_fixture.h"
 #include "scripted_player.h"

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "pipeline/encoder.h"
 #include "pipeline/job.h"
 #include "pipeline/worker.h"

@@ -15,7 +15,7 @@
 
 #include "app/QtWizardApp.h"
 #include "app/WizPageBase.h"
-#include "pages/WizPage2_Files.h"
+#include "app/WizPage2_Files.h"
 
 namespace tolvane::wizard::test {
 

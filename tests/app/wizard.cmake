@@ -1,5 +1,6 @@
 # The wizard's flow rules (no display) and the wizard driven offscreen as a user drives it.
-tolvane_test(test_wizard_flow SOURCES ${CMAKE_CURRENT_LIST_DIR}/wizard_flow_test.cpp)
+tolvane_test(test_wizard_flow SOURCES ${CMAKE_CURRENT_LIST_DIR}/wizard_flow_test.cpp
+             LIBS tolvane_wizard_flow)
 if(TARGET tolvane_wizard)
   find_package(Qt6 REQUIRED COMPONENTS Test)
   tolvane_test(test_wizard SOURCES

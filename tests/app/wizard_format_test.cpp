@@ -9,9 +9,9 @@
 #include <QTimer>
 
 #include "app/QtUi.h"
-#include "app/settings.h"
-#include "catalogue/PhoneNotifyDlg.h"
-#include "catalogue/WizPage3_Format.h"
+#include "pipeline/settings.h"
+#include "app/PhoneNotifyDlg.h"
+#include "app/WizPage3_Format.h"
 #include "catalogue/catalogue.h"
 #include "encoders/ringtone_formats.h"
 #include "local_servers.h"

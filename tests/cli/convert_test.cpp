@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "platform/registry.h"
 #include "support/test_support.h"
 

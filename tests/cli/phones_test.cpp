@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "catalogue/phone_selection.h"
 #include "encoders/ringtone_formats.h"
 #include "support/test_support.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "pipeline/worker.h"
 #include "platform/registry.h"
 #include "support/test_support.h"

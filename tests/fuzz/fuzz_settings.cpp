@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "platform/registry.h"
 
 using namespace tolvane;

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "pipeline/settings.h"
 
 #include <gtest/gtest.h>
 

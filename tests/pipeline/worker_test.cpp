@@ -8,7 +8,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "decoders/source_types.h"
 #include "encoders/ringtone_formats.h"
 #include "pipeline/app_exception.h"

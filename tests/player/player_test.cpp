@@ -11,9 +11,9 @@
 #include <mutex>
 #include <thread>
 
-#include "pages/ds_stream_i.h"
-#include "pages/output_dsound.h"
-#include "pages/preview_player.h"
+#include "player/ds_stream_i.h"
+#include "player/output_dsound.h"
+#include "player/preview_player.h"
 #include "pipeline/app_exception.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "pages/part_marker.h"
+#include "sources/part_marker.h"
 #include "scripted_player.h"
 
 using namespace tolvane;

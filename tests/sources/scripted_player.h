@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "pages/part_marker.h"
+#include "sources/part_marker.h"
 #include "pipeline/app_exception.h"
 
 namespace tolvane::test {
