@@ -13,6 +13,7 @@
 #include "pipeline/encoder.h"
 #include "pipeline/normalizer.h"
 #include "pipeline/reader.h"
+#include "pipeline/source_bounds.h"
 #include "platform/paths.h"
 
 namespace tolvane {
@@ -270,6 +271,8 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
 
     auto encoder = makeEncoder(*reader, ringtone);
 
+    // The one-second buffer is sized by the source's format, so never by one no reader delivers.
+    requireDeliverableFormat(*reader);
     const std::int64_t second =
         std::int64_t(reader->sampleRate()) * reader->channels() * reader->bitsPerSample() / 8;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max<std::int64_t>(second, 0)));
