@@ -192,5 +192,34 @@ INSTANTIATE_TEST_SUITE_P(Headers, AbsurdSource, ::testing::ValuesIn(kAbsurdHeade
                              return name;
                          });
 
+// A FLAC file whose STREAMINFO states one second in front of six seconds of frames: the ringtone
+// of the whole file is as long as the file says it is (its second and the partial one after it),
+// not as long as the frames behind the header go on.
+TEST(OverstatedSource, TheRingtoneIsNoLongerThanTheSourceIsSaidToBe) {
+    if (!std::filesystem::exists(binDir() / "tolvane-convert"))
+        GTEST_SKIP() << "tolvane-convert is not built";
+    TempDir dir;
+    ASSERT_TRUE(makeTone(dir.file("music.wav"), 22050, 1, 16, 6.0, "pinknoise"));
+    ASSERT_EQ(
+        run({"ffmpeg", "-v", "error", "-i", dir.file("music.wav"), dir.file("one.flac")}).status,
+        0);
+    Bytes flac = readFile(dir.file("one.flac"));
+    // 36-bit total samples: the low 4 bits of byte 21, then bytes 22 to 25.
+    flac.at(21) &= 0xF0;
+    const std::uint32_t stated = 22050;
+    for (int i = 0; i < 4; ++i)
+        flac.at(22 + i) = std::uint8_t(stated >> (24 - 8 * i));
+    writeFile(dir.file("one.flac"), flac);
+    ASSERT_EQ(durationOf(dir.file("one.flac")), 1);
+
+    TempDir out;
+    const CommandResult r = run({(binDir() / "tolvane-convert").string(), "-f", "wav-medium", "-o",
+                                 out.path().string(), dir.file("one.flac")});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const double seconds = std::stod(probe((out.path() / "one.wav").string(), "duration"));
+    EXPECT_LE(seconds, 2.0);
+    EXPECT_GE(seconds, 1.0);
+}
+
 }  // namespace
 }  // namespace tolvane::test
