@@ -89,6 +89,7 @@ private:
 
 constexpr const char* kSameFileMessage = "the ringtone would replace its own source";
 constexpr const char* kSameNameMessage = "already made from another file in this run";
+constexpr const char* kBrokenSourceMessage = "broken file";
 
 // How many one-second reads a conversion makes at most. A marked part takes its length. A whole
 // source takes its stated length and the partial second after it: a header that understates the
@@ -289,7 +290,11 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
     const std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
     const std::int64_t reads = readsFor(entry, partLength, reader->length());
 
+    // A source that delivers no sample at all is broken, whatever its header says: it is refused
+    // before the encoder makes a file, so no empty ringtone is ever made.
     std::size_t delivered = reader->read(buffer.data(), buffer.size());
+    if (delivered == 0)
+        throw ReaderException(kBrokenSourceMessage);
 
     auto encoder = makeEncoder(*reader, ringtone);
     for (;;) {

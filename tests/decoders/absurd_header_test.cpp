@@ -192,6 +192,55 @@ INSTANTIATE_TEST_SUITE_P(Headers, AbsurdSource, ::testing::ValuesIn(kAbsurdHeade
                              return name;
                          });
 
+// A WAV header that states one second of 8000 Hz audio and ends there.
+Bytes headerOnlyWav() {
+    Bytes wav = wavBytes(8000, 1, 16, {});
+    put32(wav, 40, 16000);
+    put32(wav, 4, 16000 + 36);
+    return wav;
+}
+
+// `flac` cut after its last metadata block: STREAMINFO states the length, no frame follows.
+Bytes metadataOnly(Bytes flac) {
+    std::size_t end = 4;
+    for (bool last = false; !last;) {
+        last = (flac.at(end) & 0x80) != 0;
+        end += 4 + (std::size_t(flac.at(end + 1)) << 16 | flac.at(end + 2) << 8 | flac.at(end + 3));
+    }
+    flac.resize(end);
+    return flac;
+}
+
+class EmptySource : public ::testing::TestWithParam<const char*> {};
+
+// Every format: an error line "name: broken file.", no path on the output, no file left behind.
+TEST_P(EmptySource, IsAnErrorLineAndNoRingtoneIsMade) {
+    if (!std::filesystem::exists(binDir() / "tolvane-convert"))
+        GTEST_SKIP() << "tolvane-convert is not built";
+    TempDir dir;
+    writeFile(dir.file("header.wav"), headerOnlyWav());
+    writeFile(dir.file("metadata.flac"), metadataOnly(readFile(fixture("16bit.flac"))));
+    for (const char* name : {"header.wav", "metadata.flac"}) {
+        SCOPED_TRACE(name);
+        TempDir out;
+        const CommandResult r = run({(binDir() / "tolvane-convert").string(), "-f", GetParam(),
+                                     "-o", out.path().string(), dir.file(name)});
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.errors.find(std::string(name) + ": broken file."), std::string::npos)
+            << r.errors;
+        EXPECT_EQ(r.output, "");
+        EXPECT_TRUE(std::filesystem::is_empty(out.path()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, EmptySource,
+                         ::testing::Values("wav-medium", "mp3-medium", "amr", "qcp"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name;
+                         });
+
 // A FLAC file whose STREAMINFO states one second in front of six seconds of frames: the ringtone
 // of the whole file is as long as the file says it is (its second and the partial one after it),
 // not as long as the frames behind the header go on.
