@@ -238,9 +238,12 @@ std::unique_ptr<CEncoder> Conversion::makeEncoder(const CReader& reader,
     const int bits = reader.bitsPerSample();
     const int channels = reader.channels();
     const int rate = reader.sampleRate();
-    if (job_.createEncoder)
-        return job_.createEncoder(bits, channels, kind_, quality_, ringtone, rate);
-    return createEncoder(bits, channels, kind_, quality_, ringtone, rate);
+    auto encoder = job_.createEncoder
+                       ? job_.createEncoder(bits, channels, kind_, quality_, ringtone, rate)
+                       : createEncoder(bits, channels, kind_, quality_, ringtone, rate);
+    if (encoder)
+        encoder->setCancelFlag(&state_.cancelRequested);
+    return encoder;
 }
 
 bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n) {
