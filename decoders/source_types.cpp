@@ -2,6 +2,7 @@
 
 #include "decoders/readers.h"
 #include "pipeline/app_exception.h"
+#include "pipeline/source_bounds.h"
 #include "pipeline/wav_reader.h"
 
 namespace tolvane {
@@ -41,7 +42,9 @@ std::unique_ptr<CReader> openReader(const std::string& path) {
     const SourceType* type = sourceTypeOf(path);
     if (type == nullptr)
         throw ReaderException("no decoder available");
-    return type->make(path);
+    auto reader = type->make(path);
+    requireDeliverableFormat(*reader);
+    return reader;
 }
 
 std::unique_ptr<CReader> openReaderAt(const std::string& path, int second) {
