@@ -277,37 +277,16 @@ CMMFEncoder::CMMFEncoder(const std::string& targetPath) {
     target_ = targetPath;
     // kessin titles the SMAF file with its input's base name: the song's name, not a temporary
     // one. The slot holds at most kInputSlotSize - 1 bytes of path.
-    wav_ = std::make_unique<TemporaryWav>(kWavPrefix, stemOf(targetPath), kInputSlotSize - 1);
-    inner_ = std::make_unique<CWaveEncoder>(wav_->path());
+    startTemporaryWav(kWavPrefix, stemOf(targetPath), kInputSlotSize - 1);
 }
 
-CMMFEncoder::~CMMFEncoder() {
-    inner_.reset();
-    wav_.reset();
-}
-
-void CMMFEncoder::write(const void* data, std::size_t count, std::size_t* written) {
-    if (!inner_)
-        throw EncoderException("write error");
-    if (formatPending_) {
-        inner_->setInputFormat(sampleRate_, channels_, bitsPerSample_);
-        formatPending_ = false;
-    }
-    inner_->write(data, count, written);
-}
-
-void CMMFEncoder::finish() {
-    if (!inner_)
-        return;
-    inner_->finish();
-    inner_.reset();  // closes the temporary WAV file
+void CMMFEncoder::convert(const TemporaryWav& wav) {
     try {
-        convert();
+        runConverter(wav);
     } catch (const Cancelled&) {
         // The run was cancelled while this file waited or converted: no ringtone.
     }
-    // The WAV, its private folder and whatever the converter left there.
-    wav_.reset();
+    // The base removes the WAV, its private folder and whatever the converter left there.
 }
 
 std::unique_ptr<bus::NamedLock> CMMFEncoder::waitForTurn() const {
@@ -383,14 +362,14 @@ CMMFEncoder::RunningConverter CMMFEncoder::startConverter(const std::string& cop
     }
 }
 
-void CMMFEncoder::convert() {
+void CMMFEncoder::runConverter(const TemporaryWav& wav) {
     if (!bus::directory())
         throw EncoderException(kNoBus);
     bus::sweepStaleEntries();
     const std::string copy = converterCopy().ensure();
     // One conversion at a time, from the slot write until the converter has gone.
     const auto turn = waitForTurn();
-    if (!writeInputSlot(copy, wav_->path()))
+    if (!writeInputSlot(copy, wav.path()))
         throw EncoderException(kCannotPrepare);
     RunningConverter converter = startConverter(copy, Clock::now() + turnPatience());
     const pid_t pid = converter.pid();
@@ -414,7 +393,7 @@ void CMMFEncoder::convert() {
 
     ::chmod(target_.c_str(), 0644);
     ::unlink(target_.c_str());
-    if (!moveOnto(wav_->sibling("mmf"), target_))
+    if (!moveOnto(wav.sibling("mmf"), target_))
         throw EncoderException(kCannotMove);
 }
 

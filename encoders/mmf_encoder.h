@@ -14,28 +14,17 @@
 #include <memory>
 #include <string>
 
-#include "encoders/temporary_wav.h"
-#include "pipeline/encoder.h"
-#include "pipeline/wave_encoder.h"
+#include "encoders/temporary_wav_encoder.h"
 #include "platform/window_bus.h"
 
 namespace tolvane {
 
-class CMMFEncoder : public CEncoder {
+class CMMFEncoder : public CTemporaryWavEncoder {
 public:
     // prepareTarget on `targetPath`, then the temporary WAV file, named after the ringtone
     // (kessin titles the SMAF file with its input's name): "file skipped", "cannot create
     // file", or the error of a temporary folder whose every name is taken.
     explicit CMMFEncoder(const std::string& targetPath);
-    ~CMMFEncoder() override;  // removes the temporary WAV file if it is still there
-
-    void write(const void* data, std::size_t count, std::size_t* written = nullptr) override;
-    // Runs the converter; returns only when the target exists, or without one once the run is
-    // cancelled (the worker discards a cancelled file). EncoderException otherwise.
-    void finish() override;
-
-    // Empty once the stream is finished.
-    std::string temporaryWavPath() const { return wav_ ? wav_->path() : std::string(); }
 
     // The converter copy of this process (empty until the first SMAF ringtone is finished).
     static std::string converterCopyPath();
@@ -52,7 +41,11 @@ private:
     struct Cancelled {};
     class RunningConverter;
 
-    void convert();
+    // Runs the converter on the finished WAV; returns only when the target exists, or without
+    // one once the run is cancelled (the worker discards a cancelled file). EncoderException
+    // otherwise.
+    void convert(const TemporaryWav& wav) override;
+    void runConverter(const TemporaryWav& wav);
     std::unique_ptr<platform::window_bus::NamedLock> waitForTurn() const;
     void waitUntilNoConverterRuns(std::chrono::steady_clock::time_point deadline) const;
     RunningConverter startConverter(const std::string& copy,
@@ -62,10 +55,7 @@ private:
 
     platform::WindowHandle optionsDialog_ = 0;
     platform::WindowHandle resultDialog_ = 0;
-    bool formatPending_ = true;
     std::string target_;
-    std::unique_ptr<TemporaryWav> wav_;
-    std::unique_ptr<CWaveEncoder> inner_;
 };
 
 }  // namespace tolvane

@@ -122,10 +122,8 @@ CQCPEncoder::CQCPEncoder(const std::string& path, QsclLibrary& library) : librar
     try {
         // The WAV lies alone in a private folder, so no file of another program (or of an
         // earlier run) can be taken for it.
-        temporaryWav_ = std::make_unique<TemporaryWav>("RCM", "");
-        inner_ = std::make_unique<CWaveEncoder>(temporaryWav_->path());
+        startTemporaryWav("RCM", "");
     } catch (...) {
-        temporaryWav_.reset();
         ::close(target_);
         target_ = -1;
         throw;
@@ -133,49 +131,20 @@ CQCPEncoder::CQCPEncoder(const std::string& path, QsclLibrary& library) : librar
 }
 
 CQCPEncoder::~CQCPEncoder() {
-    if (inner_) {
-        inner_.reset();
-        removeTemporary();
-    }
-    if (temporary_ >= 0)
-        removeTemporary();
     if (target_ >= 0)
         ::close(target_);
 }
 
-void CQCPEncoder::removeTemporary() {
-    if (temporary_ >= 0) {
-        ::close(temporary_);
-        temporary_ = -1;
-    }
-    if (temporaryWav_)
-        temporaryWav_->remove();
-}
-
-void CQCPEncoder::write(const void* data, std::size_t count, std::size_t* written) {
-    if (!inner_)
-        throw EncoderException("write error");
-    if (formatPending_) {
-        inner_->setInputFormat(sampleRate_, channels_, bitsPerSample_);
-        formatPending_ = false;
-    }
-    inner_->write(data, count, written);
-}
-
-void CQCPEncoder::finish() {
-    if (!inner_)
-        return;
+void CQCPEncoder::convert(const TemporaryWav& wav) {
     // An empty stream still makes a valid (empty) WAV file, and so a valid QCP file.
-    if (formatPending_)
-        write(nullptr, 0);
-    inner_.reset();  // completes and closes the temporary WAV file
-
-    temporary_ = ::open(temporaryWav_->path().c_str(), O_RDONLY | O_CLOEXEC);
-    if (temporary_ < 0) {
-        removeTemporary();
+    const int temporary = ::open(wav.path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (temporary < 0)
         throw EncoderException("QCP encoder internal error #4");
-    }
-    const qscl::StreamDescriptor input{qscl::kStreamThroughIoFunction, qcpFileIo, temporary_};
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{temporary};
+    const qscl::StreamDescriptor input{qscl::kStreamThroughIoFunction, qcpFileIo, temporary};
     const qscl::StreamDescriptor output{qscl::kStreamThroughIoFunction, qcpFileIo, target_};
     qscl::InputFormat inputFormat{};
     inputFormat.first = qscl::kInputFormatFirst;
@@ -187,14 +156,11 @@ void CQCPEncoder::finish() {
 
     qscl::Converter* converter =
         library_.createInstance()(&qscl::kConverterClass, &qscl::kConverterInterface);
-    if (converter == nullptr) {
-        removeTemporary();
+    if (converter == nullptr)
         throw EncoderException("QCP encoder internal error #1");
-    }
     const std::int32_t result =
         converter->convert(&input, &inputFormat, &output, &outputFormat, 0, 0);
     converter->release();
-    removeTemporary();
     // A conversion that failed (a full disk, a failing device) must not pass for a ringtone.
     if (result != qscl::kConverted)
         throw EncoderException("write error");

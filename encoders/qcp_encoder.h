@@ -8,9 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "encoders/temporary_wav.h"
-#include "pipeline/encoder.h"
-#include "pipeline/wave_encoder.h"
+#include "encoders/temporary_wav_encoder.h"
 #include "plugins/qscl/qscl_api.h"
 
 namespace tolvane {
@@ -50,7 +48,7 @@ private:
     int loads_ = 0;
 };
 
-class CQCPEncoder : public CEncoder {
+class CQCPEncoder : public CTemporaryWavEncoder {
 public:
     // Loads the library, prepares and creates the target, and starts the temporary WAV file:
     // "QCP library cannot be found, please reinstall", "QCP library is broken", "file skipped",
@@ -59,23 +57,14 @@ public:
                          QsclLibrary& library = QsclLibrary::processWide());
     ~CQCPEncoder() override;
 
-    void write(const void* data, std::size_t count, std::size_t* written = nullptr) override;
-    // Converts the collected PCM into the target and removes the temporary WAV file:
-    // "QCP encoder internal error #4" when the temporary file cannot be opened, "#1" when the
-    // library gives no converter, "write error" when the conversion fails.
-    void finish() override;
-
-    const std::string& temporaryPath() const { return temporaryWav_->path(); }
-
 private:
-    void removeTemporary();
+    // Converts the collected PCM into the target: "QCP encoder internal error #4" when the
+    // temporary file cannot be opened, "#1" when the library gives no converter, "write error"
+    // when the conversion fails.
+    void convert(const TemporaryWav& wav) override;
 
     QsclLibrary& library_;
     int target_ = -1;
-    int temporary_ = -1;
-    std::unique_ptr<TemporaryWav> temporaryWav_;
-    std::unique_ptr<CWaveEncoder> inner_;
-    bool formatPending_ = true;
 };
 
 }  // namespace tolvane

@@ -135,7 +135,7 @@ TEST_F(QcpEncoderTest, DestroyingBeforeFinishLeavesNoTemporaryFile) {
     {
         CQCPEncoder encoder(path);
         writeInPieces(encoder, toneSamples(8000, 1, 0.5));
-        temporary = encoder.temporaryPath();
+        temporary = encoder.temporaryWavPath();
         EXPECT_EQ(fs::path(temporary).extension(), ".wav");
         EXPECT_EQ(fs::path(temporary).filename().string().rfind("RCM", 0), 0u);
         EXPECT_TRUE(fs::exists(temporary));
@@ -195,7 +195,7 @@ TEST_F(QcpEncoderTest, ConversionFailuresHaveTheirMessagesAndLeaveNoTemporaryFil
         CQCPEncoder encoder(dir.file(std::string(c.name) + ".qcp"), library);
         writeInPieces(encoder, toneSamples(8000, 1, 0.2));
         if (c.removeTemporary)
-            fs::remove(encoder.temporaryPath());
+            fs::remove(encoder.temporaryWavPath());
         EXPECT_EQ(messageOf([&] { encoder.finish(); }), c.message) << c.name;
         EXPECT_TRUE(temporaryLeftovers().empty()) << c.name;
     }
