@@ -17,8 +17,8 @@
 #include <algorithm>
 #include <new>
 
-#include "app/QtUi.h"
 #include "app/QtPartBarDelegate.h"
+#include "app/QtUi.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/job.h"
 #include "platform/paths.h"

@@ -10,8 +10,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "app/QtUi.h"
 #include "app/PhoneNotifyDlg.h"
+#include "app/QtUi.h"
 
 namespace tolvane::wizard {
 

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "app/WizPageBase.h"
-#include "pipeline/settings.h"
 #include "catalogue/format_choice.h"
+#include "pipeline/settings.h"
 
 class QButtonGroup;
 class QComboBox;

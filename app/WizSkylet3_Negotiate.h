@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "app/WizPageBase.h"
-#include "pipeline/settings.h"
 #include "delivery/account_tasks.h"
+#include "pipeline/settings.h"
 
 class QLabel;
 

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/settings.h"
 #include "catalogue/phone_selection.h"
 #include "cli/options.h"
 #include "cli/sending.h"
@@ -22,6 +21,7 @@
 #include "encoders/mmf_encoder.h"
 #include "encoders/ringtone_formats.h"
 #include "pipeline/encoder.h"
+#include "pipeline/settings.h"
 #include "pipeline/worker.h"
 
 namespace fs = std::filesystem;

@@ -3,8 +3,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "pipeline/settings.h"
 #include "delivery/account.h"
+#include "pipeline/settings.h"
 #include "pipeline/worker.h"
 
 namespace tolvane::delivery {

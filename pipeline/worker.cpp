@@ -9,11 +9,11 @@
 #include <set>
 #include <vector>
 
-#include "pipeline/settings.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "pipeline/normalizer.h"
 #include "pipeline/reader.h"
+#include "pipeline/settings.h"
 #include "pipeline/source_bounds.h"
 #include "platform/paths.h"
 
