@@ -32,8 +32,12 @@ trap cleanup_work EXIT
 mkdir -p "$work"
 
 build_tree() {  # source build
-  # shellcheck disable=SC2086
-  cmake -S "$1" -B "$2" $generator -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_TESTS=OFF >/dev/null
+  # A build folder that exists keeps its configuration; a new one gets the programs only.
+  if [ ! -f "$2/CMakeCache.txt" ]; then
+    # shellcheck disable=SC2086
+    cmake -S "$1" -B "$2" $generator -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_TESTS=OFF \
+      >/dev/null
+  fi
   cmake --build "$2" -j "$jobs" --target "${programs[@]}" >/dev/null
 }
 
