@@ -7,6 +7,7 @@ if(TARGET tolvane_wizard)
     LIBS tolvane_wizard tolvane_local_servers Qt6::Test
     TIMEOUT 300)
   set_target_properties(test_wizard_delivery PROPERTIES AUTOMOC ON)
-  target_include_directories(test_wizard_delivery PRIVATE ${CMAKE_SOURCE_DIR}/tests/app)
+  target_include_directories(test_wizard_delivery PRIVATE ${CMAKE_SOURCE_DIR}/tests/app
+                             ${CMAKE_SOURCE_DIR}/tests/delivery)
   add_dependencies(test_wizard_delivery skyletd tolvane_help machine_hive)
 endif()
