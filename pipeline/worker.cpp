@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
+#include "pipeline/fade.h"
 #include "pipeline/normalizer.h"
 #include "pipeline/reader.h"
 #include "platform/paths.h"
@@ -87,6 +88,10 @@ private:
 
 constexpr const char* kSameFileMessage = "the ringtone would replace its own source";
 constexpr const char* kSameNameMessage = "already made from another file in this run";
+
+FadeLengths fadesOf(const Settings& settings) {
+    return {settings.fadeInMs(), settings.fadeOutMs()};
+}
 
 enum class FileOutcome { Produced, Cancelled, Failed, Skipped, FatalFailure };
 
@@ -265,6 +270,9 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
         return false;
 
     auto reader = wrapWithNormalizer(openSource(entry), entry, kTargetLevel / entry.levelRms);
+    reader = wrapWithFades(
+        std::move(reader), fadesOf(job_.settings),
+        entry.partMarked ? std::optional(partLength * reader->sampleRate()) : std::nullopt);
     analysisReader.reset();
     view_.setStatus(kStatusConverting);
 
