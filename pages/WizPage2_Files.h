@@ -18,6 +18,8 @@ class QTreeWidget;
 
 namespace tolvane::wizard {
 
+class QtPartEditor;
+
 class WizPage2_Files : public WizPageBase {
     Q_OBJECT
 public:
@@ -36,7 +38,11 @@ public:
     void selectAll();
     // The "Mark a part" button: play the selected file, mark the start, mark the end.
     void advanceMarker();
-    // The player the marker uses (the process's preview player unless replaced while idle).
+    // "Edit part...": opens the part editor for the first selected file (not while marking).
+    // The editor is window-modal and deletes itself when closed; OK updates the file's part.
+    QtPartEditor* openPartEditor();
+    // The player the marker and the part editor use (the process's preview player unless
+    // replaced while idle).
     void setMarkerPlayer(std::function<pages::MarkerPlayer&()> player);
     const pages::PartMarker& marker() const { return marker_; }
 
@@ -45,6 +51,7 @@ public:
     QPushButton* removeButton() const { return remove_; }
     QPushButton* selectAllButton() const { return selectAll_; }
     QPushButton* markButton() const { return mark_; }
+    QPushButton* editButton() const { return edit_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,6 +78,8 @@ private:
     QPushButton* remove_ = nullptr;
     QPushButton* selectAll_ = nullptr;
     QPushButton* mark_ = nullptr;
+    QPushButton* edit_ = nullptr;
+    std::function<pages::MarkerPlayer&()> playerSource_ = pages::sharedPreviewPlayer;
     pages::PartMarker marker_;
     QTimer* markerTimer_ = nullptr;
 };
