@@ -1,6 +1,7 @@
 #include "pages/WizPage2_Files.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -21,6 +22,7 @@
 #include "pages/QtPartBarDelegate.h"
 #include "pages/QtPartEditor.h"
 #include "pipeline/app_exception.h"
+#include "pipeline/fade.h"
 #include "pipeline/job.h"
 #include "platform/paths.h"
 
@@ -130,6 +132,15 @@ void WizPage2_Files::onInitDialog() {
     for (QPushButton* button : {add_, remove_, selectAll_, mark_, edit_})
         buttons->addWidget(button);
     buttons->addStretch(1);
+    // Fades are a choice for every ringtone of the run, stored with the other choices.
+    fadeIn_ = new QCheckBox("Fade &in", this);
+    fadeOut_ = new QCheckBox("Fade &out", this);
+    fadeIn_->setObjectName("fadeIn");
+    fadeOut_->setObjectName("fadeOut");
+    fadeIn_->setToolTip("The ringtones rise from silence over their first half second");
+    fadeOut_->setToolTip("The ringtones fall to silence over their last second and a half");
+    buttons->addWidget(fadeIn_);
+    buttons->addWidget(fadeOut_);
     row->addLayout(buttons);
     layout->addLayout(row, 1);
 
@@ -138,18 +149,31 @@ void WizPage2_Files::onInitDialog() {
     connect(selectAll_, &QPushButton::clicked, this, &WizPage2_Files::selectAll);
     connect(mark_, &QPushButton::clicked, this, &WizPage2_Files::advanceMarker);
     connect(edit_, &QPushButton::clicked, this, &WizPage2_Files::openPartEditor);
+    connect(fadeIn_, &QCheckBox::toggled, this,
+            [this](bool on) { settings_.setFadeInMs(on ? kWizardFadeInMs : 0); });
+    connect(fadeOut_, &QCheckBox::toggled, this,
+            [this](bool on) { settings_.setFadeOutMs(on ? kWizardFadeOutMs : 0); });
 
     markerTimer_ = new QTimer(this);
     markerTimer_->setInterval(kMarkerTimerMs);
     connect(markerTimer_, &QTimer::timeout, this, &WizPage2_Files::checkPlayback);
 
     showNewEntries();
+    showFades();
     updateButtons();
 }
 
 void WizPage2_Files::onSetActive() {
     settings_.load();
+    showFades();
     updateButtons();
+}
+
+void WizPage2_Files::showFades() {
+    const QSignalBlocker quietIn(fadeIn_);
+    const QSignalBlocker quietOut(fadeOut_);
+    fadeIn_->setChecked(settings_.fadeInMs() > 0);
+    fadeOut_->setChecked(settings_.fadeOutMs() > 0);
 }
 
 void WizPage2_Files::browseForFiles() {

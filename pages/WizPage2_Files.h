@@ -12,6 +12,7 @@
 #include "pages/file_adding.h"
 #include "pages/part_marker.h"
 
+class QCheckBox;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
@@ -52,6 +53,8 @@ public:
     QPushButton* selectAllButton() const { return selectAll_; }
     QPushButton* markButton() const { return mark_; }
     QPushButton* editButton() const { return edit_; }
+    QCheckBox* fadeInBox() const { return fadeIn_; }
+    QCheckBox* fadeOutBox() const { return fadeOut_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,6 +71,7 @@ private:
     void checkPlayback();
     void showMarkerState();
     void redrawRow(std::int32_t id);
+    void showFades();
     bool seekByClick(const QPoint& at);
 
     Settings settings_;
@@ -79,6 +83,8 @@ private:
     QPushButton* selectAll_ = nullptr;
     QPushButton* mark_ = nullptr;
     QPushButton* edit_ = nullptr;
+    QCheckBox* fadeIn_ = nullptr;
+    QCheckBox* fadeOut_ = nullptr;
     std::function<pages::MarkerPlayer&()> playerSource_ = pages::sharedPreviewPlayer;
     pages::PartMarker marker_;
     QTimer* markerTimer_ = nullptr;

@@ -2,6 +2,7 @@
 // times, the loop of "Play part" and OK writing the part into the file list.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
@@ -11,6 +12,7 @@
 #include <QTreeWidget>
 #include <cstdlib>
 
+#include "app/settings.h"
 #include "pages/QtPartEditor.h"
 #include "pages/QtWaveformView.h"
 #include "pages/WizPage2_Files.h"
@@ -239,4 +241,27 @@ TEST_F(PartEditorTest, OkOnTheFilesPageWritesThePartAndCancelKeepsIt) {
     EXPECT_TRUE(entry.partMarked);
     EXPECT_EQ(entry.partStart, 4u);
     EXPECT_EQ(entry.partLength, 3u);
+}
+
+TEST_F(PartEditorTest, FadeBoxesAreStoredWithTheChoicesAndShownAgain) {
+    start();
+    clickNext();
+    auto* files = page<WizPage2_Files>(kFiles);
+    ASSERT_NE(files, nullptr);
+    EXPECT_FALSE(files->fadeInBox()->isChecked());  // off on a first run
+    EXPECT_FALSE(files->fadeOutBox()->isChecked());
+    QTest::mouseClick(files->fadeOutBox(), Qt::LeftButton);
+    Settings stored;
+    stored.load();
+    EXPECT_EQ(stored.fadeInMs(), 0u);
+    EXPECT_EQ(stored.fadeOutMs(), 1500u);
+
+    stored.setFadeInMs(500);
+    clickBack();
+    clickNext();  // the page loads the choices again when it is shown
+    EXPECT_TRUE(files->fadeInBox()->isChecked());
+    EXPECT_TRUE(files->fadeOutBox()->isChecked());
+    QTest::mouseClick(files->fadeOutBox(), Qt::LeftButton);
+    stored.load();
+    EXPECT_EQ(stored.fadeOutMs(), 0u);
 }
