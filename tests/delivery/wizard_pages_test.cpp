@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 
 #include "app/QtUi.h"
 #include "app/WizPage9_Uploads.h"
@@ -183,15 +184,12 @@ TEST_F(WizardDeliveryTest, UploadRunToSkyletdEndsOnUploadsWithThePersonalCode) {
     EXPECT_TRUE(
         uploads->codePanel()->text().contains(QString::fromStdString(stored.accountNumber())));
     EXPECT_TRUE(uploads->hostPanel()->text().contains(serviceHost(skylet.baseUrl())));
-    // The service keeps each upload beside a ".name" file with the name the phone lists.
+    // The service keeps each upload with the name the phone lists.
     std::vector<std::string> names, ringtones;
-    std::error_code ec;
-    const auto files = skylet.dataDir() / "accounts" / stored.accountNumber() / "files";
-    for (const auto& entry : std::filesystem::directory_iterator(files, ec)) {
-        if (entry.path().extension() == ".name")
-            names.push_back(tolvane::test::run({"cat", entry.path().string()}).output);
-        else
-            ringtones.push_back(entry.path().string());
+    for (const auto& upload : skylet.uploads(stored.accountNumber())) {
+        names.push_back(upload.name);
+        ringtones.push_back(skylet.dataDir().parent_path() / ("fetched-" + upload.name));
+        std::ofstream(ringtones.back(), std::ios::binary) << upload.bytes;
     }
     EXPECT_EQ(names, std::vector<std::string>{"Ring Me.wav"}) << skylet.log();
     ASSERT_EQ(ringtones.size(), 1u);
