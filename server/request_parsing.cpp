@@ -55,6 +55,8 @@ std::string cleanText(const std::string& text, std::size_t limit) {
     while (!rest.empty()) {
         const std::size_t length = utf8SequenceLength(rest);
         if (length == 0) {
+            if (out.size() + kReplacement.size() > limit)
+                break;
             out += kReplacement;
             rest.remove_prefix(1);
             continue;
