@@ -132,7 +132,8 @@ bool GuessThrottle::refused(const std::string& key, double limit) {
         buckets_.erase(found);
         return false;
     }
-    return found->second.failures >= limit;
+    // Once `limit` wrong guesses are outstanding (each decays over one refill period).
+    return found->second.failures > limit - 1;
 }
 
 void GuessThrottle::failed(const std::string& key) {

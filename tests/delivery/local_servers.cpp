@@ -115,7 +115,7 @@ ChildProcess::~ChildProcess() {
 }
 
 SkyletServer::SkyletServer(const Options& options) : root_(freshFolder("skyletd")) {
-    data_ = root_ / "data";
+    data_ = options.data.empty() ? root_ / "data" : options.data;
     std::vector<std::string> argv = {(binDir() / "skyletd").string(),
                                      "--listen",
                                      "127.0.0.1:0",
@@ -144,6 +144,15 @@ SkyletServer::SkyletServer(const Options& options) : root_(freshFolder("skyletd"
     });
     if (!ready || baseUrl_.empty())
         throw std::runtime_error("skyletd did not start: " + log());
+}
+
+int SkyletServer::stop() {
+    return process_->stop();
+}
+
+void SkyletServer::kill() {
+    ::kill(process_->pid(), SIGKILL);
+    process_->stop();
 }
 
 std::string SkyletServer::log() const {

@@ -44,6 +44,8 @@ public:
         std::string relayUser = "relay-user";
         std::string relayPassword = "relay-secret";
         int expireDays = 30;
+        // The data folder; empty: a fresh one.
+        std::filesystem::path data = {};
         // Accounts numbered 1, 2, 3...; false: random numbers, as a real service gives.
         bool sequentialAccounts = true;
         std::vector<std::string> extraArguments = {};
@@ -54,6 +56,11 @@ public:
     // "http://127.0.0.1:PORT/"
     const std::string& baseUrl() const { return baseUrl_; }
     const std::filesystem::path& dataDir() const { return data_; }
+    // Stops it with SIGTERM; its exit status.
+    int stop();
+    // Kills it with SIGKILL.
+    void kill();
+    pid_t pid() const { return process_->pid(); }
     // Everything the server logged so far.
     std::string log() const;
     // Marks the account as created long ago, so that its next request finds it expired.
