@@ -184,6 +184,14 @@ TEST_F(WizardDeliveryTest, UploadRunToSkyletdEndsOnUploadsWithThePersonalCode) {
     EXPECT_TRUE(
         uploads->codePanel()->text().contains(QString::fromStdString(stored.accountNumber())));
     EXPECT_TRUE(uploads->hostPanel()->text().contains(serviceHost(skylet.baseUrl())));
+    // The QR code beside the personal code, as a screenshot of the page shows it, decodes to
+    // the pick-up page.
+    if (tolvane::test::haveTool("zbarimg")) {
+        const std::string shot = skylet.dataDir().parent_path() / "uploads-page.png";
+        ASSERT_TRUE(uploads->grab().save(QString::fromStdString(shot)));
+        const auto decoded = tolvane::test::run({"zbarimg", "--raw", "-q", shot});
+        EXPECT_EQ(decoded.output, skylet.baseUrl() + "?id=" + stored.accountNumber() + "\n");
+    }
     // The service keeps each upload with the name the phone lists.
     std::vector<std::string> names, ringtones;
     for (const auto& upload : skylet.uploads(stored.accountNumber())) {
