@@ -76,8 +76,8 @@ PostgresServer::PostgresServer() {
     // The server's user must reach its folder: as root the test's private TMPDIR is not
     // reachable for postgres, /tmp is.
     const fs::path temporary = geteuid() == 0 ? fs::path("/tmp") : fs::temp_directory_path();
-    root_ = temporary /
-            ("tolvane-pg-" + std::to_string(getpid()) + "-" + std::to_string(freePort()));
+    root_ =
+        temporary / ("tolvane-pg-" + std::to_string(getpid()) + "-" + std::to_string(freePort()));
     fs::create_directories(root_);
     if (geteuid() == 0) {
         const passwd* owner = getpwnam("postgres");
