@@ -88,11 +88,12 @@ void WizPage9_Uploads::fillPanels() {
     // Read by screen readers in place of the drawn text.
     code_->setAccessibleName(QStringLiteral("Then enter your personal code: %1").arg(number));
 
-    // Four pixels a module: about 150 pixels a side, which a phone scans from a screen.
+    // Three pixels a module: about 110 pixels a side for a pick-up address, which a phone scans
+    // from a screen and which fits under the personal code on the page.
     const std::string url = delivery::pickUpUrl(settings_.skyletUrl(), settings_.accountNumber());
     QPixmap image;
     if (const auto code = delivery::makeQrCode(url)) {
-        const std::string png = delivery::qrCodePng(*code, 4);
+        const std::string png = delivery::qrCodePng(*code, 3);
         image.loadFromData(reinterpret_cast<const uchar*>(png.data()), uint(png.size()), "PNG");
     }
     qr_->setPixmap(image);

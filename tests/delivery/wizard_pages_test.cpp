@@ -186,6 +186,9 @@ TEST_F(WizardDeliveryTest, UploadRunToSkyletdEndsOnUploadsWithThePersonalCode) {
     EXPECT_TRUE(uploads->hostPanel()->text().contains(serviceHost(skylet.baseUrl())));
     // The QR code beside the personal code, as a screenshot of the page shows it, decodes to
     // the pick-up page.
+    EXPECT_GE(uploads->qrCode()->height(), uploads->qrCode()->pixmap().height());
+    EXPECT_TRUE(uploads->rect().contains(uploads->qrCode()->geometry()))  // not cut off
+        << uploads->qrCode()->geometry().bottom() << " > " << uploads->rect().bottom();
     if (tolvane::test::haveTool("zbarimg")) {
         const std::string shot = skylet.dataDir().parent_path() / "uploads-page.png";
         ASSERT_TRUE(uploads->grab().save(QString::fromStdString(shot)));
