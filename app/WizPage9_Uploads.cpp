@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/QtUi.h"
+#include "delivery/account.h"
 #include "delivery/qr_code.h"
 
 namespace tolvane::wizard {
@@ -90,7 +91,7 @@ void WizPage9_Uploads::fillPanels() {
 
     // Three pixels a module: about 110 pixels a side for a pick-up address, which a phone scans
     // from a screen and which fits under the personal code on the page.
-    const std::string url = delivery::pickUpUrl(settings_.skyletUrl(), settings_.accountNumber());
+    const std::string url = delivery::pickUpLink(settings_.skyletUrl(), settings_.accountNumber());
     QPixmap image;
     if (const auto code = delivery::makeQrCode(url)) {
         const std::string png = delivery::qrCodePng(*code, 3);

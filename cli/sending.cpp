@@ -1,5 +1,6 @@
 #include "cli/sending.h"
 
+#include "delivery/account.h"
 #include "delivery/qr_code.h"
 
 #include <termios.h>
@@ -65,7 +66,7 @@ std::optional<std::string> askPasswordOnTerminal(const std::string& accountNumbe
 
 void printPickUpAddress(std::FILE* text, std::FILE* terminal, const std::string& serviceUrl,
                         const std::string& accountNumber) {
-    const std::string url = delivery::pickUpUrl(serviceUrl, accountNumber);
+    const std::string url = delivery::pickUpLink(serviceUrl, accountNumber);
     std::fprintf(text, "Pick-up address: %s\n", url.c_str());
     if (!terminal)
         return;

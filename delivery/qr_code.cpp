@@ -70,11 +70,4 @@ std::string qrCodeHalfBlocks(const QrCode& code) {
     return out;
 }
 
-std::string pickUpUrl(const std::string& serviceUrl, const std::string& personalCode) {
-    std::string base = serviceUrl;
-    if (base.empty() || base.back() != '/')
-        base += '/';
-    return base + "?id=" + personalCode;
-}
-
 }  // namespace tolvane::delivery

@@ -28,7 +28,4 @@ std::string qrCodePng(const QrCode& code, int scale);
 // drawn inverted so that it scans on dark and light themes alike (light modules are drawn).
 std::string qrCodeHalfBlocks(const QrCode& code);
 
-// The pick-up page of an account under the service's address ("http://host:port/").
-std::string pickUpUrl(const std::string& serviceUrl, const std::string& personalCode);
-
 }  // namespace tolvane::delivery

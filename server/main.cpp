@@ -104,7 +104,7 @@ bool applyOption(Options& options, const std::string& arg, const std::string& va
             return fail("--database takes a postgresql:// address");
         options.database = value;
     } else if (arg == "--public-url") {
-        options.service.publicUrl = value;
+        options.service.publicUrl = value.empty() || value.back() == '/' ? value : value + "/";
     } else if (arg == "--relay") {
         options.service.relayHost = value;
     } else if (arg == "--relay-user") {

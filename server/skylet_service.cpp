@@ -10,6 +10,7 @@
 #include <Poco/Net/MultipartReader.h>
 #include <Poco/URI.h>
 
+#include "delivery/account.h"
 #include "delivery/qr_code.h"
 
 #include <algorithm>
@@ -449,7 +450,7 @@ private:
     // The service's QR code of an account's pick-up page, for a phone's camera.
     void qrCode(Reply& reply) {
         const auto id = account();
-        const auto code = id ? tolvane::delivery::makeQrCode(tolvane::delivery::pickUpUrl(
+        const auto code = id ? tolvane::delivery::makeQrCode(tolvane::delivery::pickUpLink(
                                    publicUrl(reply), formatAccountNumber(*id)))
                              : std::nullopt;
         if (!code) {
