@@ -18,6 +18,7 @@
 #include "cli/terminal_progress.h"
 #include "delivery/carriers.h"
 #include "delivery/sending_phase.h"
+#include "encoders/mmf_encoder.h"
 #include "pipeline/encoder.h"
 #include "pipeline/reader.h"
 #include "pipeline/worker.h"
@@ -28,8 +29,10 @@ using namespace tolvane::cli;
 
 namespace {
 
-// Ctrl-C and termination requests cancel the run; the worker polls the flag. A lock-free
-// atomic store is safe in a signal handler.
+// Ctrl-C, termination requests and a closed terminal (SIGHUP) cancel the run; the worker polls
+// the flag, and the run ends as a cancelled one: the temporary WAV, a converter's output and the
+// converter copy are removed on the way out. A lock-free atomic store is safe in a signal
+// handler.
 std::atomic<bool>* cancelFlag = nullptr;
 
 extern "C" void onInterrupt(int) {
@@ -42,8 +45,8 @@ void installCancelHandlers(std::atomic<bool>& flag) {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
     // A closed standard output (| head) shows as a failed write, not as a killed program.
     std::signal(SIGPIPE, SIG_IGN);
 }
@@ -202,6 +205,9 @@ int convert(const Options& options) {
         }
         files.add(std::move(entry));
     }
+
+    // Converter copies of earlier runs that were killed before they could remove them.
+    CMMFEncoder::removeLeftoverConverterCopies();
 
     RunState state;
     TerminalProgress progress(stderr, isatty(STDERR_FILENO) != 0);

@@ -5,6 +5,7 @@
 
 #include "decoders/readers.h"
 #include "pipeline/app_exception.h"
+#include "pipeline/source_bounds.h"
 
 namespace tolvane {
 namespace {
@@ -59,6 +60,8 @@ CAPEReader::CAPEReader(const std::string& path)
     channels_ = static_cast<std::int32_t>(d.GetInfo(ape::APE_INFO_CHANNELS));
     bitsPerSample_ = std::min(bits, 16);
     totalBlocks_ = d.GetInfo(ape::APE_INFO_TOTAL_BLOCKS);
+    // The decoding thread sizes its buffer by the block alignment.
+    requireDeliverableFormat(*this);
     source_->outputBlockAlign = channels_ * (bitsPerSample_ / 8);
     totalBytes_ = static_cast<std::int32_t>(
         std::min<std::int64_t>(totalBlocks_ * source_->outputBlockAlign, INT32_MAX));

@@ -5,6 +5,7 @@
 
 #include "decoders/readers.h"
 #include "pipeline/app_exception.h"
+#include "pipeline/source_bounds.h"
 
 namespace tolvane {
 
@@ -190,6 +191,7 @@ CFLACReader::CFLACReader(const std::string& path)
     sampleRate_ = static_cast<std::int32_t>(info_.rate);
     channels_ = static_cast<std::int32_t>(info_.channels);
     bitsPerSample_ = decoder_->outputBits();
+    requireDeliverableFormat(*this);  // before the decoding thread starts
     totalBytes_ = static_cast<std::int32_t>(
         std::min<std::uint64_t>(info_.totalSamples * channels_ * (bitsPerSample_ / 8), INT32_MAX));
 

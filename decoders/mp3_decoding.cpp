@@ -66,6 +66,109 @@ bool isOtherContainer(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace
 
+namespace {
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+// What the first frame says about the stream when it is a tag frame rather than audio.
+struct FrameTag {
+    bool isTag = false;        // the frame holds the tag, not music: it is not decoded
+    std::uint32_t frames = 0;  // frames of audio after it, 0 when not stated
+    bool hasPads = false;
+    std::uint32_t startPad = 0, endPad = 0;
+};
+
+// Reads a Layer III frame's Xing or Info tag (with the encoder's delay and padding when the
+// encoder is LAME or FFmpeg), or its VBRI tag, the way FFmpeg's MP3 demuxer reads them; every
+// field is read inside the data.
+FrameTag readFrameTag(const std::uint8_t* data, std::size_t size, std::size_t at) {
+    FrameTag tag;
+    if (at + 4 > size)
+        return tag;
+    const std::uint8_t* h = data + at;
+    const bool layer3 = ((h[1] >> 1) & 3) == 1;
+    if (!layer3)
+        return tag;
+    const bool lsf = ((h[1] >> 3) & 3) != 3;  // MPEG-2 or 2.5
+    const bool mono = (h[3] >> 6) == 3;
+    static constexpr std::size_t kSideInfo[2][2] = {{32, 17}, {17, 9}};
+    std::size_t p = at + 4 + kSideInfo[lsf][mono];
+    const auto has = [&](std::size_t bytes) { return p + bytes <= size; };
+    std::uint32_t fileBytes = 0;
+    if (has(8) &&
+        (std::memcmp(data + p, "Xing", 4) == 0 || std::memcmp(data + p, "Info", 4) == 0)) {
+        const std::uint32_t flags = bigEndian32(data + p + 4);
+        p += 8;
+        if ((flags & 1) != 0 && has(4)) {
+            tag.frames = bigEndian32(data + p);
+            p += 4;
+        }
+        if ((flags & 2) != 0 && has(4)) {
+            fileBytes = bigEndian32(data + p);
+            p += 4;
+        }
+        // A file that goes on far beyond the size its tag states was joined from several: its
+        // frame count is not the file's (FFmpeg then ignores it too).
+        const std::uint64_t rest = size - at - 4;
+        if (fileBytes != 0 && rest > fileBytes && rest - fileBytes > fileBytes / 16)
+            tag.frames = 0;
+        p += (flags & 4) != 0 ? 100 : 0;  // table of contents
+        p += (flags & 8) != 0 ? 4 : 0;    // quality
+        if (has(24) &&
+            (std::memcmp(data + p, "LAME", 4) == 0 || std::memcmp(data + p, "Lavf", 4) == 0 ||
+             std::memcmp(data + p, "Lavc", 4) == 0)) {
+            const std::uint32_t delays = data[p + 21] << 16 | data[p + 22] << 8 | data[p + 23];
+            tag.hasPads = true;
+            tag.startPad = delays >> 12;
+            tag.endPad = delays & 0xFFF;
+        }
+    }
+    const std::size_t vbri = at + 4 + 32;
+    if (vbri + 18 <= size && std::memcmp(data + vbri, "VBRI", 4) == 0 &&
+        (data[vbri + 4] << 8 | data[vbri + 5]) == 1) {
+        fileBytes = bigEndian32(data + vbri + 10);
+        tag.frames = bigEndian32(data + vbri + 14);
+    }
+    tag.isTag = tag.frames != 0 || fileBytes != 0;
+    return tag;
+}
+
+// The decoder's own delay: the synthesis filter bank's output lags its input by 528 samples,
+// plus one.
+constexpr std::uint64_t kDecoderDelay = 528 + 1;
+
+Mp3Trim trimOf(const FrameTag& tag, int samplesPerFrame) {
+    Mp3Trim trim;
+    if (!tag.hasPads)
+        return trim;
+    trim.skip = tag.startPad + kDecoderDelay;
+    if (tag.frames != 0) {
+        const std::uint64_t stated = std::uint64_t(tag.frames) * samplesPerFrame;
+        trim.gapTo = stated;
+        trim.gapFrom =
+            stated + kDecoderDelay > tag.endPad ? stated + kDecoderDelay - tag.endPad : 0;
+    }
+    return trim;
+}
+
+}  // namespace
+
+std::uint64_t Mp3Trim::kept(std::uint64_t decoded) const {
+    const std::uint64_t from = std::max(skip, std::min(gapFrom, gapTo));
+    const std::uint64_t to = std::max(from, gapTo);
+    const std::uint64_t first = std::min(decoded, from) - std::min(decoded, skip);
+    const std::uint64_t second = decoded > to ? decoded - to : 0;
+    return first + second;
+}
+
+std::uint64_t Mp3Trim::decodedIndexOf(std::uint64_t output) const {
+    const std::uint64_t from = std::max(skip, std::min(gapFrom, gapTo));
+    const std::uint64_t to = std::max(from, gapTo);
+    return output < from - skip ? skip + output : to + (output - (from - skip));
+}
+
 Mp3Scan scanMp3(const std::uint8_t* data, std::size_t size) {
     Mp3Scan scan;
     if (isOtherContainer(data, size))
@@ -75,14 +178,21 @@ Mp3Scan scanMp3(const std::uint8_t* data, std::size_t size) {
     mad_stream_init(&stream);
     mad_header_init(&header);
     mad_stream_buffer(&stream, data, size + MAD_BUFFER_GUARD);
+    bool first = true;
     for (;;) {
         if (mad_header_decode(&header, &stream) == 0) {
-            const int channels = header.mode == MAD_MODE_SINGLE_CHANNEL ? 1 : 2;
-            scan.frames.push_back(
-                {static_cast<std::size_t>(stream.this_frame - data), scan.pcmBytes});
+            const std::size_t offset = static_cast<std::size_t>(stream.this_frame - data);
+            if (first) {
+                first = false;
+                const FrameTag tag = readFrameTag(data, size, offset);
+                scan.trim = trimOf(tag, samplesPerFrame(header));
+                if (tag.isTag)
+                    continue;
+            }
+            scan.frames.push_back({offset, scan.decodedSamples});
             scan.rate = static_cast<int>(header.samplerate);
-            scan.channels = channels;
-            scan.pcmBytes += std::uint64_t(samplesPerFrame(header)) * channels * 2;
+            scan.channels = header.mode == MAD_MODE_SINGLE_CHANNEL ? 1 : 2;
+            scan.decodedSamples += static_cast<std::uint64_t>(samplesPerFrame(header));
         } else if (!MAD_RECOVERABLE(stream.error)) {
             scan.reachedEnd = stream.error == MAD_ERROR_BUFLEN;
             break;
@@ -90,6 +200,7 @@ Mp3Scan scanMp3(const std::uint8_t* data, std::size_t size) {
     }
     mad_header_finish(&header);
     mad_stream_finish(&stream);
+    scan.pcmBytes = scan.trim.kept(scan.decodedSamples) * std::uint64_t(scan.channels) * 2;
     return scan;
 }
 

@@ -13,18 +13,36 @@ namespace tolvane {
 constexpr std::size_t kMp3Guard = 8;
 
 struct Mp3FrameEntry {
-    std::size_t offset;       // the frame's first byte, from the start of the data
-    std::uint64_t pcmOffset;  // PCM bytes (16-bit, interleaved) before the frame's first sample
+    std::size_t offset;         // the frame's first byte, from the start of the data
+    std::uint64_t firstSample;  // decoded samples (per channel) before the frame's first sample
+};
+
+// The silence an encoder put around the music, as the first frame's LAME/Xing (or Info) tag
+// states it: decoded samples before `skip` (the encoder's delay plus the decoder's own delay of
+// 529 samples) and those in [gapFrom, gapTo) (the padding at the end of the stated frames) are
+// not part of the stream. Without a tag nothing is dropped.
+struct Mp3Trim {
+    static constexpr std::uint64_t kNone = UINT64_MAX;
+    std::uint64_t skip = 0;
+    std::uint64_t gapFrom = kNone;
+    std::uint64_t gapTo = kNone;
+
+    // Kept samples of the first `decoded` decoded samples.
+    std::uint64_t kept(std::uint64_t decoded) const;
+    // The decoded sample that is kept sample number `output` (for a seek).
+    std::uint64_t decodedIndexOf(std::uint64_t output) const;
 };
 
 struct Mp3Scan {
-    std::vector<Mp3FrameEntry> frames;
-    std::uint64_t pcmBytes = 0;  // decoded size of all frames
+    std::vector<Mp3FrameEntry> frames;  // the frames of audio (a tag frame is not one)
+    std::uint64_t decodedSamples = 0;   // per channel, of all frames
+    Mp3Trim trim;
+    std::uint64_t pcmBytes = 0;  // the stream's size: kept samples, 16-bit, interleaved
     int rate = 0;                // of the last good header
     int channels = 0;            // of the last good header
     bool reachedEnd = false;     // stopped by running out of data, not by an error
 
-    // A file worth decoding: scanned to its end and holding at least one frame.
+    // A file worth decoding: scanned to its end and holding at least one sample.
     bool usable() const { return reachedEnd && pcmBytes > 0 && rate > 0; }
     std::uint64_t durationMs() const;
 };

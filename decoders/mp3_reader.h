@@ -33,14 +33,18 @@ private:
         // One decoder for the whole stream: its dither state carries on across seeks.
         std::unique_ptr<Mp3FrameDecoder> decoder;
         std::atomic<int> pendingSeek{-1};             // whole seconds, -1 for none
-        std::atomic<std::uint64_t> positionBytes{0};  // PCM bytes decoded so far
+        std::atomic<std::uint64_t> positionBytes{0};  // stream bytes before the next one read
     };
 
     std::shared_ptr<Source> source_;
     DecodingPipe pipe_;
 
     static void decode(Source& source, PipeWriter& writer);
-    static std::size_t frameForSecond(const Mp3Scan& scan, int second);
+    static std::uint64_t decodedIndexForSecond(const Mp3Scan& scan, int second);
+    static std::size_t frameForSample(const Mp3Scan& scan, std::uint64_t sample);
+    static void keepStreamSamples(const Mp3Trim& trim, std::uint64_t from, std::uint64_t first,
+                                  const std::int16_t* pcm, std::uint64_t count, int channels,
+                                  std::vector<std::int16_t>& out);
     static std::size_t prerollStart(const Mp3Scan& scan, std::size_t index);
 };
 

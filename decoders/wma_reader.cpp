@@ -9,6 +9,7 @@
 
 #include "decoders/readers.h"
 #include "pipeline/app_exception.h"
+#include "pipeline/source_bounds.h"
 #include "platform/paths.h"
 
 namespace tolvane {
@@ -182,6 +183,8 @@ CWmaReader::CWmaReader(const std::string& path, CreateSyncReaderFunction runtime
     sampleRate_ = static_cast<std::int32_t>(format_.nSamplesPerSec);
     channels_ = format_.nChannels;
     bitsPerSample_ = format_.wBitsPerSample;
+    // The runtime decodes whole frames of the stated channels before anything reads them.
+    requireDeliverableFormat(*this);
     // An estimate from the duration; the extra 5000 bytes are part of the value.
     const std::uint64_t bytes =
         std::uint64_t(bitsPerSample_ / 8) * channels_ * sampleRate_ * duration_ / kHundredNs + 5000;

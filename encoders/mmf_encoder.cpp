@@ -1,11 +1,15 @@
 #include "encoders/mmf_encoder.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
+#include <regex>
 #include <system_error>
 #include <thread>
 
@@ -22,6 +26,7 @@ namespace {
 namespace bus = platform::window_bus;
 using platform::ChildProcess;
 using platform::WindowHandle;
+using Clock = std::chrono::steady_clock;
 
 // The coupling with the converter.
 constexpr const char* kConverterName = "kessin";
@@ -36,6 +41,9 @@ constexpr std::uint64_t kCmdPower = 1015;
 constexpr const char* kOptionsMarker = "fs4k";
 constexpr const char* kResultMarker = "SMAF File Size";
 constexpr auto kExitWait = std::chrono::milliseconds(10000);
+// The converter's own one-instance lock, and the lock by which its drivers take turns.
+constexpr const char* kInstanceLock = "KESSININSTANCE";
+constexpr const char* kTurnLock = "KESSINTURN";
 
 constexpr const char* kCannotCopy = "Internal error #41. Cannot encode MMF";
 constexpr const char* kCannotPrepare = "Internal error #42. Cannot encode MMF";
@@ -44,34 +52,27 @@ constexpr const char* kNoMainWindow = "Internal error #44. Cannot encode MMF";
 constexpr const char* kNoOptions = "Internal error #45. Cannot encode MMF";
 constexpr const char* kNoResult = "Internal error #46. Cannot encode MMF";
 constexpr const char* kCannotMove = "Internal error #48. Cannot encode MMF";
+constexpr const char* kNoBus = "Cannot encode MMF: no private folder for the converter's windows";
 
-std::chrono::milliseconds pollPeriod{100};
-int pollCount = 100;
+std::atomic<std::chrono::milliseconds::rep> pollPeriodMs{100};
+std::atomic<int> pollCount{100};
 
-// The process's converter copy: made by the first SMAF ringtone, shared by the later ones,
-// deleted when the process ends.
-struct ConverterCopy {
-    std::string path;
-    std::string sourceOverride;
-    ~ConverterCopy() { forget(); }
-    void forget() {
-        if (!path.empty())
-            ::unlink(path.c_str());
-        path.clear();
-    }
-};
-ConverterCopy& converterCopy() {
-    static ConverterCopy copy;
-    return copy;
+std::chrono::milliseconds pollPeriod() {
+    return std::chrono::milliseconds(pollPeriodMs.load());
 }
 
-void removeFile(const std::string& path) {
-    if (!path.empty())
-        ::unlink(path.c_str());
+// The longest a conversion can hold its turn: three windows polled in full, the converter's
+// exit, and as much again for slack. A turn held longer belongs to a driver that is stuck.
+Clock::duration turnPatience() {
+    return 4 * pollPeriod() * pollCount.load() + kExitWait;
 }
 
-std::string withExtension(const std::string& path, const char* extension) {
-    return path.substr(0, path.size() - 3) + extension;
+std::string stemOf(const std::string& path) {
+    std::string name = platform::fileNameOf(path);
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    return name;
 }
 
 bool copyFileContents(const std::string& from, const std::string& to) {
@@ -95,23 +96,78 @@ bool copyFileContents(const std::string& from, const std::string& to) {
     return ok;
 }
 
-// The converter copy's path, made on first use; empty when it cannot be made.
-std::string ensureConverterCopy() {
-    ConverterCopy& copy = converterCopy();
-    if (!copy.path.empty())
-        return copy.path;
-    const std::string name = platform::createTempFile(kCopyPrefix);
-    if (name.empty())
-        return {};
-    const std::string source = copy.sourceOverride.empty()
-                                   ? (platform::systemDirectory() / kConverterName).string()
-                                   : copy.sourceOverride;
-    if (!copyFileContents(source, name)) {
-        removeFile(name);
-        return {};
+std::string converterSource(const std::string& sourceOverride) {
+    return sourceOverride.empty() ? (platform::systemDirectory() / kConverterName).string()
+                                  : sourceOverride;
+}
+
+// The process's converter copy: made by the first SMAF ringtone, shared by the later ones,
+// deleted when the process ends. While it exists this process holds a shared lock on it, which
+// tells removeLeftoverConverterCopies() of other processes that its owner is alive.
+class ConverterCopy {
+public:
+    ~ConverterCopy() { forget(); }
+
+    // The copy's path, made on first use. EncoderException #41 (or the error of a temporary
+    // folder whose every name is taken) when it cannot be made.
+    std::string ensure() {
+        std::lock_guard lock(mutex_);
+        if (!path_.empty())
+            return path_;
+        int error = 0;
+        const std::string name = platform::createTempFile(kCopyPrefix, &error);
+        if (name.empty()) {
+            if (error == EEXIST)
+                throw EncoderException(noFreeTemporaryName(kCopyPrefix));
+            throw EncoderException(kCannotCopy);
+        }
+        const int ownerLock = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (ownerLock < 0 || ::flock(ownerLock, LOCK_SH | LOCK_NB) != 0 ||
+            !copyFileContents(converterSource(sourceOverride_), name)) {
+            if (ownerLock >= 0)
+                ::close(ownerLock);
+            ::unlink(name.c_str());
+            throw EncoderException(kCannotCopy);
+        }
+        path_ = name;
+        ownerLock_ = ownerLock;
+        return path_;
     }
-    copy.path = name;
-    return name;
+
+    std::string path() {
+        std::lock_guard lock(mutex_);
+        return path_;
+    }
+    std::string source() {
+        std::lock_guard lock(mutex_);
+        return converterSource(sourceOverride_);
+    }
+
+    void forget() {
+        std::lock_guard lock(mutex_);
+        if (!path_.empty())
+            ::unlink(path_.c_str());
+        if (ownerLock_ >= 0)
+            ::close(ownerLock_);
+        path_.clear();
+        ownerLock_ = -1;
+    }
+    void setSource(const std::string& source) {
+        forget();
+        std::lock_guard lock(mutex_);
+        sourceOverride_ = source;
+    }
+
+private:
+    std::mutex mutex_;
+    std::string path_;
+    int ownerLock_ = -1;
+    std::string sourceOverride_;
+};
+
+ConverterCopy& converterCopy() {
+    static ConverterCopy copy;
+    return copy;
 }
 
 // Writes `inputPath` and its terminating zero into the copy's input-path slot; nothing else in
@@ -125,6 +181,33 @@ bool writeInputSlot(const std::string& copy, const std::string& inputPath) {
     const ssize_t n = ::pwrite(fd, inputPath.c_str(), inputPath.size() + 1, kInputSlotOffset);
     const bool closed = ::close(fd) == 0;
     return closed && n == ssize_t(inputPath.size() + 1);
+}
+
+// True when `file` holds the converter `original` with at most its input-path slot changed.
+bool isConverterCopy(int file, const std::vector<char>& original) {
+    std::vector<char> contents(original.size() + 1);
+    const ssize_t n = ::pread(file, contents.data(), contents.size(), 0);
+    if (n != ssize_t(original.size()))
+        return false;
+    const auto slotStart = std::size_t(kInputSlotOffset);
+    const auto slotEnd = std::min(original.size(), slotStart + kInputSlotSize);
+    return std::equal(original.begin(), original.begin() + long(std::min(slotStart, slotEnd)),
+                      contents.begin()) &&
+           std::equal(original.begin() + long(slotEnd), original.end(),
+                      contents.begin() + long(slotEnd));
+}
+
+std::vector<char> readWhole(const std::string& path) {
+    std::vector<char> bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return bytes;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    ::close(fd);
+    return n < 0 ? std::vector<char>() : bytes;
 }
 
 // The parent of a child window whose text begins with `marker`, among the windows of `pid`;
@@ -145,20 +228,6 @@ WindowHandle findDialogByControl(pid_t pid, std::string_view marker) {
     return found;
 }
 
-// Polls `find` every pollPeriod, up to pollCount times; gives up early once the converter has
-// ended, since its windows can no longer appear.
-template <class Find>
-WindowHandle poll(ChildProcess& converter, Find find) {
-    for (int i = 0; i < pollCount; ++i) {
-        std::this_thread::sleep_for(pollPeriod);
-        if (const WindowHandle h = find())
-            return h;
-        if (!converter.running())
-            break;
-    }
-    return 0;
-}
-
 // Moves the converter's output onto the target, across file systems when need be.
 bool moveOnto(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) == 0)
@@ -174,36 +243,47 @@ bool moveOnto(const std::string& from, const std::string& to) {
     return true;
 }
 
+bool converterInstanceRuns() {
+    return bus::NamedLock::tryAcquire(kInstanceLock) == nullptr;
+}
+
 }  // namespace
+
+// A started converter. Whatever happens, it is stopped when the driver is done with it, and the
+// window table and socket that a stopped converter could not remove are removed.
+class CMMFEncoder::RunningConverter {
+public:
+    explicit RunningConverter(ChildProcess process) : process_(std::move(process)) {}
+    RunningConverter(RunningConverter&&) = default;
+    ~RunningConverter() { stop(); }
+
+    ChildProcess& process() { return *process_; }
+    pid_t pid() const { return process_->pid(); }
+    void stop() {
+        if (!process_)
+            return;
+        const pid_t pid = process_->pid();
+        process_->terminate();
+        process_.reset();
+        bus::removeEntriesOf(pid);
+    }
+
+private:
+    std::optional<ChildProcess> process_;
+};
 
 CMMFEncoder::CMMFEncoder(const std::string& targetPath) {
     prepareTarget(targetPath);
     target_ = targetPath;
-    const std::string name = platform::createTempFile(kWavPrefix);
-    if (name.empty())
-        throw EncoderException("cannot create file");
-    // The empty ".tmp" file stays as the reservation of the name until the WAV is gone, so no
-    // other encoder can be handed the same name meanwhile.
-    reservation_ = name;
-    temporaryWav_ = withExtension(name, "wav");
-    try {
-        inner_ = std::make_unique<CWaveEncoder>(temporaryWav_);
-    } catch (...) {
-        removeFile(reservation_);
-        throw;
-    }
+    // kessin titles the SMAF file with its input's base name: the song's name, not a temporary
+    // one. The slot holds at most kInputSlotSize - 1 bytes of path.
+    wav_ = std::make_unique<TemporaryWav>(kWavPrefix, stemOf(targetPath), kInputSlotSize - 1);
+    inner_ = std::make_unique<CWaveEncoder>(wav_->path());
 }
 
 CMMFEncoder::~CMMFEncoder() {
     inner_.reset();
-    removeTemporaryWav();
-}
-
-void CMMFEncoder::removeTemporaryWav() {
-    removeFile(temporaryWav_);
-    removeFile(reservation_);
-    temporaryWav_.clear();
-    reservation_.clear();
+    wav_.reset();
 }
 
 void CMMFEncoder::write(const void* data, std::size_t count, std::size_t* written) {
@@ -216,80 +296,169 @@ void CMMFEncoder::write(const void* data, std::size_t count, std::size_t* writte
     inner_->write(data, count, written);
 }
 
-void CMMFEncoder::failBeforeStart(const char* message) {
-    removeTemporaryWav();
-    throw EncoderException(message);
-}
-
-void CMMFEncoder::failAfterStart(platform::ChildProcess& converter, const char* message) {
-    converter.terminate();
-    const std::string output = withExtension(temporaryWav_, "mmf");
-    removeTemporaryWav();
-    // A converter stopped late may have written its output already.
-    removeFile(output);
-    throw EncoderException(message);
-}
-
 void CMMFEncoder::finish() {
     if (!inner_)
         return;
     inner_->finish();
     inner_.reset();  // closes the temporary WAV file
+    try {
+        convert();
+    } catch (const Cancelled&) {
+        // The run was cancelled while this file waited or converted: no ringtone.
+    }
+    // The WAV, its private folder and whatever the converter left there.
+    wav_.reset();
+}
 
-    const std::string copy = ensureConverterCopy();
-    if (copy.empty())
-        failBeforeStart(kCannotCopy);
-    if (!writeInputSlot(copy, temporaryWav_))
-        failBeforeStart(kCannotPrepare);
-    auto converter = ChildProcess::start(copy);
-    if (!converter)
-        failBeforeStart(kCannotStart);
-    const pid_t pid = converter->pid();
+std::unique_ptr<bus::NamedLock> CMMFEncoder::waitForTurn() const {
+    static std::atomic<unsigned> turns{0};
+    auto deadline = Clock::now() + turnPatience();
+    std::string holder = bus::NamedLock::note(kTurnLock);
+    for (;;) {
+        if (auto turn = bus::NamedLock::tryAcquire(kTurnLock)) {
+            turn->setNote(std::to_string(::getpid()) + ' ' + std::to_string(++turns));
+            return turn;
+        }
+        if (cancelRequested())
+            throw Cancelled{};
+        // Each new holder is a conversion that ends within its patience.
+        if (std::string now = bus::NamedLock::note(kTurnLock); now != holder) {
+            holder = std::move(now);
+            deadline = Clock::now() + turnPatience();
+        }
+        if (Clock::now() >= deadline)
+            throw EncoderException(kNoMainWindow);
+        std::this_thread::sleep_for(pollPeriod());
+    }
+}
 
-    // Only the windows of our own converter count: another program's converter would convert
-    // another file.
-    const WindowHandle main =
-        poll(*converter, [pid] { return bus::findWindow(kMainWindowTitle, pid); });
-    if (main == 0)
-        failAfterStart(*converter, kNoMainWindow);
+void CMMFEncoder::waitUntilNoConverterRuns(Clock::time_point deadline) const {
+    // A converter that no driver of ours started (run by hand, or left by a driver that died).
+    while (converterInstanceRuns()) {
+        if (cancelRequested())
+            throw Cancelled{};
+        if (Clock::now() >= deadline)
+            throw EncoderException(kNoMainWindow);
+        std::this_thread::sleep_for(pollPeriod());
+    }
+}
+
+// Polls `find` every pollPeriod, up to pollCount times; gives up early once the converter has
+// ended, since its windows can no longer appear.
+template <class Find>
+WindowHandle CMMFEncoder::poll(RunningConverter& converter, Find find) const {
+    for (int i = 0; i < pollCount.load(); ++i) {
+        std::this_thread::sleep_for(pollPeriod());
+        if (cancelRequested())
+            throw Cancelled{};
+        if (const WindowHandle h = find())
+            return h;
+        if (!converter.process().running())
+            break;
+    }
+    return 0;
+}
+
+CMMFEncoder::RunningConverter CMMFEncoder::startConverter(const std::string& copy,
+                                                          Clock::time_point deadline) {
+    const std::string environment = bus::directoryEnvironment();
+    for (;;) {
+        waitUntilNoConverterRuns(deadline);
+        auto process = ChildProcess::start(copy, {}, nullptr, {environment});
+        if (!process)
+            throw EncoderException(kCannotStart);
+        RunningConverter converter(std::move(*process));
+        const pid_t pid = converter.pid();
+        // Only the windows of our own converter count: another program's converter would
+        // convert another file.
+        const WindowHandle main =
+            poll(converter, [pid] { return bus::findWindow(kMainWindowTitle, pid); });
+        if (main != 0)
+            return converter;
+        // A converter that left at once lost the instance to one started by someone else in
+        // the meantime: wait for that one too.
+        const bool lostTheInstance = !converter.process().running() && converterInstanceRuns();
+        if (!lostTheInstance || Clock::now() >= deadline)
+            throw EncoderException(kNoMainWindow);
+    }
+}
+
+void CMMFEncoder::convert() {
+    if (!bus::directory())
+        throw EncoderException(kNoBus);
+    bus::sweepStaleEntries();
+    const std::string copy = converterCopy().ensure();
+    // One conversion at a time, from the slot write until the converter has gone.
+    const auto turn = waitForTurn();
+    if (!writeInputSlot(copy, wav_->path()))
+        throw EncoderException(kCannotPrepare);
+    RunningConverter converter = startConverter(copy, Clock::now() + turnPatience());
+    const pid_t pid = converter.pid();
+    const WindowHandle main = bus::findWindow(kMainWindowTitle, pid);
     bus::postMessage(main, kMsgConvert, 0, 0);
 
-    optionsDialog_ = poll(*converter, [pid] { return findDialogByControl(pid, kOptionsMarker); });
+    optionsDialog_ = poll(converter, [pid] { return findDialogByControl(pid, kOptionsMarker); });
     if (optionsDialog_ == 0)
-        failAfterStart(*converter, kNoOptions);
+        throw EncoderException(kNoOptions);
     bus::postMessage(optionsDialog_, platform::kWmCommand, kCmdOk, 0);
 
-    resultDialog_ = poll(*converter, [pid] { return findDialogByControl(pid, kResultMarker); });
+    resultDialog_ = poll(converter, [pid] { return findDialogByControl(pid, kResultMarker); });
     if (resultDialog_ == 0)
-        failAfterStart(*converter, kNoResult);
+        throw EncoderException(kNoResult);
     bus::postMessage(resultDialog_, platform::kWmCommand, kCmdPower, 0);
     bus::postMessage(main, platform::kWmCommand, kCmdPower, 0);
 
     // A converter that does not leave is stopped; its output, if any, is still used.
-    if (!converter->waitFor(kExitWait))
-        converter->terminate();
-    const std::string output = withExtension(temporaryWav_, "mmf");
-    removeTemporaryWav();
+    converter.process().waitFor(kExitWait);
+    converter.stop();
 
     ::chmod(target_.c_str(), 0644);
     ::unlink(target_.c_str());
-    if (!moveOnto(output, target_)) {
-        removeFile(output);
+    if (!moveOnto(wav_->sibling("mmf"), target_))
         throw EncoderException(kCannotMove);
-    }
 }
 
 std::string CMMFEncoder::converterCopyPath() {
-    return converterCopy().path;
+    return converterCopy().path();
+}
+
+int CMMFEncoder::removeLeftoverConverterCopies() {
+    static const std::regex copyName("MMF[0-9A-F]{4}\\.tmp");
+    const std::string own = converterCopy().path();
+    std::vector<char> original;
+    int removed = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(platform::temporaryFolder(), ec)) {
+        const std::string path = entry.path().string();
+        if (path == own || !std::regex_match(entry.path().filename().string(), copyName))
+            continue;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid())
+            continue;
+        if (original.empty())
+            original = readWhole(converterCopy().source());
+        if (original.empty() || st.st_size != off_t(original.size()))
+            continue;
+        const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (file < 0)
+            continue;
+        // A living owner holds its copy locked; the lock of an owner that died went with it.
+        struct stat opened {};
+        if (::flock(file, LOCK_EX | LOCK_NB) == 0 && ::fstat(file, &opened) == 0 &&
+            opened.st_ino == st.st_ino && isConverterCopy(file, original) &&
+            ::unlink(path.c_str()) == 0)
+            ++removed;
+        ::close(file);
+    }
+    return removed;
 }
 
 void CMMFEncoder::useConverterForTesting(const std::string& source) {
-    converterCopy().forget();
-    converterCopy().sourceOverride = source;
+    converterCopy().setSource(source);
 }
 
 void CMMFEncoder::setPollingForTesting(std::chrono::milliseconds period, int count) {
-    pollPeriod = period;
+    pollPeriodMs = period.count();
     pollCount = count;
 }
 

@@ -12,28 +12,12 @@
 #include <filesystem>
 
 #include "encoders/encoders.h"
+#include "encoders/temporary_wav.h"
 #include "pipeline/app_exception.h"
 #include "platform/paths.h"
 
 namespace tolvane {
-namespace {
-
-// A name in the temporary folder: "RCM" + 4 hex digits + ".wav", not taken by another file.
-std::string makeTemporaryWavPath() {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string path = platform::createTempFile("RCM");
-        if (path.empty())
-            break;
-        ::unlink(path.c_str());
-        path.replace(path.size() - 3, 3, "wav");
-        // A left-over WAV of an earlier run must not be taken for a ringtone to keep.
-        if (::access(path.c_str(), F_OK) != 0)
-            return path;
-    }
-    throw EncoderException("cannot create file");
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::int32_t qcpFileIo(std::int32_t operation, void* buffer, std::int32_t position,
                        std::int32_t count, std::intptr_t file) {
@@ -136,9 +120,12 @@ CQCPEncoder::CQCPEncoder(const std::string& path, QsclLibrary& library) : librar
         throw EncoderException("cannot create file");
     }
     try {
-        temporaryPath_ = makeTemporaryWavPath();
-        inner_ = std::make_unique<CWaveEncoder>(temporaryPath_);
+        // The WAV lies alone in a private folder, so no file of another program (or of an
+        // earlier run) can be taken for it.
+        temporaryWav_ = std::make_unique<TemporaryWav>("RCM", "");
+        inner_ = std::make_unique<CWaveEncoder>(temporaryWav_->path());
     } catch (...) {
+        temporaryWav_.reset();
         ::close(target_);
         target_ = -1;
         throw;
@@ -161,8 +148,8 @@ void CQCPEncoder::removeTemporary() {
         ::close(temporary_);
         temporary_ = -1;
     }
-    if (!temporaryPath_.empty())
-        ::unlink(temporaryPath_.c_str());
+    if (temporaryWav_)
+        temporaryWav_->remove();
 }
 
 void CQCPEncoder::write(const void* data, std::size_t count, std::size_t* written) {
@@ -183,7 +170,7 @@ void CQCPEncoder::finish() {
         write(nullptr, 0);
     inner_.reset();  // completes and closes the temporary WAV file
 
-    temporary_ = ::open(temporaryPath_.c_str(), O_RDONLY | O_CLOEXEC);
+    temporary_ = ::open(temporaryWav_->path().c_str(), O_RDONLY | O_CLOEXEC);
     if (temporary_ < 0) {
         removeTemporary();
         throw EncoderException("QCP encoder internal error #4");

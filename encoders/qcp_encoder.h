@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "encoders/temporary_wav.h"
 #include "pipeline/encoder.h"
 #include "pipeline/wave_encoder.h"
 #include "plugins/qscl/qscl_api.h"
@@ -64,7 +65,7 @@ public:
     // library gives no converter, "write error" when the conversion fails.
     void finish() override;
 
-    const std::string& temporaryPath() const { return temporaryPath_; }
+    const std::string& temporaryPath() const { return temporaryWav_->path(); }
 
 private:
     void removeTemporary();
@@ -72,7 +73,7 @@ private:
     QsclLibrary& library_;
     int target_ = -1;
     int temporary_ = -1;
-    std::string temporaryPath_;
+    std::unique_ptr<TemporaryWav> temporaryWav_;
     std::unique_ptr<CWaveEncoder> inner_;
     bool formatPending_ = true;
 };

@@ -5,15 +5,32 @@
 
 #include "pipeline/app_exception.h"
 #include "pipeline/reader.h"
+#include "pipeline/source_bounds.h"
 #include "platform/paths.h"
 
 namespace tolvane::pages {
+namespace {
+
+// A header may state a length in front of no audio at all (a recording stopped before its first
+// sample, a file cut off after its header): such a source is broken. Opening it also refuses a
+// format no reader can deliver, with the reader's own message.
+void requireOneSample(const std::string& path) {
+    const auto reader = openReader(path);
+    std::uint8_t frame[2 * SourceBounds::kMaxChannels];
+    const auto frameBytes =
+        static_cast<std::size_t>(reader->channels() * reader->bitsPerSample() / 8);
+    if (reader->read(frame, frameBytes) == 0)
+        throw ReaderException("broken file");
+}
+
+}  // namespace
 
 FileEntry describeSourceFile(const std::string& path) {
     FileEntry entry;
     entry.path = path;
     entry.fileType = fileTypeOf(path);
     entry.duration = checkedDurationOf(path);
+    requireOneSample(path);
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     entry.size = error ? 0 : static_cast<std::uint64_t>(size);

@@ -2,6 +2,7 @@
 // stream, destruction releases the file.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,8 +32,14 @@ public:
         channels_ = channels;
         bitsPerSample_ = bits;
     }
+    // The run's cancel flag (not owned; null for none). An encoder that waits (for a converter)
+    // stops waiting once it is set; a wrapper passes it on to what it wraps.
+    virtual void setCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
 protected:
+    bool cancelRequested() const { return cancel_ != nullptr && cancel_->load(); }
+
+    const std::atomic<bool>* cancel_ = nullptr;
     std::int32_t sampleRate_ = -1;
     std::int32_t channels_ = -1;
     std::int32_t bitsPerSample_ = -1;

@@ -5,6 +5,7 @@
 
 #include "decoders/readers.h"
 #include "pipeline/app_exception.h"
+#include "pipeline/source_bounds.h"
 #include "pipeline/wav_reader.h"
 
 namespace tolvane {
@@ -70,7 +71,9 @@ std::unique_ptr<CReader> openReader(const std::string& path) {
     const Kind* kind = kindOf(path);
     if (kind == nullptr)
         throw ReaderException("no decoder available");
-    return kind->make(path);
+    auto reader = kind->make(path);
+    requireDeliverableFormat(*reader);
+    return reader;
 }
 
 std::unique_ptr<CReader> openReaderAt(const std::string& path, int second) {

@@ -38,6 +38,10 @@ public:
 
     void write(const void* data, std::size_t count, std::size_t* written = nullptr) override;
     void finish() override;
+    void setCancelFlag(const std::atomic<bool>* cancel) override {
+        CEncoder::setCancelFlag(cancel);
+        inner_->setCancelFlag(cancel);
+    }
 
     CEncoder& inner() { return *inner_; }
     const ResampleState& state() const { return state_; }

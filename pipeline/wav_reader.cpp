@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "pipeline/app_exception.h"
 #include "pipeline/riff.h"
 
@@ -27,6 +29,18 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
     throw ReaderException("cannot open file");
 }
 
+// The bytes of a "data" chunk that the file really holds. A recording cut off before its header
+// was finished (or a header written in front of nothing) states more than there is; the length,
+// the progress and the duration shown when the file is added follow what can be read.
+std::uint32_t bytesPresent(std::FILE* file, const RiffChunk& chunk) {
+    struct stat st {};
+    if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode))
+        return chunk.size;
+    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    const std::uint64_t present = fileSize > chunk.offset ? fileSize - chunk.offset : 0;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.size, present));
+}
+
 }  // namespace
 
 CWavReader::CWavReader(const std::string& path) {
@@ -43,6 +57,7 @@ CWavReader::CWavReader(const std::string& path) {
     bool haveFormat = false;
     bool haveData = false;
     bool overrun = false;
+    std::uint32_t present = 0;
     while (auto chunk = riff.next(overrun)) {
         if (chunk->is("fmt ") && !haveFormat) {
             // A format record is a few dozen bytes; a huge size is a broken or hostile file and
@@ -60,10 +75,12 @@ CWavReader::CWavReader(const std::string& path) {
             dataOffset_ = chunk->offset;
             dataSize_ = chunk->size;
             haveData = true;
+            present = bytesPresent(file.get(), *chunk);
         }
     }
     if (overrun || !haveFormat || !haveData || dataSize_ == 0)
         cannotOpen();
+    dataSize_ = present;
 
     // Refuse records the pipeline could not size or divide by. Samples wider than 16 bits are
     // delivered as their top 16 bits, so the pipeline only ever sees 8 or 16.
@@ -194,7 +211,7 @@ int wavDuration(const std::string& path) {
                 return 0;
             haveFormat = true;
         } else if (chunk->is("data") && !haveData) {
-            dataSize = chunk->size;
+            dataSize = bytesPresent(file.get(), *chunk);
             haveData = true;
         }
     }

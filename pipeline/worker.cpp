@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <limits>
 #include <new>
 #include <optional>
 #include <set>
@@ -13,6 +14,7 @@
 #include "pipeline/encoder.h"
 #include "pipeline/normalizer.h"
 #include "pipeline/reader.h"
+#include "pipeline/source_bounds.h"
 #include "platform/paths.h"
 
 namespace tolvane {
@@ -87,6 +89,18 @@ private:
 
 constexpr const char* kSameFileMessage = "the ringtone would replace its own source";
 constexpr const char* kSameNameMessage = "already made from another file in this run";
+constexpr const char* kBrokenSourceMessage = "broken file";
+
+// How many one-second reads a conversion makes at most. A marked part takes its length. A whole
+// source takes its stated length and the partial second after it: a header that understates the
+// audio behind it (a FLAC or WMA header saying one second in front of hours of frames) must not
+// make a ringtone longer than the source is said to be. A source of unknown length (0) is read
+// to its end.
+std::int64_t readsFor(const FileEntry& entry, std::int64_t partLength, std::int64_t length) {
+    if (entry.partMarked)
+        return partLength;
+    return length > 0 ? length + 1 : std::numeric_limits<std::int64_t>::max();
+}
 
 enum class FileOutcome { Produced, Cancelled, Failed, Skipped, FatalFailure };
 
@@ -224,9 +238,12 @@ std::unique_ptr<CEncoder> Conversion::makeEncoder(const CReader& reader,
     const int bits = reader.bitsPerSample();
     const int channels = reader.channels();
     const int rate = reader.sampleRate();
-    if (job_.createEncoder)
-        return job_.createEncoder(bits, channels, kind_, quality_, ringtone, rate);
-    return createEncoder(bits, channels, kind_, quality_, ringtone, rate);
+    auto encoder = job_.createEncoder
+                       ? job_.createEncoder(bits, channels, kind_, quality_, ringtone, rate)
+                       : createEncoder(bits, channels, kind_, quality_, ringtone, rate);
+    if (encoder)
+        encoder->setCancelFlag(&state_.cancelRequested);
+    return encoder;
 }
 
 bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n) {
@@ -268,22 +285,31 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
     analysisReader.reset();
     view_.setStatus(kStatusConverting);
 
-    auto encoder = makeEncoder(*reader, ringtone);
-
+    // The one-second buffer is sized by the source's format, so never by one no reader delivers.
+    requireDeliverableFormat(*reader);
     const std::int64_t second =
         std::int64_t(reader->sampleRate()) * reader->channels() * reader->bitsPerSample() / 8;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max<std::int64_t>(second, 0)));
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(second));
     const std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
-    std::size_t delivered = 0;
-    do {
-        delivered = 0;
-        reader->read(buffer.data(), buffer.size(), &delivered);
+    const std::int64_t reads = readsFor(entry, partLength, reader->length());
+
+    // A source that delivers no sample at all is broken, whatever its header says: it is refused
+    // before the encoder makes a file, so no empty ringtone is ever made.
+    std::size_t delivered = reader->read(buffer.data(), buffer.size());
+    if (delivered == 0)
+        throw ReaderException(kBrokenSourceMessage);
+
+    auto encoder = makeEncoder(*reader, ringtone);
+    for (;;) {
         if (delivered > 0)
             encoder->write(buffer.data(), delivered);
         ++n;
         showFile(n, fileLength);
         showOverall(done_ + n);
-    } while ((!entry.partMarked || n < partLength) && delivered > 0 && !cancelled());
+        if (n >= reads || delivered == 0 || cancelled())
+            break;
+        delivered = reader->read(buffer.data(), buffer.size());
+    }
 
     encoder->finish();
     encoder.reset();

@@ -1,8 +1,10 @@
 #include "platform/paths.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -103,24 +105,49 @@ std::string temporaryFolder() {
     return dir;
 }
 
-std::string createTempFile(std::string_view prefix) {
+namespace {
+
+// Tries prefix + 4 hex digits + suffix from a random start until `make` creates one; `make`
+// answers 0 or an errno value. Every name is tried once before EEXIST is reported.
+template <class Make>
+std::string createUniqueName(std::string_view prefix, std::string_view suffix, int* error,
+                             Make make) {
     const std::string dir = temporaryFolder();
     std::random_device seed;
     std::mt19937 rng(seed() ^ static_cast<unsigned>(getpid()));
     const unsigned start = rng() & 0xFFFF;
+    int result = EEXIST;
     for (unsigned k = 0; k < 0x10000; ++k) {
         char hex[8];
         std::snprintf(hex, sizeof hex, "%04X", (start + k) & 0xFFFF);
-        std::string path = dir + std::string(prefix) + hex + ".tmp";
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            ::close(fd);
+        std::string path = dir + std::string(prefix) + hex + std::string(suffix);
+        result = make(path);
+        if (result == 0)
             return path;
-        }
-        if (errno != EEXIST)
-            return {};
+        if (result != EEXIST)
+            break;
     }
+    if (error != nullptr)
+        *error = result;
     return {};
+}
+
+}  // namespace
+
+std::string createTempFile(std::string_view prefix, int* error) {
+    return createUniqueName(prefix, ".tmp", error, [](const std::string& path) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return errno;
+        ::close(fd);
+        return 0;
+    });
+}
+
+std::string createTempFolder(std::string_view prefix, int* error) {
+    return createUniqueName(prefix, "", error, [](const std::string& path) {
+        return ::mkdir(path.c_str(), 0700) == 0 ? 0 : errno;
+    });
 }
 
 std::optional<std::string> documentsFolder() {

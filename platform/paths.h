@@ -29,8 +29,14 @@ std::filesystem::path systemDirectory();
 std::string temporaryFolder();
 
 // A new empty file in the temporary folder named prefix + 4 hex digits + ".tmp", created
-// exclusively so that no other process gets the same name. Empty string on failure.
-std::string createTempFile(std::string_view prefix);
+// exclusively so that no other process gets the same name. Empty string on failure, with the
+// reason in `error` when given: EEXIST when every one of the 65536 names is taken.
+std::string createTempFile(std::string_view prefix, int* error = nullptr);
+
+// A new folder in the temporary folder named prefix + 4 hex digits, made exclusively with mode
+// 0700 so that only this user can put anything in it. Its path without a trailing "/", or empty
+// on failure with the reason in `error` as for createTempFile.
+std::string createTempFolder(std::string_view prefix, int* error = nullptr);
 
 // XDG_DOCUMENTS_DIR from $XDG_CONFIG_HOME/user-dirs.dirs, else $HOME/Documents; nothing when
 // there is no home.

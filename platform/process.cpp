@@ -1,11 +1,14 @@
 #include "platform/process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -18,11 +21,37 @@ namespace {
 constexpr int kBusyRetries = 20;
 constexpr auto kBusyPause = std::chrono::milliseconds(5);
 
+// This process's environment with `extra` entries added, an entry of the same name replaced.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> merged;
+    const auto nameOf = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string_view entry(*e);
+        const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string& x) {
+            return nameOf(x) == nameOf(entry);
+        });
+        if (!replaced)
+            merged.emplace_back(entry);
+    }
+    merged.insert(merged.end(), extra.begin(), extra.end());
+    return merged;
+}
+
+// Standard streams on /dev/null and every other descriptor closed: a child must not keep the
+// caller's pipes (a script reading our output would wait for it) or files open.
+void isolateDescriptors(posix_spawn_file_actions_t& actions) {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+}
+
 }  // namespace
 
 std::optional<ChildProcess> ChildProcess::start(const std::string& program,
                                                 const std::vector<std::string>& arguments,
-                                                int* error) {
+                                                int* error,
+                                                const std::vector<std::string>& environment) {
     std::vector<std::string> args = arguments;
     args.insert(args.begin(), program);
     std::vector<char*> argv;
@@ -42,14 +71,26 @@ std::optional<ChildProcess> ChildProcess::start(const std::string& program,
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
+    std::vector<std::string> envStrings = mergedEnvironment(environment);
+    std::vector<char*> envp;
+    for (auto& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    isolateDescriptors(actions);
+
     pid_t pid = -1;
     int result = 0;
     for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
-        result = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
+        result =
+            posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
         if (result != ETXTBSY)
             break;
         std::this_thread::sleep_for(kBusyPause);
     }
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (result != 0) {
         if (error != nullptr)

@@ -17,11 +17,14 @@ public:
     static constexpr int kTerminatedExitCode = -1;
 
     // Starts `program` with `arguments` (argv[0] is the program itself), the inherited
-    // environment and current folder (descriptors opened close-on-exec stay behind).
-    // Nothing on failure, with the reason in `error` (an errno value) when given.
+    // environment with `environment` ("NAME=value" entries) added or replacing, and the current
+    // folder. The child inherits no descriptor: its standard streams read and write /dev/null,
+    // so a caller's pipes close when the caller ends even if the child lives on. Nothing on
+    // failure, with the reason in `error` (an errno value) when given.
     static std::optional<ChildProcess> start(const std::string& program,
                                              const std::vector<std::string>& arguments = {},
-                                             int* error = nullptr);
+                                             int* error = nullptr,
+                                             const std::vector<std::string>& environment = {});
 
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) noexcept;

@@ -14,10 +14,12 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -148,19 +150,94 @@ void readTable(const fs::path& file, pid_t pid, std::vector<WindowRecord>& out) 
 
 }  // namespace
 
-std::optional<fs::path> directory() {
-    fs::path dir;
+namespace {
+
+fs::path standardDirectory() {
     struct stat st {};
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && *runtime != '\0' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode))
-        dir = fs::path(runtime) / "tolvane-windows";
-    else
-        dir = "/tmp/tolvane-windows-" + std::to_string(::getuid());
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return fs::path(runtime) / "tolvane-windows";
+    return "/tmp/tolvane-windows-" + std::to_string(::getuid());
+}
+
+// The private folder this process made because the standard one was not private; removed with
+// its contents when the process ends.
+class Replacement {
+public:
+    std::optional<fs::path> get(const fs::path& standard) {
+        std::lock_guard lock(mutex_);
+        if (!path_.empty() && privateDirectory(path_))
+            return path_;
+        std::string pattern = standard.string() + "-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
+            return std::nullopt;
+        path_ = pattern;
+        return path_;
+    }
+    ~Replacement() {
+        std::error_code ec;
+        if (!path_.empty())
+            fs::remove_all(path_, ec);
+    }
+
+private:
+    std::mutex mutex_;
+    fs::path path_;
+};
+
+Replacement& replacement() {
+    static Replacement r;
+    return r;
+}
+
+// "<pid>" of an entry named "<pid>.sock", "<pid>.windows" or "<pid>.windows.new".
+std::optional<pid_t> entryPid(std::string_view name) {
+    for (const std::string_view suffix : {".sock", ".windows", ".windows.new"}) {
+        if (name.ends_with(suffix))
+            return parseDecimal<pid_t>(name.substr(0, name.size() - suffix.size()));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<fs::path> directory() {
+    const char* handed = std::getenv(kDirectoryVariable);
+    if (handed != nullptr && *handed == '/' && privateDirectory(handed))
+        return fs::path(handed);
+    const fs::path standard = standardDirectory();
+    if (::mkdir(standard.c_str(), 0700) != 0 && errno != EEXIST)
         return std::nullopt;
-    if (!privateDirectory(dir))
-        return std::nullopt;
-    return dir;
+    if (privateDirectory(standard))
+        return standard;
+    // Someone else's folder (or one open to others) would let them read and forge our windows.
+    return replacement().get(standard);
+}
+
+std::string directoryEnvironment() {
+    const auto dir = directory();
+    return dir ? std::string(kDirectoryVariable) + '=' + dir->string() : std::string();
+}
+
+void sweepStaleEntries() {
+    const auto dir = directory();
+    if (!dir)
+        return;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(*dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        const auto pid = entryPid(name);
+        if (pid && processGone(*pid))
+            ::unlink(entry.path().c_str());
+    }
+}
+
+void removeEntriesOf(pid_t pid) {
+    const auto dir = directory();
+    if (!dir || !processGone(pid))
+        return;
+    removeTables(*dir, pid);
+    ::unlink((*dir / (std::to_string(pid) + kTableSuffix + ".new")).c_str());
 }
 
 std::string escapeText(std::string_view text) {
@@ -331,8 +408,67 @@ std::unique_ptr<NamedLock> NamedLock::tryAcquire(std::string_view name) {
     return std::unique_ptr<NamedLock>(new NamedLock(fd));
 }
 
+std::string NamedLock::note(std::string_view name) {
+    const auto dir = directory();
+    if (!dir)
+        return {};
+    const int fd = ::open((*dir / (std::string(name) + ".lock")).c_str(),
+                          O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return {};
+    char buffer[128];
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, 0);
+    ::close(fd);
+    return n > 0 ? std::string(buffer, std::size_t(n)) : std::string();
+}
+
+void NamedLock::setNote(std::string_view text) {
+    if (::ftruncate(fd_, 0) == 0)
+        (void)!::pwrite(fd_, text.data(), text.size(), 0);
+}
+
 NamedLock::~NamedLock() {
     ::close(fd_);
+}
+
+namespace {
+
+// The owner's entries, for removal from a signal handler (which may only unlink).
+char ownTablePath[PATH_MAX];
+char ownSocketPath[PATH_MAX];
+
+void rememberOwnEntries(const fs::path& table, const fs::path& socket) {
+    std::snprintf(ownTablePath, sizeof ownTablePath, "%s", table.c_str());
+    std::snprintf(ownSocketPath, sizeof ownSocketPath, "%s", socket.c_str());
+}
+
+extern "C" void removeEntriesAndEnd(int signal) {
+    WindowOwner::removeEntriesOnSignal();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// A termination signal the program leaves at its default would end it without its entries
+// being removed.
+void removeEntriesOnTermination() {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = removeEntriesAndEnd;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+}  // namespace
+
+void WindowOwner::removeEntriesOnSignal() {
+    if (ownTablePath[0] != '\0')
+        ::unlink(ownTablePath);
+    if (ownSocketPath[0] != '\0')
+        ::unlink(ownSocketPath);
 }
 
 WindowOwner::WindowOwner() : pid_(::getpid()) {
@@ -348,7 +484,10 @@ WindowOwner::WindowOwner() : pid_(::getpid()) {
     socket_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (socket_ < 0)
         throw std::system_error(errno, std::generic_category(), "socket");
+    sweepStaleEntries();
     ::unlink(socketPath_.c_str());  // left by a dead process that had our pid
+    rememberOwnEntries(tablePath_, socketPath_);
+    removeEntriesOnTermination();
     if (::bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
         ::close(socket_);
@@ -361,6 +500,7 @@ WindowOwner::~WindowOwner() {
     ::unlink(tablePath_.c_str());
     ::unlink(socketPath_.c_str());
     ::close(socket_);
+    ownTablePath[0] = ownSocketPath[0] = '\0';
 }
 
 WindowHandle WindowOwner::create(WindowHandle parent, std::string text, Handler handler) {

@@ -48,9 +48,25 @@ inline pid_t ownerOf(WindowHandle handle) {
     return pid_t(handle >> 20);
 }
 
-// $XDG_RUNTIME_DIR/tolvane-windows (or /tmp/tolvane-windows-<uid>), created with mode 0700.
-// Nothing when it cannot be created or is not private to this user.
+// The environment variable by which a driver hands its bus folder to the converter it starts.
+inline constexpr const char* kDirectoryVariable = "TOLVANE_WINDOW_BUS";
+
+// The bus folder: the one named by TOLVANE_WINDOW_BUS when that is private to this user; else
+// $XDG_RUNTIME_DIR/tolvane-windows (or /tmp/tolvane-windows-<uid>), created with mode 0700. A
+// folder that is not private to this user (another user made it first, or it is open to others)
+// is never used: a private folder "<that name>-XXXXXX" is made in its place for this process
+// (and the converters it hands it to), and removed when the process ends. Nothing when no
+// private folder can be had.
 std::optional<std::filesystem::path> directory();
+// "TOLVANE_WINDOW_BUS=<folder>" for the environment of a converter this process drives, so that
+// both find the same folder; empty when there is no bus.
+std::string directoryEnvironment();
+
+// Removes the tables, sockets and half-written tables of processes that are gone.
+void sweepStaleEntries();
+// Removes the table and socket of `pid` once that process is gone (a converter that was killed
+// cannot remove its own).
+void removeEntriesOf(pid_t pid);
 
 // Wire format. Parsers return nothing for anything malformed.
 std::string escapeText(std::string_view text);
@@ -79,8 +95,13 @@ bool postMessage(WindowHandle window, std::uint32_t message, std::uint64_t wpara
 // A lock named on the bus (the stand-in for a named mutex), held while the object lives.
 class NamedLock {
 public:
-    // Nothing when another process holds it (or the bus is unavailable).
+    // Nothing when another holder has it, in this process or another (or the bus is
+    // unavailable).
     static std::unique_ptr<NamedLock> tryAcquire(std::string_view name);
+    // What the current holder wrote into the lock (empty when nothing or no bus): waiters tell
+    // one holder from the next by it.
+    static std::string note(std::string_view name);
+    void setNote(std::string_view text);
     ~NamedLock();
     NamedLock(const NamedLock&) = delete;
     NamedLock& operator=(const NamedLock&) = delete;
@@ -95,9 +116,13 @@ class WindowOwner {
 public:
     using Handler = std::function<void(const PostedMessage&)>;
 
-    // Throws std::runtime_error when the bus or the socket is unavailable.
+    // Throws std::runtime_error when the bus or the socket is unavailable. Sweeps the entries of
+    // processes that are gone. Termination signals (SIGTERM, SIGHUP, SIGINT) that the program
+    // does not handle itself remove the table and the socket before the process ends.
     WindowOwner();
     ~WindowOwner();  // removes the table and the socket
+    // Removes the owner's table and socket; async-signal-safe, for a program's own handlers.
+    static void removeEntriesOnSignal();
     WindowOwner(const WindowOwner&) = delete;
     WindowOwner& operator=(const WindowOwner&) = delete;
 

@@ -4,6 +4,8 @@ tolvane_test(test_decoders SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ape_reader_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wma_reader_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bad_input_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/absurd_header_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mp3_delay_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/decoding_pipe_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/conversion_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wma_runtime_errors_test.cpp

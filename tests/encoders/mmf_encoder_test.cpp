@@ -1,7 +1,9 @@
 // The SMAF ringtone encoder driving a private copy of the real kessin, and its failures with
 // converters that misbehave. Every path must leave no process, temporary WAV or stray .mmf.
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +11,15 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "encoders/mmf_encoder.h"
+#include "encoders/qcp_encoder.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/window_bus.h"
 #include "support/test_support.h"
 
@@ -39,6 +45,17 @@ Bytes tonePcm(const TempDir& dir, int rate, int channels, double seconds) {
     EXPECT_TRUE(test::makeTone(wav, rate, channels, 16, seconds));
     const Bytes bytes = readFile(wav);
     return Bytes(bytes.begin() + 44, bytes.end());
+}
+
+// Window tables and sockets in the bus folder (a converter that was stopped leaves its own).
+std::vector<std::string> busEntries() {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(*platform::window_bus::directory())) {
+        const std::string name = e.path().filename().string();
+        if (name.ends_with(".sock") || name.find(".windows") != std::string::npos)
+            found.push_back(name);
+    }
+    return found;
 }
 
 // Temporary files the encoder may leave: its WAVs, their name reservations, kessin's output.
@@ -93,6 +110,7 @@ protected:
         setConvertedQuestion(nullptr);
         resetConvertedQuestionForTesting();
         EXPECT_EQ(leftovers(), std::vector<std::string>{});
+        EXPECT_EQ(busEntries(), std::vector<std::string>{});
     }
     // A converter stand-in: a script copied in place of kessin.
     std::string standIn(const std::string& script) {
@@ -140,8 +158,9 @@ TEST_F(MmfEncoderTest, ProducesSmafThroughKessinAndReusesTheCopy) {
     }
     EXPECT_GE(firstDiff, std::size_t(kSlotOffset));
     const std::string slotPath(reinterpret_cast<const char*>(copied.data()) + kSlotOffset);
-    EXPECT_TRUE(fs::path(slotPath).filename().string().starts_with("RCM"));
-    EXPECT_TRUE(slotPath.ends_with(".wav"));
+    // The WAV is named after the ringtone, in a private temporary folder of its own.
+    EXPECT_TRUE(fs::path(slotPath).parent_path().filename().string().starts_with("RCM"));
+    EXPECT_EQ(fs::path(slotPath).filename(), "first.wav");
     EXPECT_LE(lastDiff, std::size_t(kSlotOffset) + slotPath.size());
 
     // The second ringtone of the run: the same copy, and a read-only older file replaced.
@@ -229,6 +248,191 @@ TEST_F(MmfEncoderTest, UnfinishedEncoderRemovesItsTemporaryWav) {
     EXPECT_TRUE(fs::exists(wav));
     encoder.reset();
     EXPECT_FALSE(fs::exists(wav));
+}
+
+TEST_F(MmfEncoderTest, TheTitleIsTheSongsNameNotATemporaryOne) {
+    const Bytes pcm = tonePcm(dir_, 22050, 1, 1.0);
+    const std::string target = dir_.file("out/Evening Song.mmf");
+    auto encoder = createEncoder(16, 1, kKindMmf, 1, target, 22050);
+    const std::string wav = dynamic_cast<CMMFEncoder&>(*encoder).temporaryWavPath();
+    EXPECT_EQ(fs::path(wav).filename(), "Evening Song.wav");
+    EXPECT_EQ(fs::status(fs::path(wav).parent_path()).permissions() & fs::perms::all,
+              fs::perms::owner_all);  // its folder is private
+    encoder->write(pcm.data(), pcm.size());
+    encoder->finish();
+    EXPECT_FALSE(fs::exists(fs::path(wav).parent_path()));  // the folder went with it
+    // The title option of the contents info chunk, read from the bytes: "ST:" + title + ",".
+    const Bytes mmf = readFile(target);
+    const std::string text(mmf.begin(), mmf.end());
+    EXPECT_NE(text.find("ST:Evening Song,"), std::string::npos);
+    EXPECT_EQ(text.find("RCM"), std::string::npos);
+}
+
+TEST_F(MmfEncoderTest, ALongSongNameIsShortenedToFitTheConverterSlot) {
+    const Bytes pcm = tonePcm(dir_, 8000, 1, 0.5);
+    // 80 three-byte characters: 240 bytes, more than the slot leaves for a name.
+    std::string name;
+    for (int i = 0; i < 80; ++i)
+        name += "\xE6\x9B\xB2";
+    const std::string target = dir_.file(name + ".mmf");
+    auto encoder = createEncoder(16, 1, kKindMmf, 1, target, 8000);
+    const std::string wav = dynamic_cast<CMMFEncoder&>(*encoder).temporaryWavPath();
+    EXPECT_LE(wav.size(), 259u);
+    EXPECT_TRUE(name.starts_with(fs::path(wav).stem().string()));  // cut between characters
+    encoder->write(pcm.data(), pcm.size());
+    encoder->finish();
+    EXPECT_GT(readFile(target).size(), 100u);
+}
+
+TEST_F(MmfEncoderTest, ParallelConversionsInOneProcessTakeTurns) {
+    const Bytes pcm = tonePcm(dir_, 22050, 2, 1.0);
+    constexpr int kConversions = 4;
+    std::vector<std::future<std::string>> results;
+    for (int i = 0; i < kConversions; ++i) {
+        results.push_back(std::async(std::launch::async, [&, i] {
+            const std::string target = dir_.file("song" + std::to_string(i) + ".mmf");
+            try {
+                auto encoder = createEncoder(16, 2, kKindMmf, 1, target, 22050);
+                encoder->write(pcm.data(), pcm.size());
+                encoder->finish();
+            } catch (const EncoderException& e) {
+                return e.message();
+            }
+            return std::string("made");
+        }));
+    }
+    for (int i = 0; i < kConversions; ++i) {
+        EXPECT_EQ(results[i].get(), "made") << i;
+        const std::string target = dir_.file("song" + std::to_string(i) + ".mmf");
+        // Each file holds its own song, not another thread's input.
+        const Bytes mmf = readFile(target);
+        EXPECT_NE(std::string(mmf.begin(), mmf.end()).find("ST:song" + std::to_string(i) + ","),
+                  std::string::npos);
+        EXPECT_NEAR(double(test::decodeWithFfmpeg(target).size()), 8000.0, 8.0);
+    }
+}
+
+TEST_F(MmfEncoderTest, AConverterStartedBySomeoneElseIsWaitedFor) {
+    // Holding the converter's instance lock stands for a kessin that is not ours.
+    auto foreign = platform::window_bus::NamedLock::tryAcquire("KESSININSTANCE");
+    ASSERT_TRUE(foreign);
+    auto release = std::async(std::launch::async, [&] {
+        std::this_thread::sleep_for(600ms);
+        foreign.reset();
+    });
+    const Bytes pcm = tonePcm(dir_, 8000, 1, 0.5);
+    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000), "no failure");
+    EXPECT_TRUE(fs::exists(dir_.file("a.mmf")));
+}
+
+TEST_F(MmfEncoderTest, CancelEndsTheWaitForATurnWithoutARingtone) {
+    auto turn = platform::window_bus::NamedLock::tryAcquire("KESSINTURN");
+    ASSERT_TRUE(turn);
+    turn->setNote("another driver");
+    std::atomic<bool> cancel{false};
+    const Bytes pcm = tonePcm(dir_, 8000, 1, 0.5);
+    auto encoder = createEncoder(16, 1, kKindMmf, 1, dir_.file("a.mmf"), 8000);
+    encoder->setCancelFlag(&cancel);
+    encoder->write(pcm.data(), pcm.size());
+    auto finished = std::async(std::launch::async, [&] { encoder->finish(); });
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(finished.wait_for(0s), std::future_status::timeout);  // still waiting its turn
+    cancel = true;
+    ASSERT_EQ(finished.wait_for(5s), std::future_status::ready);
+    finished.get();
+    EXPECT_FALSE(fs::exists(dir_.file("a.mmf")));
+}
+
+TEST_F(MmfEncoderTest, ATurnThatNeverEndsIsError44) {
+    CMMFEncoder::setPollingForTesting(5ms, 10);  // a turn may last about 10 s + 0.2 s
+    auto turn = platform::window_bus::NamedLock::tryAcquire("KESSINTURN");
+    ASSERT_TRUE(turn);
+    const Bytes pcm = tonePcm(dir_, 8000, 1, 0.2);
+    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000),
+              "Internal error #44. Cannot encode MMF");
+}
+
+TEST_F(MmfEncoderTest, ConvertersKilledByTheDriverLeaveNoBusEntries) {
+    // Refused before its options: the driver stops the converter (SIGKILL), which cannot remove
+    // its own table and socket. The fixture's tear-down checks the bus folder.
+    const Bytes pcm(3000 * 2 / 2, 0);
+    CMMFEncoder::setPollingForTesting(20ms, 25);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 3000),
+                  "Internal error #45. Cannot encode MMF");
+}
+
+TEST_F(MmfEncoderTest, LeftoverCopiesOfEndedRunsAreRemovedAndNothingElse) {
+    const std::string kessin = (platform::systemDirectory() / "kessin").string();
+    const std::string tmp = platform::temporaryFolder();
+    // A copy whose owner died (its slot rewritten), one whose owner lives (holds the lock), a
+    // file of another program that happens to have such a name, and a file that is no copy.
+    fs::copy_file(kessin, tmp + "MMF0A01.tmp");
+    {
+        std::fstream slot(tmp + "MMF0A01.tmp", std::ios::in | std::ios::out | std::ios::binary);
+        slot.seekp(kSlotOffset);
+        slot.write("/tmp/RCM1234/song.wav", 22);
+    }
+    fs::copy_file(kessin, tmp + "MMF0A02.tmp");
+    // A lock on a file of its own (flock locks belong to the open file) stands for another
+    // process's.
+    const int owner = ::open((tmp + "MMF0A02.tmp").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(owner, LOCK_SH), 0);
+    fs::copy_file(kessin, tmp + "MMF0A03");
+    test::writeFile(tmp + "MMF0A04.tmp", Bytes(fs::file_size(kessin), 'x'));
+
+    EXPECT_EQ(CMMFEncoder::removeLeftoverConverterCopies(), 1);
+    EXPECT_FALSE(fs::exists(tmp + "MMF0A01.tmp"));
+    EXPECT_TRUE(fs::exists(tmp + "MMF0A02.tmp"));
+    ::close(owner);  // its owner ends
+    EXPECT_EQ(CMMFEncoder::removeLeftoverConverterCopies(), 1);
+    EXPECT_FALSE(fs::exists(tmp + "MMF0A02.tmp"));
+    EXPECT_TRUE(fs::exists(tmp + "MMF0A03"));
+    EXPECT_TRUE(fs::exists(tmp + "MMF0A04.tmp"));
+    fs::remove(tmp + "MMF0A03");
+    fs::remove(tmp + "MMF0A04.tmp");
+
+    // This process's own copy, in use, is never taken for a leftover.
+    const Bytes pcm = tonePcm(dir_, 8000, 1, 0.2);
+    EXPECT_EQ(encodeFailure(dir_.file("a.mmf"), pcm, 8000), "no failure");
+    EXPECT_EQ(CMMFEncoder::removeLeftoverConverterCopies(), 0);
+    EXPECT_TRUE(fs::exists(CMMFEncoder::converterCopyPath()));
+}
+
+TEST_F(MmfEncoderTest, RunningOutOfTemporaryNamesIsItsOwnError) {
+    // Every RCMxxxx and RCMxxxx.wav name is taken, by files of other programs.
+    const std::string tmp = platform::temporaryFolder();
+    for (unsigned n = 0; n < 0x10000; ++n) {
+        char name[16];
+        for (const char* extension : {"", ".wav"}) {
+            std::snprintf(name, sizeof name, "RCM%04X%s", n, extension);
+            const int fd = ::open((tmp + name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            ASSERT_GE(fd, 0) << name;
+            ::close(fd);
+        }
+    }
+    const std::string expected = "no free temporary file name (RCM0000 to RCMFFFF are all taken)";
+    std::string mmf;
+    try {
+        CMMFEncoder encoder(dir_.file("a.mmf"));
+    } catch (const EncoderException& e) {
+        mmf = e.message();
+    }
+    EXPECT_EQ(mmf, expected);
+    std::string qcp;
+    try {
+        QsclLibrary library([] { return test::appDir().string(); });
+        CQCPEncoder encoder(dir_.file("a.qcp"), library);
+    } catch (const EncoderException& e) {
+        qcp = e.message();
+    }
+    EXPECT_EQ(qcp, expected);
+    // Nothing of the other programs was touched.
+    EXPECT_TRUE(fs::exists(tmp + "RCM0000.wav"));
+    EXPECT_EQ(fs::file_size(tmp + "RCMFFFF.wav"), 0u);
+    for (const auto& e : fs::directory_iterator(tmp))
+        if (e.path().filename().string().starts_with("RCM"))
+            fs::remove(e.path());
 }
 
 }  // namespace

@@ -38,6 +38,42 @@ TEST(AddSourceFiles, RefusedFilesBecomeOneWarningLineEachAndTheOthersAreAdded) {
     EXPECT_EQ(byPath.warnings, dir.file("text.wav") + ": broken file.\n");
 }
 
+// Headers in front of no audio at all: a WAV header that states a second of data and ends there,
+// and a FLAC file whose STREAMINFO states 3 s while its frames are cut off.
+TEST(AddSourceFiles, ASourceWithoutASingleSampleIsABrokenFile) {
+    TempDir dir;
+    auto wav = tolvane::test::wavBytes(8000, 1, 16, {});
+    const std::uint32_t stated = 16000;
+    for (int i = 0; i < 4; ++i) {
+        wav[40 + i] = std::uint8_t(stated >> (8 * i));
+        wav[4 + i] = std::uint8_t((stated + 36) >> (8 * i));
+    }
+    tolvane::test::writeFile(dir.file("header.wav"), wav);
+
+    ASSERT_TRUE(tolvane::test::makeTone(dir.file("tone.wav"), 44100, 1, 16, 3.0, "pinknoise"));
+    ASSERT_EQ(tolvane::test::run(
+                  {"ffmpeg", "-v", "error", "-i", dir.file("tone.wav"), dir.file("whole.flac")})
+                  .status,
+              0);
+    auto flac = tolvane::test::readFile(dir.file("whole.flac"));
+    std::size_t end = 4;  // after "fLaC", metadata blocks up to the last one
+    for (bool last = false; !last;) {
+        last = (flac.at(end) & 0x80) != 0;
+        end += 4 + (std::size_t(flac.at(end + 1)) << 16 | flac.at(end + 2) << 8 | flac.at(end + 3));
+    }
+    flac.resize(end);
+    tolvane::test::writeFile(dir.file("metadata.flac"), flac);
+    ASSERT_GT(durationOf(dir.file("metadata.flac")), 0);  // the header alone looks like a song
+
+    FileList files;
+    const AddResult result = addSourceFiles(
+        files, {dir.file("header.wav"), dir.file("metadata.flac"), dir.file("tone.wav")},
+        WarningName::FileName);
+    EXPECT_EQ(result.warnings, "header.wav: broken file.\nmetadata.flac: broken file.\n");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.entries()[0].path, dir.file("tone.wav"));
+}
+
 TEST(AddSourceFiles, AMissingFileIsRefused) {
     FileList files;
     EXPECT_THROW(addSourceFile(files, "/nonexistent/song.wav"), AppException);

@@ -193,7 +193,7 @@ TEST(WavReader, WideSamplesAreDeliveredAsTheirTop16Bits) {
     // Three 24-bit stereo frames.
     const std::vector<std::uint8_t> data = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x00, 0x00, 0x80,
                                             0xFF, 0xFF, 0x7F, 0xAA, 0xBB, 0xCC, 0x01, 0x02, 0x03};
-    writeFile(path, riffWave({{"fmt ", fmtChunk(1, 2, 1, 24)}, {"data", data}}));
+    writeFile(path, riffWave({{"fmt ", fmtChunk(1, 2, 8000, 24)}, {"data", data}}));
     auto reader = openReader(path);
     EXPECT_EQ(reader->bitsPerSample(), 16);
     EXPECT_EQ(reader->channels(), 2);

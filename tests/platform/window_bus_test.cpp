@@ -11,7 +11,9 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <thread>
 
 #include "platform/process.h"
 #include "platform/window_bus.h"
@@ -80,17 +82,72 @@ TEST(WindowBusWire, MalformedInputIsRefused) {
         EXPECT_FALSE(bus::parseRecord(l)) << l;
 }
 
-TEST(WindowBus, DirectoryIsPrivateAndRefusedOtherwise) {
-    const auto dir = bus::directory();
-    ASSERT_TRUE(dir);
+TEST(WindowBus, AFolderThatIsNotPrivateIsReplacedByAPrivateOne) {
+    const auto standard = bus::directory();
+    ASSERT_TRUE(standard);
     struct stat st {};
-    ASSERT_EQ(::stat(dir->c_str(), &st), 0);
+    ASSERT_EQ(::stat(standard->c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ::chmod(dir->c_str(), 0755);
-    EXPECT_FALSE(bus::directory());
-    EXPECT_FALSE(bus::postMessage(WindowHandle(::getpid()) << 20 | 1, 1));
-    ::chmod(dir->c_str(), 0700);
-    EXPECT_TRUE(bus::directory());
+
+    // Open to others (as when another user made it first): never used, a private one instead,
+    // the same for every call of the process, and handed to converters through the environment.
+    ::chmod(standard->c_str(), 0777);
+    const auto replaced = bus::directory();
+    ASSERT_TRUE(replaced);
+    EXPECT_NE(*replaced, *standard);
+    EXPECT_TRUE(replaced->string().starts_with(standard->string() + "-"));
+    ASSERT_EQ(::lstat(replaced->c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, ::getuid());
+    EXPECT_EQ(bus::directory(), replaced);
+    EXPECT_EQ(bus::directoryEnvironment(), "TOLVANE_WINDOW_BUS=" + replaced->string());
+    {
+        bus::WindowOwner owner;
+        const WindowHandle main = owner.create(0, "KESSIN");
+        EXPECT_EQ(bus::findWindow("KESSIN"), main);
+        EXPECT_TRUE(std::filesystem::exists(*replaced / (std::to_string(::getpid()) + ".sock")));
+        EXPECT_TRUE(std::filesystem::is_empty(*standard));
+    }
+    // A folder handed over is used only while it is private.
+    ::setenv(bus::kDirectoryVariable, replaced->c_str(), 1);
+    ::chmod(standard->c_str(), 0700);
+    EXPECT_EQ(bus::directory(), replaced);
+    ::chmod(replaced->c_str(), 0755);
+    EXPECT_EQ(bus::directory(), standard);
+    ::chmod(replaced->c_str(), 0700);
+    ::unsetenv(bus::kDirectoryVariable);
+    EXPECT_EQ(bus::directory(), standard);
+}
+
+TEST(WindowBus, EntriesOfProcessesThatAreGoneAreSwept) {
+    auto child = ChildProcess::start("/bin/true");
+    ASSERT_TRUE(child);
+    const pid_t dead = child->pid();
+    ASSERT_TRUE(child->waitFor(5s));
+    const auto dir = *bus::directory();
+    const std::string gone = std::to_string(dead);
+    const std::string alive = std::to_string(::getppid());
+    for (const std::string& name :
+         {gone + ".sock", gone + ".windows", gone + ".windows.new", alive + ".sock",
+          alive + ".windows", std::string("KESSININSTANCE.lock")})
+        std::ofstream(dir / name) << "";
+    bus::sweepStaleEntries();
+    for (const char* suffix : {".sock", ".windows", ".windows.new"})
+        EXPECT_FALSE(std::filesystem::exists(dir / (gone + suffix))) << suffix;
+    for (const std::string& name :
+         {alive + ".sock", alive + ".windows", std::string("KESSININSTANCE.lock")}) {
+        EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+        std::filesystem::remove(dir / name);
+    }
+}
+
+TEST(WindowBus, TheLockHolderLeavesANoteForItsWaiters) {
+    EXPECT_EQ(bus::NamedLock::note("NOTED"), "");
+    auto lock = bus::NamedLock::tryAcquire("NOTED");
+    ASSERT_TRUE(lock);
+    lock->setNote("1234 first turn");
+    lock->setNote("1234 2");
+    EXPECT_EQ(bus::NamedLock::note("NOTED"), "1234 2");
 }
 
 TEST(WindowBus, OwnerPublishesWindowsThatClientsFindAndCommand) {
@@ -238,6 +295,40 @@ TEST(ChildProcess, ExitCodesTimeOutsAndTermination) {
     int error = 0;
     EXPECT_FALSE(ChildProcess::start("/nonexistent/program", {}, &error));
     EXPECT_EQ(error, ENOENT);
+}
+
+TEST(ChildProcess, InheritsNoDescriptorsAndGetsTheEnvironmentItIsGiven) {
+    // A pipe this process leaves open across exec, as a caller's captured output would be.
+    int leaked[2];
+    ASSERT_EQ(::pipe(leaked), 0);
+    auto child = ChildProcess::start("/bin/sleep", {"30"}, nullptr, {"HANDED=the bus"});
+    ::close(leaked[0]);
+    ::close(leaked[1]);
+    ASSERT_TRUE(child);
+    const std::filesystem::path proc = "/proc/" + std::to_string(child->pid());
+    // Until sleep runs: its table of descriptors and its environment are then final.
+    const auto sleeping = [&] {
+        std::ifstream stat(proc / "stat");
+        std::string fields;
+        std::getline(stat, fields);
+        return fields.find("(sleep) S") != std::string::npos;
+    };
+    for (int i = 0; i < 500 && !sleeping(); ++i)
+        std::this_thread::sleep_for(10ms);
+    std::map<std::string, std::string> descriptors;
+    for (const auto& e : std::filesystem::directory_iterator(proc / "fd"))
+        descriptors[e.path().filename()] = std::filesystem::read_symlink(e.path());
+    EXPECT_EQ(descriptors, (std::map<std::string, std::string>{
+                               {"0", "/dev/null"}, {"1", "/dev/null"}, {"2", "/dev/null"}}));
+    std::ifstream variables(proc / "environ", std::ios::binary);
+    std::vector<std::string> environment;
+    for (std::string entry; std::getline(variables, entry, '\0');)
+        if (entry.starts_with("HANDED=") || entry.starts_with("XDG_RUNTIME_DIR="))
+            environment.push_back(entry);
+    EXPECT_EQ(environment, (std::vector<std::string>{
+                               std::string("XDG_RUNTIME_DIR=") + std::getenv("XDG_RUNTIME_DIR"),
+                               "HANDED=the bus"}));
+    child->terminate();
 }
 
 }  // namespace
