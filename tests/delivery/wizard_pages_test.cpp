@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -186,6 +187,9 @@ TEST_F(WizardDeliveryTest, UploadRunToSkyletdEndsOnUploadsWithThePersonalCode) {
     EXPECT_TRUE(uploads->hostPanel()->text().contains(serviceHost(skylet.baseUrl())));
     // The QR code beside the personal code, as a screenshot of the page shows it, decodes to
     // the pick-up page.
+    // The page's layout takes in the new image when its posted layout request is handled.
+    QCoreApplication::sendPostedEvents();
+    uploads->layout()->activate();
     EXPECT_GE(uploads->qrCode()->height(), uploads->qrCode()->pixmap().height());
     EXPECT_TRUE(uploads->rect().contains(uploads->qrCode()->geometry()))  // not cut off
         << uploads->qrCode()->geometry().bottom() << " > " << uploads->rect().bottom();
