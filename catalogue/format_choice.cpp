@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::array<std::string_view, kFormatCount> kFormatLabels = {
     "M&eduim quality WAV",       "High quality &WAV",  "&Meduim quality MP3",
-    "&High quality MP3",         "&Varnel SMAF (MMF)", "&Adaptive Multirate (AMR)",
+    "High quality M&P3",         "Varnel &SMAF (MMF)", "&Adaptive Multirate (AMR)",
     "&Qualcomm Purevoice (QCP)",
 };
 

@@ -129,6 +129,10 @@ Settings runSettings(const Options& options) {
         if (phone.values.format)
             settings.setFormat(*phone.values.format);
     }
+    if (options.fadeInMs)
+        settings.setFadeInMs(*options.fadeInMs);
+    if (options.fadeOutMs)
+        settings.setFadeOutMs(*options.fadeOutMs);
     if (options.folder) {
         std::error_code ec;
         const fs::path absolute = fs::absolute(*options.folder, ec);

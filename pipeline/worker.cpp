@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
+#include "pipeline/fade.h"
 #include "pipeline/normalizer.h"
 #include "pipeline/reader.h"
 #include "pipeline/source_bounds.h"
@@ -100,6 +101,10 @@ std::int64_t readsFor(const FileEntry& entry, std::int64_t partLength, std::int6
     if (entry.partMarked)
         return partLength;
     return length > 0 ? length + 1 : std::numeric_limits<std::int64_t>::max();
+}
+
+FadeLengths fadesOf(const Settings& settings) {
+    return {settings.fadeInMs(), settings.fadeOutMs()};
 }
 
 enum class FileOutcome { Produced, Cancelled, Failed, Skipped, FatalFailure };
@@ -282,6 +287,9 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
         return false;
 
     auto reader = wrapWithNormalizer(openSource(entry), entry, kTargetLevel / entry.levelRms);
+    reader = wrapWithFades(
+        std::move(reader), fadesOf(job_.settings),
+        entry.partMarked ? std::optional(partLength * reader->sampleRate()) : std::nullopt);
     analysisReader.reset();
     view_.setStatus(kStatusConverting);
 
