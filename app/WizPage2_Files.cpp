@@ -1,6 +1,7 @@
 #include "app/WizPage2_Files.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -19,7 +20,9 @@
 
 #include "app/QtPartBarDelegate.h"
 #include "app/QtUi.h"
+#include "app/QtPartEditor.h"
 #include "pipeline/app_exception.h"
+#include "pipeline/fade.h"
 #include "pipeline/job.h"
 #include "platform/paths.h"
 
@@ -86,6 +89,7 @@ void WizPage2_Files::onInitDialog() {
     layout->addLayout(row, 1);
     connectControls();
     showNewEntries();
+    showFades();
     updateButtons();
 }
 
@@ -132,9 +136,21 @@ void WizPage2_Files::buildButtons(QHBoxLayout* row) {
     selectAll_->setObjectName("selectAllButton");
     mark_->setObjectName("markButton");
     mark_->setToolTip("Listen to the selected file and mark the part to keep");
-    for (QPushButton* button : {add_, remove_, selectAll_, mark_})
+    edit_ = pictureButton("&Edit part...", "mark", this);
+    edit_->setObjectName("editPartButton");
+    edit_->setToolTip("See the selected file's waveform and set the part by times");
+    for (QPushButton* button : {add_, remove_, selectAll_, mark_, edit_})
         buttons->addWidget(button);
     buttons->addStretch(1);
+    // Fades are a choice for every ringtone of the run, stored with the other choices.
+    fadeIn_ = new QCheckBox("Fade &in", this);
+    fadeOut_ = new QCheckBox("Fade &out", this);
+    fadeIn_->setObjectName("fadeIn");
+    fadeOut_->setObjectName("fadeOut");
+    fadeIn_->setToolTip("The ringtones rise from silence over their first half second");
+    fadeOut_->setToolTip("The ringtones fall to silence over their last second and a half");
+    buttons->addWidget(fadeIn_);
+    buttons->addWidget(fadeOut_);
     row->addLayout(buttons);
 }
 
@@ -144,6 +160,11 @@ void WizPage2_Files::connectControls() {
     connect(remove_, &QPushButton::clicked, this, &WizPage2_Files::removeSelected);
     connect(selectAll_, &QPushButton::clicked, this, &WizPage2_Files::selectAll);
     connect(mark_, &QPushButton::clicked, this, &WizPage2_Files::advanceMarker);
+    connect(edit_, &QPushButton::clicked, this, &WizPage2_Files::openPartEditor);
+    connect(fadeIn_, &QCheckBox::toggled, this,
+            [this](bool on) { settings_.setFadeInMs(on ? kWizardFadeInMs : 0); });
+    connect(fadeOut_, &QCheckBox::toggled, this,
+            [this](bool on) { settings_.setFadeOutMs(on ? kWizardFadeOutMs : 0); });
 
     markerTimer_ = new QTimer(this);
     markerTimer_->setInterval(kMarkerTimerMs);
@@ -152,7 +173,15 @@ void WizPage2_Files::connectControls() {
 
 void WizPage2_Files::onSetActive() {
     settings_.load();
+    showFades();
     updateButtons();
+}
+
+void WizPage2_Files::showFades() {
+    const QSignalBlocker quietIn(fadeIn_);
+    const QSignalBlocker quietOut(fadeOut_);
+    fadeIn_->setChecked(settings_.fadeInMs() > 0);
+    fadeOut_->setChecked(settings_.fadeOutMs() > 0);
 }
 
 void WizPage2_Files::browseForFiles() {
@@ -240,8 +269,34 @@ void WizPage2_Files::removeSelected() {
 }
 
 void WizPage2_Files::setMarkerPlayer(std::function<pages::MarkerPlayer&()> player) {
-    if (marker_.idle())
+    if (marker_.idle()) {
+        playerSource_ = player;
         marker_ = pages::PartMarker(std::move(player));
+    }
+}
+
+QtPartEditor* WizPage2_Files::openPartEditor() {
+    if (busy_ || !marker_.idle())
+        return nullptr;
+    const std::optional<std::int32_t> id = firstSelectedId();
+    FileEntry* entry = id ? fileList().find(*id) : nullptr;
+    if (!entry)
+        return nullptr;
+    auto* editor = new QtPartEditor(*entry, playerSource_, this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->setWindowModality(Qt::WindowModal);
+    const std::int32_t edited = *id;
+    connect(editor, &QDialog::accepted, this, [editor, edited] {
+        // The entry is looked up again: the list may have changed while the editor was open.
+        if (FileEntry* entry = fileList().find(edited))
+            editor->part().applyTo(*entry);
+    });
+    connect(editor, &QDialog::finished, this, [this, edited] {
+        redrawRow(edited);
+        updateButtons();
+    });
+    editor->open();
+    return editor;
 }
 
 std::optional<std::int32_t> WizPage2_Files::firstSelectedId() const {
@@ -353,6 +408,7 @@ void WizPage2_Files::updateButtons() {
     remove_->setEnabled(!busy_ && !list_->selectedItems().isEmpty());
     selectAll_->setEnabled(!busy_ && !fileList().empty());
     mark_->setEnabled(!busy_ && (!list_->selectedItems().isEmpty() || marking));
+    edit_->setEnabled(!busy_ && !marking && !list_->selectedItems().isEmpty());
     // The page cannot be left while a file plays or while files are being added.
     if (isActivePage())
         setWizardButtons(busy_ || marking ? 0 : kBack | (fileList().empty() ? 0 : kNext));

@@ -13,11 +13,14 @@
 #include "sources/part_marker.h"
 
 class QHBoxLayout;
+class QCheckBox;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
 
 namespace tolvane::wizard {
+
+class QtPartEditor;
 
 class WizPage2_Files : public WizPageBase {
     Q_OBJECT
@@ -37,7 +40,11 @@ public:
     void selectAll();
     // The "Mark a part" button: play the selected file, mark the start, mark the end.
     void advanceMarker();
-    // The player the marker uses (the process's preview player unless replaced while idle).
+    // "Edit part...": opens the part editor for the first selected file (not while marking).
+    // The editor is window-modal and deletes itself when closed; OK updates the file's part.
+    QtPartEditor* openPartEditor();
+    // The player the marker and the part editor use (the process's preview player unless
+    // replaced while idle).
     void setMarkerPlayer(std::function<pages::MarkerPlayer&()> player);
     const pages::PartMarker& marker() const { return marker_; }
 
@@ -46,6 +53,9 @@ public:
     QPushButton* removeButton() const { return remove_; }
     QPushButton* selectAllButton() const { return selectAll_; }
     QPushButton* markButton() const { return mark_; }
+    QPushButton* editButton() const { return edit_; }
+    QCheckBox* fadeInBox() const { return fadeIn_; }
+    QCheckBox* fadeOutBox() const { return fadeOut_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -67,6 +77,7 @@ private:
     void checkPlayback();
     void showMarkerState();
     void redrawRow(std::int32_t id);
+    void showFades();
     bool seekByClick(const QPoint& at);
 
     Settings settings_;
@@ -77,6 +88,10 @@ private:
     QPushButton* remove_ = nullptr;
     QPushButton* selectAll_ = nullptr;
     QPushButton* mark_ = nullptr;
+    QPushButton* edit_ = nullptr;
+    QCheckBox* fadeIn_ = nullptr;
+    QCheckBox* fadeOut_ = nullptr;
+    std::function<pages::MarkerPlayer&()> playerSource_ = pages::sharedPreviewPlayer;
     pages::PartMarker marker_;
     QTimer* markerTimer_ = nullptr;
 };

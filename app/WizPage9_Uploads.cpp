@@ -3,10 +3,13 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPixmap>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/QtUi.h"
+#include "delivery/account.h"
+#include "delivery/qr_code.h"
 
 namespace tolvane::wizard {
 
@@ -58,8 +61,17 @@ void WizPage9_Uploads::onInitDialog() {
     code_ = stepPanel({}, this);
     code_->setObjectName("codePanel");
     auto* pick = stepPanel("Pick your ringtones in the list to save them to your phone.", this);
+    // Beside the personal code, the pick-up page's QR code: one camera scan instead of typing.
+    auto* codeColumn = new QVBoxLayout;
+    codeColumn->setSpacing(6);
+    codeColumn->addWidget(code_);
+    qr_ = new QLabel(this);
+    qr_->setObjectName("qrCode");
+    qr_->setAlignment(Qt::AlignHCenter);
+    qr_->setAccessibleName(QStringLiteral("QR code of the pick-up page"));
+    codeColumn->addWidget(qr_);
     steps->addWidget(host_, 1);
-    steps->addWidget(code_, 1);
+    steps->addLayout(codeColumn, 1);
     steps->addWidget(pick, 1);
     layout->addLayout(steps);
     layout->addStretch(1);
@@ -76,6 +88,17 @@ void WizPage9_Uploads::fillPanels() {
                        .arg(kCodeColor, number));
     // Read by screen readers in place of the drawn text.
     code_->setAccessibleName(QStringLiteral("Then enter your personal code: %1").arg(number));
+
+    // Three pixels a module: about 110 pixels a side for a pick-up address, which a phone scans
+    // from a screen and which fits under the personal code on the page.
+    const std::string url = delivery::pickUpLink(settings_.skyletUrl(), settings_.accountNumber());
+    QPixmap image;
+    if (const auto code = delivery::makeQrCode(url)) {
+        const std::string png = delivery::qrCodePng(*code, 3);
+        image.loadFromData(reinterpret_cast<const uchar*>(png.data()), uint(png.size()), "PNG");
+    }
+    qr_->setPixmap(image);
+    qr_->setToolTip(toQt(url));
 }
 
 void WizPage9_Uploads::onSetActive() {

@@ -1,4 +1,5 @@
-// The pick-up instructions after an upload: the service's WAP address and the personal code.
+// The pick-up instructions after an upload: the service's WAP address, the personal code and
+// the QR code of the pick-up page.
 #pragma once
 
 #include "app/WizPageBase.h"
@@ -18,6 +19,8 @@ public:
     // The middle step panel, which shows the personal code.
     QLabel* codePanel() const { return code_; }
     QLabel* hostPanel() const { return host_; }
+    // The QR code of the pick-up page, beside the personal code.
+    QLabel* qrCode() const { return qr_; }
 
 private:
     void fillPanels();
@@ -25,6 +28,7 @@ private:
     Settings settings_;
     QLabel* host_ = nullptr;
     QLabel* code_ = nullptr;
+    QLabel* qr_ = nullptr;
 };
 
 // The service host as the user types it into the phone's browser: host, and the port when it is

@@ -57,7 +57,7 @@ void WizSkylet2_Password::onInitDialog() {
     old_ = addField(0, "oldPassword",
                     "&Old password:", "Leave empty if your uploads are not currently protected.");
     new_ = addField(1, "newPassword",
-                    "&New password:", "If you wish to unset password leave this field empty.");
+                    "Ne&w password:", "If you wish to unset password leave this field empty.");
     confirm_ = addField(2, "confirmPassword", "&Confirm password:",
                         "Type new password here one more time to prevent mistyping.");
     layout->addLayout(grid);

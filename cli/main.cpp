@@ -130,6 +130,10 @@ Settings runSettings(const Options& options) {
         if (phone.values.format)
             settings.setFormat(*phone.values.format);
     }
+    if (options.fadeInMs)
+        settings.setFadeInMs(*options.fadeInMs);
+    if (options.fadeOutMs)
+        settings.setFadeOutMs(*options.fadeOutMs);
     if (options.folder) {
         std::error_code ec;
         const fs::path absolute = fs::absolute(*options.folder, ec);
@@ -229,9 +233,12 @@ int convert(const Options& options) {
     if (!sent || options.folder)
         for (const std::string& path : sent ? sending.given() : state.ProducedFiles)
             std::printf("%s\n", path.c_str());
-    if (sent && state.ErrorText.empty() && options.sending->delivery != delivery::kDeliveryMms)
+    if (sent && state.ErrorText.empty() && options.sending->delivery != delivery::kDeliveryMms) {
         std::fprintf(stderr, "Open %s on your phone and enter your personal code: %s\n",
                      settings.skyletUrl().c_str(), settings.accountNumber().c_str());
+        printPickUpAddress(stderr, isatty(STDOUT_FILENO) ? stdout : nullptr, settings.skyletUrl(),
+                           settings.accountNumber());
+    }
     std::fflush(stdout);
     for (const std::string& line : state.errorLines())
         std::fprintf(stderr, "%s\n", line.c_str());

@@ -1,10 +1,12 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
 #include "delivery/carriers.h"
 #include "encoders/ringtone_formats.h"
+#include "pipeline/fade.h"
 
 namespace tolvane::cli {
 namespace {
@@ -19,7 +21,20 @@ std::optional<std::uint32_t> wholeNumber(std::string_view text) {
 }
 
 // The options that take a value, with their long and short spellings.
-enum class Valued { None, Format, Out, Part, Send, Carrier, PhoneNumber, Email, Password, Phone };
+enum class Valued {
+    None,
+    Format,
+    Out,
+    Part,
+    Send,
+    Carrier,
+    PhoneNumber,
+    Email,
+    Password,
+    Phone,
+    FadeIn,
+    FadeOut
+};
 
 Valued valuedOption(std::string_view name) {
     if (name == "-f" || name == "--format")
@@ -40,6 +55,10 @@ Valued valuedOption(std::string_view name) {
         return Valued::Password;
     if (name == "--phone")
         return Valued::Phone;
+    if (name == "--fade-in")
+        return Valued::FadeIn;
+    if (name == "--fade-out")
+        return Valued::FadeOut;
     return Valued::None;
 }
 
@@ -152,6 +171,15 @@ private:
                          "': VENDOR/MODEL (see --list-phones)");
                 o.phone = std::string(value);
                 break;
+            case Valued::FadeIn:
+            case Valued::FadeOut: {
+                const auto ms = parseFadeSeconds(value);
+                if (!ms)
+                    return void(fail("bad fade '" + std::string(value) +
+                                     "': seconds from 0 to 60, like 0.5"));
+                (option == Valued::FadeIn ? o.fadeInMs : o.fadeOutMs) = *ms;
+                break;
+            }
             case Valued::None:
                 break;
         }
@@ -238,6 +266,9 @@ const char* const kUsageText =
     "                         or the index 0..6 (default: the wizard's stored format)\n"
     "  -o, --out DIR          output folder (default: the wizard's stored folder)\n"
     "      --part START+LEN   mark a part, in whole seconds, of the FILE that follows\n"
+    "      --fade-in SEC      fade the ringtones in over SEC seconds (0 for none; default: the\n"
+    "                         wizard's stored choice)\n"
+    "      --fade-out SEC     fade them out over their last SEC seconds\n"
     "      --skip-existing    answer \"Skip All\" to the already-converted question\n"
     "      --reconvert        answer \"Reconvert All\"\n"
     "      --list-formats     print the seven formats, index and name, and exit\n"
@@ -280,6 +311,32 @@ std::optional<SourceArgument> parsePart(std::string_view text) {
     part.partStart = *start;
     part.partLength = *length;
     return part;
+}
+
+std::optional<std::uint32_t> parseFadeSeconds(std::string_view text) {
+    // Digits with at most three decimals: "1", "0.5", "1.25". No signs, exponents or spaces.
+    const auto dot = text.find('.');
+    const std::string_view whole = text.substr(0, dot);
+    const std::string_view fraction =
+        dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+    const auto digits = [](std::string_view t) {
+        return std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (whole.empty() || whole.size() > 2 || fraction.size() > 3 || !digits(whole) ||
+        !digits(fraction) || (dot != std::string_view::npos && fraction.empty()))
+        return std::nullopt;
+    std::uint32_t ms = 0;
+    for (char c : whole)
+        ms = ms * 10 + std::uint32_t(c - '0');
+    ms *= 1000;
+    std::uint32_t scale = 100;
+    for (char c : fraction) {
+        ms += std::uint32_t(c - '0') * scale;
+        scale /= 10;
+    }
+    if (ms > kMaxFadeMs)
+        return std::nullopt;
+    return ms;
 }
 
 ParseResult parseArguments(const std::vector<std::string>& args) {

@@ -6,6 +6,8 @@
 //                            or the index 0..6
 //     -o, --out DIR          output folder (default: the wizard's stored folder)
 //         --part START+LEN   mark a part, in whole seconds, of the FILE that follows
+//         --fade-in SEC      fade in over SEC seconds (0 to 60, up to three decimals)
+//         --fade-out SEC     fade out over the last SEC seconds
 //         --skip-existing    answer "Skip All" to the already-converted question
 //         --reconvert        answer "Reconvert All"
 //         --list-formats     print the seven formats, index and name, and exit
@@ -52,7 +54,9 @@ struct Options {
     std::optional<std::string> folder;  // none: the stored folder
     ExistingAnswer existing = ExistingAnswer::Ask;
     std::vector<SourceArgument> sources;
-    std::optional<SendOptions> sending;  // none: the ringtones are only stored
+    std::optional<SendOptions> sending;      // none: the ringtones are only stored
+    std::optional<std::uint32_t> fadeInMs;   // none: the stored choice
+    std::optional<std::uint32_t> fadeOutMs;  // none: the stored choice
 };
 
 // The parsed command line, or the usage error's text (without the program name).
@@ -69,6 +73,9 @@ std::optional<int> formatByName(std::string_view text);
 
 // "START+LEN" in whole seconds, LEN at least 1; nothing otherwise.
 std::optional<SourceArgument> parsePart(std::string_view text);
+// Seconds as typed after --fade-in/--fade-out ("0.5") in milliseconds; none when malformed or
+// longer than a minute.
+std::optional<std::uint32_t> parseFadeSeconds(std::string_view text);
 
 extern const char* const kUsageText;
 

@@ -1,5 +1,8 @@
 #include "cli/sending.h"
 
+#include "delivery/account.h"
+#include "delivery/qr_code.h"
+
 #include <termios.h>
 #include <unistd.h>
 
@@ -59,6 +62,19 @@ std::optional<std::string> askPasswordOnTerminal(const std::string& accountNumbe
     if (!read)
         return std::nullopt;
     return password;
+}
+
+void printPickUpAddress(std::FILE* text, std::FILE* terminal, const std::string& serviceUrl,
+                        const std::string& accountNumber) {
+    const std::string url = delivery::pickUpLink(serviceUrl, accountNumber);
+    std::fprintf(text, "Pick-up address: %s\n", url.c_str());
+    if (!terminal)
+        return;
+    if (const auto code = delivery::makeQrCode(url)) {
+        std::fprintf(terminal, "Scan this with the phone's camera:\n%s",
+                     delivery::qrCodeHalfBlocks(*code).c_str());
+        std::fflush(terminal);
+    }
 }
 
 }  // namespace tolvane::cli

@@ -3,6 +3,7 @@
 // password.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,5 +43,10 @@ private:
 // Asks for the upload password on the terminal without echo. Nothing when standard input is not
 // a terminal or the user ends the input.
 std::optional<std::string> askPasswordOnTerminal(const std::string& accountNumber);
+
+// Names the account's pick-up address on `text` and, when `terminal` is given (standard output
+// is a terminal), draws its QR code there for the phone's camera.
+void printPickUpAddress(std::FILE* text, std::FILE* terminal, const std::string& serviceUrl,
+                        const std::string& accountNumber);
 
 }  // namespace tolvane::cli

@@ -73,6 +73,8 @@ void Settings::load() {
     readNumber(*key, "SkyletAccountStatus", accountStatus_);
     readNumber(*key, "SkyletAccountCreationDateLow", creationDateLow_);
     readNumber(*key, "SkyletAccountCreationDateHigh", creationDateHigh_);
+    readNumber(*key, "LastUsedFadeIn", fadeInMs_);
+    readNumber(*key, "LastUsedFadeOut", fadeOutMs_);
 
     delivery_ = readString(*key, "LastUsedDelivery");
     if (delivery_.empty())
@@ -193,6 +195,16 @@ void Settings::setCreationDateLow(std::uint32_t low) {
 void Settings::setCreationDateHigh(std::uint32_t high) {
     creationDateHigh_ = high;
     writeNumber(Kind::Account, "SkyletAccountCreationDateHigh", high);
+}
+
+void Settings::setFadeInMs(std::uint32_t ms) {
+    fadeInMs_ = ms;
+    writeNumber(Kind::Choice, "LastUsedFadeIn", ms);
+}
+
+void Settings::setFadeOutMs(std::uint32_t ms) {
+    fadeOutMs_ = ms;
+    writeNumber(Kind::Choice, "LastUsedFadeOut", ms);
 }
 
 }  // namespace tolvane

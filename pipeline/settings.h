@@ -55,6 +55,9 @@ public:
     void setAccountPassword(std::string_view password);
     void setCreationDateLow(std::uint32_t low);
     void setCreationDateHigh(std::uint32_t high);
+    // Fade lengths in milliseconds, 0 for none (the default: ringtones without fades).
+    void setFadeInMs(std::uint32_t ms);
+    void setFadeOutMs(std::uint32_t ms);
 
     std::string folder() const { return folder_; }
     std::int32_t vendorPosition() const { return vendorPosition_; }
@@ -71,6 +74,8 @@ public:
     std::string accountPassword() const { return accountPassword_; }
     std::uint32_t creationDateLow() const { return creationDateLow_; }
     std::uint32_t creationDateHigh() const { return creationDateHigh_; }
+    std::uint32_t fadeInMs() const { return fadeInMs_; }
+    std::uint32_t fadeOutMs() const { return fadeOutMs_; }
 
     // Machine-wide, read-only. HomeURL and SkyletURL are read only when AppPath exists.
     std::string homeUrl() const { return homeUrl_; }
@@ -98,6 +103,8 @@ private:
     std::string accountPassword_;
     std::uint32_t creationDateLow_ = 0;
     std::uint32_t creationDateHigh_ = 0;
+    std::uint32_t fadeInMs_ = 0;
+    std::uint32_t fadeOutMs_ = 0;
     std::string homeUrl_;
     std::string appPath_;
     std::string skyletUrl_;

@@ -11,6 +11,7 @@
 
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
+#include "pipeline/fade.h"
 #include "pipeline/normalizer.h"
 #include "pipeline/reader.h"
 #include "pipeline/settings.h"
@@ -100,6 +101,10 @@ std::int64_t readsFor(const FileEntry& entry, std::int64_t partLength, std::int6
     if (entry.partMarked)
         return partLength;
     return length > 0 ? length + 1 : std::numeric_limits<std::int64_t>::max();
+}
+
+FadeLengths fadesOf(const Settings& settings) {
+    return {settings.fadeInMs(), settings.fadeOutMs()};
 }
 
 enum class FileOutcome { Produced, Cancelled, Failed, Skipped, FatalFailure };
@@ -284,6 +289,9 @@ bool Conversion::analyse(FileEntry& entry, std::int64_t partLength) {
 bool Conversion::copy(const FileEntry& entry, const std::string& ringtone, std::int64_t partLength,
                       std::int64_t& n) {
     auto reader = wrapWithNormalizer(openSource(entry), entry, kTargetLevel / entry.levelRms);
+    reader = wrapWithFades(
+        std::move(reader), fadesOf(job_.settings),
+        entry.partMarked ? std::optional(partLength * reader->sampleRate()) : std::nullopt);
     view_.setStatus(kStatusConverting);
 
     // The one-second buffer is sized by the source's format, so never by one no reader delivers.

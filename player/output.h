@@ -28,12 +28,17 @@ public:
     virtual void finish() = 0;
     // Closes the streams of this output; the device goes when no output needs it.
     virtual void shutdown() = 0;
+    // Bytes written to this output and not yet heard: the pending chunk's rest and what the
+    // device stream holds ahead of its play cursor.
+    virtual std::size_t buffered() const = 0;
 };
 
 // The chunk bookkeeping shared by outputs: the pending chunk and how much of it is handed on.
 class output_i_base : public output {
 public:
     void write(const void* data, std::size_t bytes, const ds_format& format) override;
+
+    std::size_t buffered() const override { return chunkRestBytes(); }
 
 protected:
     bool chunkDone() const { return handed_ >= chunk_.size(); }

@@ -118,6 +118,10 @@ void output_dsound::finish() {
     fadeInNextStart_ = true;
 }
 
+std::size_t output_dsound::buffered() const {
+    return chunkRestBytes() + (stream_ ? stream_->buffered() : 0);
+}
+
 void output_dsound::shutdown() {
     if (!registered_)
         return;

@@ -25,6 +25,7 @@ public:
     void stop() override;
     void finish() override;
     void shutdown() override;
+    std::size_t buffered() const override;
 
     // Whether sound output can be opened; true while this process already plays.
     static bool available();

@@ -1,5 +1,6 @@
 #include "player/preview_player.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
@@ -79,6 +80,13 @@ void PreviewPlayer::open(const std::string& path) {
     std::lock_guard guard(lock_);
     old = std::move(reader_);
     reader_ = std::move(reader);
+    readerMovedTo(reader_->tell());
+}
+
+void PreviewPlayer::readerMovedTo(int second) {
+    const std::int64_t perSecond =
+        std::int64_t(reader_->sampleRate()) * reader_->channels() * (reader_->bitsPerSample() / 8);
+    readBytes_ = std::int64_t(second) * std::max<std::int64_t>(perSecond, 0);
 }
 
 void PreviewPlayer::play() {
@@ -126,6 +134,18 @@ int PreviewPlayer::position() {
     return reader_ ? reader_->tell() : 0;
 }
 
+std::int64_t PreviewPlayer::heardPositionMs() {
+    std::lock_guard guard(lock_);
+    if (!reader_)
+        return 0;
+    const std::int64_t perSecond =
+        std::int64_t(reader_->sampleRate()) * reader_->channels() * (reader_->bitsPerSample() / 8);
+    if (perSecond <= 0)
+        return std::int64_t(reader_->tell()) * 1000;
+    const auto waiting = static_cast<std::int64_t>(output_->buffered());
+    return std::max<std::int64_t>(readBytes_ - waiting, 0) * 1000 / perSecond;
+}
+
 int PreviewPlayer::length() {
     std::lock_guard guard(lock_);
     return reader_ ? reader_->length() : 0;
@@ -163,8 +183,10 @@ void PreviewPlayer::run() {
 void PreviewPlayer::servicePaused() {
     if (seekRequest_.exchange(false)) {
         std::lock_guard guard(lock_);
-        if (reader_)
+        if (reader_) {
             reader_->seek(seekTarget_);
+            readerMovedTo(seekTarget_);
+        }
     }
     if (pauseRequest_.exchange(false)) {
         std::lock_guard guard(lock_);
@@ -199,8 +221,10 @@ void PreviewPlayer::servicePlaying() {
     if (seekRequest_.exchange(false)) {
         std::lock_guard guard(lock_);
         output_->stop();
-        if (reader_)
+        if (reader_) {
             reader_->seek(seekTarget_);
+            readerMovedTo(seekTarget_);
+        }
     }
 }
 
@@ -220,6 +244,7 @@ void PreviewPlayer::readNextChunk() {
         leave(Playing, Stopped);
         return;
     }
+    readBytes_ += static_cast<std::int64_t>(got);
     output_->write(chunk_.get(), got,
                    sound::ds_format{reader_->sampleRate(), reader_->channels(),
                                     reader_->bitsPerSample(), false});

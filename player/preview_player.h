@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,8 +46,12 @@ public:
     // Moves playback to a whole second; the sound restarts there with a fade-in.
     void seek(int second);
 
-    // Position and duration of the open source in whole seconds (0 without a source).
+    // Position and duration of the open source in whole seconds (0 without a source). The
+    // position is the reader's, which runs ahead of the sound by what is buffered for the device.
     int position();
+    // The moment of the source being heard now, in milliseconds: the reader's position less
+    // what is buffered for the device (0 without a source).
+    std::int64_t heardPositionMs();
     int length();
     State state() const { return static_cast<State>(state_.load()); }
 
@@ -56,6 +61,8 @@ private:
     void servicePlaying();
     void readNextChunk();
     void carryOutSeek();
+    // Under the lock: the reader moved to a whole second (open, seek).
+    void readerMovedTo(int second);
     bool hasReader();
     void requireReader(const char* message);
     bool leave(State from, State to);
@@ -70,6 +77,8 @@ private:
     std::atomic<int> seekTarget_{0};
     std::thread thread_;
     std::unique_ptr<unsigned char[]> chunk_;
+    // Bytes from the source's start to the reader's position (under the lock).
+    std::int64_t readBytes_ = 0;
 };
 
 }  // namespace tolvane

@@ -1,81 +1,106 @@
-// The service's accounts and uploads, kept in its data folder:
-//
-//   <data>/next-id                         the last account number given out
-//   <data>/accounts/<number>/account       "created <unix seconds>" and "password <hex>" lines
-//   <data>/accounts/<number>/expired       present once the account has expired
-//   <data>/accounts/<number>/files/<n>.<ext>   an upload, under a name the service makes
-//   <data>/accounts/<number>/files/<n>.name    the name shown for it (the client's base name)
-//   <data>/phone-reports.txt               reports of phones missing from the catalogue
-//
-// Nothing is ever written outside the data folder: the client's file names are only shown,
-// never used as paths. One lock serialises every operation.
+// The service's accounts and uploads as its requests see them: account numbers, password
+// checks (hashed, compared in constant time, wrong guesses rate-limited), expiry, and the files
+// an account holds. What is kept where is the storage's business (storage.h).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "server/request_parsing.h"
+#include "server/storage.h"
+
 namespace skylet {
 
 enum class Access { Granted, UnknownAccount, Expired, WrongPassword };
 
-struct StoredFile {
-    int number = 0;
-    std::string extension;    // "amr", "mmf", ...
-    std::string displayName;  // the name the phone shows
-    std::uintmax_t size = 0;
+enum class AccountNumbers {
+    Random,      // drawn from 100000000-999999999: counting finds nothing
+    Sequential,  // 1, 2, 3, ...: for tests and demonstrations only
+};
+
+// Wrong passwords allowed before a key (an account, a client address) is refused for a while;
+// one more is allowed every `refill`.
+struct GuessLimits {
+    double perAccount = 10;
+    double perAddress = 30;
+    std::chrono::seconds refill{30};
+};
+
+// Counts wrong passwords per account and per client address.
+class GuessThrottle {
+public:
+    explicit GuessThrottle(GuessLimits limits) : limits_(limits) {}
+    bool refused(const std::string& key, double limit);
+    void failed(const std::string& key);
+
+private:
+    struct Bucket {
+        double failures = 0;
+        std::chrono::steady_clock::time_point updated;
+    };
+    void decay(Bucket& bucket, std::chrono::steady_clock::time_point now) const;
+
+    GuessLimits limits_;
+    std::mutex mutex_;
+    std::map<std::string, Bucket> buckets_;
 };
 
 class AccountStore {
 public:
     // `expireAfter` of zero keeps accounts for ever.
-    AccountStore(std::filesystem::path dataFolder, std::chrono::seconds expireAfter);
+    AccountStore(std::unique_ptr<Storage> storage, std::chrono::seconds expireAfter,
+                 AccountNumbers numbering = AccountNumbers::Random,
+                 GuessLimits guessLimits = GuessLimits());
 
     // A new account without password; its number.
     int createAccount();
 
     // Whether the account exists, is still alive and `password` is its password (an account
     // without password takes any). Checking an account found too old marks it expired and
-    // removes its uploads.
-    Access check(int account, const std::string& password);
+    // removes its uploads. `client` is the address the request came from; while it or the
+    // account has guessed wrong too often, every password is refused.
+    Access check(int account, const std::string& password, const std::string& client = {});
 
     // Replaces the password after checking the old one.
     Access changePassword(int account, const std::string& oldPassword,
-                          const std::string& newPassword);
-    Access wipe(int account, const std::string& password);
+                          const std::string& newPassword, const std::string& client = {});
+    Access wipe(int account, const std::string& password, const std::string& client = {});
 
     // Stores an upload; the caller has checked access, type and size.
     void addFile(int account, const std::string& extension, const std::string& displayName,
                  const std::string& bytes);
     std::vector<StoredFile> files(int account);
-    // The stored file's path, or nothing.
-    std::optional<std::filesystem::path> filePath(int account, int number);
+    std::optional<FileContent> file(int account, int number);
 
     void recordPhoneReport(const std::string& vendor, const std::string& model);
+    bool healthy();
+
+    // Imports a data folder of the older file layout (accounts/<number>/..., phone-reports.txt)
+    // once; the folder is kept, renamed. The number of accounts imported.
+    int importDataFolder(const std::filesystem::path& dataFolder);
 
 private:
-    struct Record {
-        std::int64_t created = 0;
-        std::string password;
-    };
-    std::filesystem::path accountFolder(int account) const;
-    std::optional<Record> readRecord(int account) const;
-    void writeRecord(int account, const Record& record) const;
-    Access checkLocked(int account, const std::string& password);
-    void removeFilesLocked(int account);
+    Access checkRecord(int account, const std::string& password, const std::string& client,
+                       bool requireExactPassword);
 
-    std::filesystem::path data_;
+    std::unique_ptr<Storage> storage_;
     std::chrono::seconds expireAfter_;
-    std::mutex mutex_;
+    AccountNumbers numbering_;
+    GuessLimits guessLimits_;
+    GuessThrottle throttle_;
+    std::mutex sequenceMutex_;
 };
 
-// An account number from the text of a request ("0007", "7"); nothing for anything else.
-std::optional<int> parseAccountNumber(const std::string& text);
-// "0007": the personal code as the client shows it.
-std::string formatAccountNumber(int account);
+// A salted Argon2id hash of the password (libsodium's string form); empty for no password.
+std::string hashPassword(const std::string& password);
+// Whether `password` matches `hash`, in time that does not depend on where they differ.
+bool passwordMatches(const std::string& hash, const std::string& password);
 
 }  // namespace skylet

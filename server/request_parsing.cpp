@@ -6,6 +6,7 @@
 #include <Poco/URI.h>
 
 #include <cctype>
+#include <cstdio>
 #include <sstream>
 #include <string_view>
 
@@ -54,6 +55,8 @@ std::string cleanText(const std::string& text, std::size_t limit) {
     while (!rest.empty()) {
         const std::size_t length = utf8SequenceLength(rest);
         if (length == 0) {
+            if (out.size() + kReplacement.size() > limit)
+                break;
             out += kReplacement;
             rest.remove_prefix(1);
             continue;
@@ -69,6 +72,24 @@ std::string cleanText(const std::string& text, std::size_t limit) {
         rest.remove_prefix(length);
     }
     return out;
+}
+
+std::optional<int> parseAccountNumber(const std::string& text) {
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+std::string formatAccountNumber(int account) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d", account);
+    return text;
 }
 
 std::string lower(std::string text) {

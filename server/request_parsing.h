@@ -17,6 +17,11 @@ std::string cleanText(const std::string& text, std::size_t limit);
 
 std::string lower(std::string text);
 
+// An account number from the text of a request ("0007", "7"); nothing for anything else.
+std::optional<int> parseAccountNumber(const std::string& text);
+// "0007": the personal code as the client shows it.
+std::string formatAccountNumber(int account);
+
 // The decoded query parameters of a request target; nothing when it is malformed.
 std::optional<std::multimap<std::string, std::string>> queryParameters(const std::string& target);
 

@@ -10,6 +10,9 @@
 #include <Poco/Net/MultipartReader.h>
 #include <Poco/URI.h>
 
+#include "delivery/account.h"
+#include "delivery/qr_code.h"
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -39,20 +42,61 @@ const char* const kWapXhtmlType = "application/vnd.wap.xhtml+xml; charset=utf-8"
 
 std::mutex logMutex;
 
-// One log line per request; password values are never written out.
-void logRequest(const HTTPServerRequest& request, int status, const std::string& summary) {
-    std::string uri = request.getURI();
-    for (const char* key : {"pwd=", "old=", "new="}) {
-        for (std::size_t at = uri.find(key); at != std::string::npos; at = uri.find(key, at + 1)) {
-            if (at > 0 && uri[at - 1] != '?' && uri[at - 1] != '&')
-                continue;
-            const std::size_t end = std::min(uri.find('&', at), uri.size());
-            uri.replace(at + 4, end - at - 4, "***");
+// Control characters and bytes past ASCII as \xNN, so that a request cannot forge log lines
+// or smuggle terminal escapes to whoever reads the log.
+std::string escapeForLog(const std::string& text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c >= 0x7F || c == '\\') {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += char(c);
         }
     }
+    return out;
+}
+
+// The request target with the value of every password parameter replaced by "***". The name
+// is compared decoded and in any case ("p%77d", "PWD"), as the service reads it.
+std::string maskedTarget(const std::string& target) {
+    const std::size_t query = target.find('?');
+    if (query == std::string::npos)
+        return target;
+    std::string out = target.substr(0, query + 1);
+    std::size_t at = query + 1;
+    while (at <= target.size()) {
+        const std::size_t end = std::min(target.find('&', at), target.size());
+        const std::string pair = target.substr(at, end - at);
+        const std::size_t equals = pair.find('=');
+        std::string name;
+        try {
+            Poco::URI::decode(pair.substr(0, equals), name, true);
+        } catch (const Poco::Exception&) {
+            name = pair.substr(0, equals);
+        }
+        name = lower(name);
+        if (equals != std::string::npos && (name == "pwd" || name == "old" || name == "new"))
+            out += pair.substr(0, equals) + "=***";
+        else
+            out += pair;
+        if (end < target.size())
+            out += '&';
+        at = end + 1;
+    }
+    return out;
+}
+
+// One log line per request; password values are never written out.
+void logRequest(const HTTPServerRequest& request, int status, const std::string& summary) {
+    const std::string line = request.clientAddress().host().toString() + ' ' +
+                             escapeForLog(request.getMethod()) + ' ' +
+                             escapeForLog(maskedTarget(request.getURI())) + ' ' +
+                             std::to_string(status) + ' ' + escapeForLog(summary);
     std::lock_guard lock(logMutex);
-    std::cerr << request.clientAddress().host().toString() << ' ' << request.getMethod() << ' '
-              << uri << ' ' << status << ' ' << summary << std::endl;
+    std::cerr << line << std::endl;
 }
 
 std::string htmlEscape(const std::string& text) {
@@ -84,13 +128,35 @@ std::string queryEscape(const std::string& text) {
     return out;
 }
 
-std::string page(const std::string& title, const std::string& body) {
+std::string xhtmlMpPage(const std::string& title, const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<!DOCTYPE html PUBLIC \"-//WAPFORUM//DTD XHTML Mobile 1.0//EN\" "
            "\"http://www.wapforum.org/DTD/xhtml-mobile10.dtd\">\n"
            "<html xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n<title>" +
            htmlEscape(title) +
            "</title>\n<meta name=\"viewport\" content=\"width=device-width\"/>\n</head>\n<body>\n" +
+           body + "</body>\n</html>\n";
+}
+
+// The page today's phone browsers get: HTML5 (written so that it is well-formed XML too), with
+// touch targets large enough for a thumb.
+std::string html5Page(const std::string& title, const std::string& body) {
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"/>\n<title>" +
+           htmlEscape(title) +
+           "</title>\n<style>\n"
+           "body{font-family:sans-serif;margin:0 auto;max-width:36em;padding:1em;"
+           "font-size:1.15em;line-height:1.4}\n"
+           "ol{list-style:none;padding:0}li{margin:0 0 1em;padding:.8em;border:1px solid #ccc;"
+           "border-radius:.5em}\n"
+           ".name{font-weight:bold;word-break:break-word}.size{color:#555}\n"
+           "a.download,input[type=submit]{display:block;margin-top:.5em;padding:.8em;"
+           "min-height:48px;box-sizing:border-box;text-align:center;background:#1565c0;"
+           "color:#fff;border:0;border-radius:.4em;text-decoration:none;font-size:1em;"
+           "width:100%}\n"
+           "input[type=text],input[type=password]{font-size:1.2em;padding:.5em;width:100%;"
+           "box-sizing:border-box}\n"
+           "</style>\n</head>\n<body>\n" +
            body + "</body>\n</html>\n";
 }
 
@@ -101,6 +167,8 @@ std::string codeForm(const std::string& note) {
            "<input type=\"submit\" value=\"Open\"/></p>\n</form>\n";
 }
 
+enum class PageKind { Wap, Xhtml, Html5 };
+
 class Reply {
 public:
     Reply(HTTPServerRequest& request, HTTPServerResponse& response)
@@ -110,13 +178,30 @@ public:
         send(HTTPResponse::HTTP_OK, "text/plain; charset=us-ascii", body,
              summary.empty() ? body : summary);
     }
-    // Phone browsers that name the WAP media type in Accept get it; everyone else gets the
-    // standard XHTML type, which desktop browsers and most WAP 2.0 browsers read.
-    void xhtml(const std::string& body, const std::string& summary,
-               HTTPResponse::HTTPStatus status = HTTPResponse::HTTP_OK) {
-        const bool wap =
-            request_.get("Accept", "").find("application/vnd.wap.xhtml+xml") != std::string::npos;
-        send(status, wap ? kWapXhtmlType : kXhtmlType, body, summary);
+    // Phone browsers that name the WAP media type in Accept get XHTML-MP under it; browsers
+    // that accept text/html get HTML5; everyone else gets XHTML-MP under the standard XHTML
+    // type, which desktop browsers and most WAP 2.0 browsers read.
+    PageKind pageKind() const {
+        const std::string accept = lower(request_.get("Accept", ""));
+        if (accept.find("application/vnd.wap.xhtml+xml") != std::string::npos)
+            return PageKind::Wap;
+        if (accept.find("text/html") != std::string::npos)
+            return PageKind::Html5;
+        return PageKind::Xhtml;
+    }
+    void page(const std::string& title, const std::string& body, const std::string& summary,
+              HTTPResponse::HTTPStatus status = HTTPResponse::HTTP_OK) {
+        switch (pageKind()) {
+            case PageKind::Wap:
+                send(status, kWapXhtmlType, xhtmlMpPage(title, body), summary);
+                return;
+            case PageKind::Html5:
+                send(status, "text/html; charset=utf-8", html5Page(title, body), summary);
+                return;
+            case PageKind::Xhtml:
+                send(status, kXhtmlType, xhtmlMpPage(title, body), summary);
+                return;
+        }
     }
     void send(HTTPResponse::HTTPStatus status, const std::string& type, const std::string& body,
               const std::string& summary) {
@@ -147,6 +232,52 @@ const char* accessReply(Access access) {
             return "ERR PWD";
     }
     return "ERR REQUEST";
+}
+
+// A Content-Disposition that names the file for every browser: an ASCII fallback and the UTF-8
+// name (RFC 6266, RFC 5987).
+std::string contentDisposition(const std::string& name) {
+    std::string ascii;
+    for (unsigned char c : name)
+        ascii += (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') ? '_' : char(c);
+    std::string encoded;
+    Poco::URI::encode(name, "!#$&'()*+,/:;=?@[]%\"<> ", encoded);
+    return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" + encoded;
+}
+
+// The first and last byte of a single "bytes=" range; nothing when there is no range to honour
+// (none asked, several asked, or malformed: the whole file is sent); first > last when the
+// range lies past the end.
+std::optional<std::pair<std::size_t, std::size_t>> byteRange(const std::string& header,
+                                                             std::size_t size) {
+    const std::string prefix = "bytes=";
+    if (header.rfind(prefix, 0) != 0 || header.find(',') != std::string::npos)
+        return std::nullopt;
+    const std::string spec = header.substr(prefix.size());
+    const std::size_t dash = spec.find('-');
+    if (dash == std::string::npos)
+        return std::nullopt;
+    auto number = [](const std::string& text) -> std::optional<std::size_t> {
+        if (text.empty() || text.size() > 18 ||
+            text.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        return std::size_t(std::stoull(text));
+    };
+    const auto first = number(spec.substr(0, dash));
+    const auto last = number(spec.substr(dash + 1));
+    if (!first && !last)
+        return std::nullopt;
+    if (!first) {  // the last N bytes
+        if (*last == 0)
+            return std::pair<std::size_t, std::size_t>{1, 0};
+        const std::size_t count = std::min(*last, size);
+        return std::pair{size - count, size - 1};
+    }
+    if (last && *last < *first)
+        return std::nullopt;
+    if (*first >= size)
+        return std::pair<std::size_t, std::size_t>{1, 0};
+    return std::pair{*first, std::min(last.value_or(size - 1), size - 1)};
 }
 
 class SkyletHandler : public Poco::Net::HTTPRequestHandler {
@@ -188,11 +319,15 @@ private:
             phoneReport(reply);
         else if (path == "/get.ashx")
             download(reply);
+        else if (path == "/qr.png")
+            qrCode(reply);
+        else if (path == "/healthz")
+            health(reply);
         else if (path == "/" || path == "/index.html")
             pickUpPage(reply, uri.getRawQuery());
         else
-            reply.xhtml(page("Not found", "<p>There is no such page.</p>\n"), "not found",
-                        HTTPResponse::HTTP_NOT_FOUND);
+            reply.page("Not found", "<p>There is no such page.</p>\n", "not found",
+                       HTTPResponse::HTTP_NOT_FOUND);
     }
 
     std::string param(const std::string& name) const {
@@ -214,13 +349,15 @@ private:
 
     void wipe(Reply& reply) {
         const auto id = account();
-        reply.text(id ? accessReply(store_->wipe(*id, param("pwd"))) : "ERR REQUEST");
+        reply.text(id ? accessReply(store_->wipe(*id, param("pwd"), client(reply)))
+                      : "ERR REQUEST");
     }
 
     void changePassword(Reply& reply) {
         const auto id = account();
-        reply.text(id ? accessReply(store_->changePassword(*id, param("old"), param("new")))
-                      : "ERR REQUEST");
+        reply.text(
+            id ? accessReply(store_->changePassword(*id, param("old"), param("new"), client(reply)))
+               : "ERR REQUEST");
     }
 
     void phoneReport(Reply& reply) {
@@ -241,7 +378,7 @@ private:
             refuseOversize(reply);
             return;
         }
-        const Access access = store_->check(*id, param("pwd"));
+        const Access access = store_->check(*id, param("pwd"), client(reply));
         std::string body;
         const bool whole = readAtMost(request.stream(), kMaxUploadBody, body);
         if (access != Access::Granted) {
@@ -281,63 +418,113 @@ private:
     void download(Reply& reply) {
         const auto id = account();
         const auto number = parseAccountNumber(param("f"));
-        std::optional<std::filesystem::path> path;
-        if (id && number && store_->check(*id, param("pwd")) == Access::Granted)
-            path = store_->filePath(*id, *number);
-        if (!path) {
-            reply.xhtml(page("Not found", "<p>This ringtone is not available.</p>\n"), "not found",
-                        HTTPResponse::HTTP_NOT_FOUND);
+        std::optional<FileContent> content;
+        if (id && number && store_->check(*id, param("pwd"), client(reply)) == Access::Granted)
+            content = store_->file(*id, *number);
+        if (!content) {
+            reply.page("Not found", "<p>This ringtone is not available.</p>\n", "not found",
+                       HTTPResponse::HTTP_NOT_FOUND);
             return;
         }
-        std::ifstream in(*path, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        std::string name;
-        for (const StoredFile& file : store_->files(*id))
-            if (file.number == *number)
-                name = file.displayName;
-        std::string quoted;
-        for (char c : name)
-            quoted += (c == '"' || c == '\\') ? '_' : c;
-        reply.response().set("Content-Disposition", "attachment; filename=\"" + quoted + "\"");
-        reply.send(HTTPResponse::HTTP_OK, ringtoneMediaType(extensionOf(path->string())),
-                   bytes.str(), "file " + path->filename().string());
+        HTTPServerResponse& response = reply.response();
+        response.set("Content-Disposition", contentDisposition(content->file.displayName));
+        response.set("Accept-Ranges", "bytes");
+        const std::string summary =
+            "file " + formatAccountNumber(*id) + "/" + std::to_string(*number);
+        const std::string type = ringtoneMediaType(content->file.extension);
+        const std::string& bytes = content->bytes;
+        const auto range = byteRange(reply.request().get("Range", ""), bytes.size());
+        if (!range) {
+            reply.send(HTTPResponse::HTTP_OK, type, bytes, summary);
+        } else if (range->first > range->second) {
+            response.set("Content-Range", "bytes */" + std::to_string(bytes.size()));
+            reply.send(HTTPResponse::HTTP_REQUESTED_RANGE_NOT_SATISFIABLE, "text/plain", {},
+                       summary + " (range not satisfiable)");
+        } else {
+            response.set("Content-Range", "bytes " + std::to_string(range->first) + "-" +
+                                              std::to_string(range->second) + "/" +
+                                              std::to_string(bytes.size()));
+            reply.send(HTTPResponse::HTTP_PARTIAL_CONTENT, type,
+                       bytes.substr(range->first, range->second - range->first + 1), summary);
+        }
+    }
+
+    // The service's QR code of an account's pick-up page, for a phone's camera.
+    void qrCode(Reply& reply) {
+        const auto id = account();
+        const auto code = id ? tolvane::delivery::makeQrCode(tolvane::delivery::pickUpLink(
+                                   publicUrl(reply), formatAccountNumber(*id)))
+                             : std::nullopt;
+        if (!code) {
+            reply.page("Not found", "<p>There is no such personal code.</p>\n", "not found",
+                       HTTPResponse::HTTP_NOT_FOUND);
+            return;
+        }
+        const int scale = std::clamp(std::atoi(param("scale").c_str()), 1, 16);
+        reply.send(HTTPResponse::HTTP_OK, "image/png",
+                   tolvane::delivery::qrCodePng(*code, param("scale").empty() ? 8 : scale),
+                   "qr " + formatAccountNumber(*id));
+    }
+
+    void health(Reply& reply) {
+        if (store_->healthy())
+            reply.text("OK", "healthy");
+        else
+            reply.send(HTTPResponse::HTTP_SERVICE_UNAVAILABLE, "text/plain; charset=us-ascii",
+                       "ERR DATABASE", "database does not answer");
+    }
+
+    // The address phones reach the service under: the configured one, else the Host the
+    // request named.
+    std::string publicUrl(Reply& reply) const {
+        if (!config_.publicUrl.empty())
+            return config_.publicUrl;
+        const std::string host = reply.request().getHost();
+        const bool plain = !host.empty() && host.find_first_of(" /\\\"<>?#@") == std::string::npos;
+        return "http://" + (plain ? host : std::string("localhost")) + "/";
+    }
+
+    static std::string client(Reply& reply) {
+        return reply.request().clientAddress().host().toString();
     }
 
     void pickUpPage(Reply& reply, const std::string& rawQuery) {
         if (rawQuery == "contacts") {
-            reply.xhtml(contactsPage(), "contacts");
+            reply.page("Contact us", contactsBody(), "contacts");
             return;
         }
         if (param("id").empty()) {
-            reply.xhtml(homePage(), "home");
+            reply.page("Tolvane ringtones", homeBody(), "home");
             return;
         }
         const auto id = account();
         if (!id) {
-            reply.xhtml(page("Ringtones", codeForm("Unknown personal code.")), "unknown code");
+            reply.page("Ringtones", codeForm("Unknown personal code."), "unknown code");
             return;
         }
         const std::string password = param("pwd");
-        switch (store_->check(*id, password)) {
+        switch (store_->check(*id, password, client(reply))) {
             case Access::UnknownAccount:
-                reply.xhtml(page("Ringtones", codeForm("Unknown personal code.")), "unknown code");
+                reply.page("Ringtones", codeForm("Unknown personal code."), "unknown code");
                 return;
             case Access::Expired:
-                reply.xhtml(
-                    page("Ringtones", "<p>This personal code has expired.</p>\n" + codeForm({})),
-                    "expired");
+                reply.page("Ringtones", "<p>This personal code has expired.</p>\n" + codeForm({}),
+                           "expired");
                 return;
             case Access::WrongPassword:
-                reply.xhtml(passwordPage(*id, !password.empty()), "password asked");
+                reply.page("Your ringtones", passwordBody(*id, !password.empty()),
+                           "password asked");
                 return;
             case Access::Granted:
-                reply.xhtml(ringtoneList(*id, password), "list " + formatAccountNumber(*id));
+                reply.page("Your ringtones",
+                           ringtoneList(*id, password, reply.pageKind() == PageKind::Html5),
+                           "list " + formatAccountNumber(*id));
                 return;
         }
     }
 
-    std::string ringtoneList(int id, const std::string& password) {
+    // The list of an account's ringtones; today's phones get a download button for each.
+    std::string ringtoneList(int id, const std::string& password, bool buttons) {
         const std::string code = formatAccountNumber(id);
         std::string body = "<h1>Your ringtones</h1>\n<p>Personal code " + code + "</p>\n";
         const auto files = store_->files(id);
@@ -349,17 +536,23 @@ private:
             std::string href = "get.ashx?id=" + code + "&f=" + std::to_string(file.number);
             if (!password.empty())
                 href += "&pwd=" + queryEscape(password);
-            body += "<li><a href=\"" + htmlEscape(href) + "\" type=\"" +
-                    ringtoneMediaType(file.extension) + "\">" +
-                    htmlEscape(cleanText(file.displayName, kMaxDisplayName)) + "</a> (" +
-                    std::to_string((file.size + 1023) / 1024) + " KB)</li>\n";
+            const std::string name = htmlEscape(cleanText(file.displayName, kMaxDisplayName));
+            const std::string size = std::to_string((file.size + 1023) / 1024) + " KB";
+            const std::string type = ringtoneMediaType(file.extension);
+            if (buttons)
+                body += "<li><span class=\"name\">" + name + "</span> <span class=\"size\">(" +
+                        size + ")</span>\n<a class=\"download\" href=\"" + htmlEscape(href) +
+                        "\" type=\"" + type + "\" download=\"" + name + "\">Download</a></li>\n";
+            else
+                body += "<li><a href=\"" + htmlEscape(href) + "\" type=\"" + type + "\">" + name +
+                        "</a> (" + size + ")</li>\n";
         }
         if (!files.empty())
             body += "</ol>\n";
-        return page("Your ringtones", body);
+        return body;
     }
 
-    static std::string passwordPage(int id, bool wasWrong) {
+    static std::string passwordBody(int id, bool wasWrong) {
         std::string body = "<h1>Your ringtones</h1>\n";
         if (wasWrong)
             body += "<p>Wrong password.</p>\n";
@@ -368,24 +561,22 @@ private:
                 formatAccountNumber(id) +
                 "\"/>\nPassword:<br/>\n<input type=\"password\" name=\"pwd\" size=\"8\"/>\n"
                 "<input type=\"submit\" value=\"Open\"/></p>\n</form>\n";
-        return page("Your ringtones", body);
+        return body;
     }
 
-    static std::string homePage() {
-        return page("Tolvane ringtones",
-                    "<h1>Tolvane ringtones</h1>\n"
-                    "<p>Ringtones made with Tolvane on this computer wait here until your phone "
-                    "fetches them.</p>\n" +
-                        codeForm("Enter the personal code Tolvane showed you:") +
-                        "<p><a href=\"./?contacts\">Contact us</a></p>\n");
+    static std::string homeBody() {
+        return "<h1>Tolvane ringtones</h1>\n"
+               "<p>Ringtones made with Tolvane on this computer wait here until your phone "
+               "fetches them.</p>\n" +
+               codeForm("Enter the personal code Tolvane showed you:") +
+               "<p><a href=\"./?contacts\">Contact us</a></p>\n";
     }
 
-    static std::string contactsPage() {
-        return page("Contact us",
-                    "<h1>Contact us</h1>\n"
-                    "<p>This pick-up service is the local installation of Tolvane. Questions about "
-                    "it go to whoever runs this computer.</p>\n"
-                    "<p><a href=\"./\">Back to the start page</a></p>\n");
+    static std::string contactsBody() {
+        return "<h1>Contact us</h1>\n"
+               "<p>This pick-up service is the local installation of Tolvane. Questions about "
+               "it go to whoever runs this computer.</p>\n"
+               "<p><a href=\"./\">Back to the start page</a></p>\n";
     }
 
     std::shared_ptr<AccountStore> store_;

@@ -20,6 +20,9 @@ struct ServiceConfig {
     std::string relayHost;
     std::string relayUser;
     std::string relayPassword;
+    // The address phones reach the service under, for QR codes ("https://ring.example/");
+    // empty: the Host the request named.
+    std::string publicUrl;
 };
 
 class SkyletHandlerFactory : public Poco::Net::HTTPRequestHandlerFactory {

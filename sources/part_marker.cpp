@@ -15,7 +15,9 @@ public:
     void play() override { player_.play(); }
     void stop() override { player_.stop(); }
     void seek(int second) override { player_.seek(second); }
-    int position() override { return player_.position(); }
+    // Marking uses the second being heard: the reader runs up to about 1.3 s ahead of it.
+    int position() override { return static_cast<int>(player_.heardPositionMs() / 1000); }
+    std::int64_t positionMs() override { return player_.heardPositionMs(); }
     int length() override { return player_.length(); }
     bool stopped() override { return player_.state() == PreviewPlayer::Stopped; }
 
@@ -24,6 +26,10 @@ private:
 };
 
 }  // namespace
+
+std::unique_ptr<MarkerPlayer> markerPlayerFor(PreviewPlayer& player) {
+    return std::make_unique<PreviewPlayerControl>(player);
+}
 
 MarkerPlayer& sharedPreviewPlayer() {
     static PreviewPlayerControl control(PreviewPlayer::shared());
@@ -119,6 +125,10 @@ void PartMarker::abandon() {
 
 int PartMarker::position() {
     return idle() ? 0 : player_->position();
+}
+
+std::int64_t PartMarker::positionMs() {
+    return idle() ? 0 : player_->positionMs();
 }
 
 int PartMarker::length() {

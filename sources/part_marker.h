@@ -5,10 +5,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "pipeline/job.h"
+
+namespace tolvane {
+class PreviewPlayer;
+}
 
 namespace tolvane::pages {
 
@@ -20,7 +25,10 @@ public:
     virtual void play() = 0;
     virtual void stop() = 0;
     virtual void seek(int second) = 0;
+    // The second being heard now.
     virtual int position() = 0;
+    // The moment being heard now, in milliseconds (for a play line that moves smoothly).
+    virtual std::int64_t positionMs() { return std::int64_t(position()) * 1000; }
     virtual int length() = 0;
     // True when playback has ended, by a stop or by the end of the source.
     virtual bool stopped() = 0;
@@ -28,6 +36,9 @@ public:
 
 // The process's preview player, created on first use (its creation may throw PlayerException).
 MarkerPlayer& sharedPreviewPlayer();
+
+// A marker's view of `player`: positions are what is being heard, not what has been read.
+std::unique_ptr<MarkerPlayer> markerPlayerFor(PreviewPlayer& player);
 
 class PartMarker {
 public:
@@ -60,6 +71,8 @@ public:
 
     // While playing: the player's position and length in whole seconds.
     int position();
+    // While playing: the moment being heard, in milliseconds.
+    std::int64_t positionMs();
     int length();
 
 private:

@@ -4,6 +4,7 @@ if(TARGET tolvane_wizard)
   find_package(Qt6 REQUIRED COMPONENTS Test)
   tolvane_test(test_marker_page SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/marker_page_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/part_editor_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/app/qt_wizard_fixture.cpp
     LIBS tolvane_wizard Qt6::Test
     TIMEOUT 120)

@@ -4,10 +4,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 
 #include "app/QtUi.h"
 #include "app/WizPage9_Uploads.h"
@@ -183,15 +185,26 @@ TEST_F(WizardDeliveryTest, UploadRunToSkyletdEndsOnUploadsWithThePersonalCode) {
     EXPECT_TRUE(
         uploads->codePanel()->text().contains(QString::fromStdString(stored.accountNumber())));
     EXPECT_TRUE(uploads->hostPanel()->text().contains(serviceHost(skylet.baseUrl())));
-    // The service keeps each upload beside a ".name" file with the name the phone lists.
+    // The QR code beside the personal code, as a screenshot of the page shows it, decodes to
+    // the pick-up page.
+    // The page's layout takes in the new image when its posted layout request is handled.
+    QCoreApplication::sendPostedEvents();
+    uploads->layout()->activate();
+    EXPECT_GE(uploads->qrCode()->height(), uploads->qrCode()->pixmap().height());
+    EXPECT_TRUE(uploads->rect().contains(uploads->qrCode()->geometry()))  // not cut off
+        << uploads->qrCode()->geometry().bottom() << " > " << uploads->rect().bottom();
+    if (tolvane::test::haveTool("zbarimg")) {
+        const std::string shot = skylet.dataDir().parent_path() / "uploads-page.png";
+        ASSERT_TRUE(uploads->grab().save(QString::fromStdString(shot)));
+        const auto decoded = tolvane::test::run({"zbarimg", "--raw", "-q", shot});
+        EXPECT_EQ(decoded.output, skylet.baseUrl() + "?id=" + stored.accountNumber() + "\n");
+    }
+    // The service keeps each upload with the name the phone lists.
     std::vector<std::string> names, ringtones;
-    std::error_code ec;
-    const auto files = skylet.dataDir() / "accounts" / stored.accountNumber() / "files";
-    for (const auto& entry : std::filesystem::directory_iterator(files, ec)) {
-        if (entry.path().extension() == ".name")
-            names.push_back(tolvane::test::run({"cat", entry.path().string()}).output);
-        else
-            ringtones.push_back(entry.path().string());
+    for (const auto& upload : skylet.uploads(stored.accountNumber())) {
+        names.push_back(upload.name);
+        ringtones.push_back(skylet.dataDir().parent_path() / ("fetched-" + upload.name));
+        std::ofstream(ringtones.back(), std::ios::binary) << upload.bytes;
     }
     EXPECT_EQ(names, std::vector<std::string>{"Ring Me.wav"}) << skylet.log();
     ASSERT_EQ(ringtones.size(), 1u);

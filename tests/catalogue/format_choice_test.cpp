@@ -99,7 +99,7 @@ TEST(FormatRules, CheckedChoiceKeptOrReplaced) {
 
 TEST(FormatRules, LabelsOfTheChoices) {
     EXPECT_EQ(formatLabel(WavMedium), "M&eduim quality WAV");
-    EXPECT_EQ(formatLabel(Mp3High), "&High quality MP3");
+    EXPECT_EQ(formatLabel(Mp3High), "High quality M&P3");
     EXPECT_EQ(formatLabel(Qcp), "&Qualcomm Purevoice (QCP)");
     EXPECT_EQ(formatLabel(7), "");
 }

@@ -166,6 +166,12 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwoAndConvertNothing) {
         {"--skip-existing", "--reconvert", f},
         {"--bogus", f},
         {"-o", "", f},
+        {"--fade-in", "-1", f},
+        {"--fade-in", "61", f},
+        {"--fade-out", "1.", f},
+        {"--fade-out", "0.0001", f},
+        {"--fade-out", "1e3", f},
+        {"--fade-in"},
     };
     for (const auto& args : cases) {
         const CommandResult r = convert(args);

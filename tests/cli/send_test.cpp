@@ -70,6 +70,8 @@ TEST_F(ConvertSendTest, WapUploadsForThePickUpPage) {
     EXPECT_EQ(result.output, "");  // nothing stored
     EXPECT_NE(result.errors.find("enter your personal code: 0001"), std::string::npos)
         << result.errors;
+    EXPECT_NE(result.errors.find("Pick-up address: " + skylet.baseUrl() + "?id=0001\n"),
+              std::string::npos);
 
     // The phone's view: the pick-up page lists both, and each download is a ringtone WAV file.
     const fs::path got = dir_.path() / "got.wav";
@@ -199,6 +201,64 @@ TEST_F(ConvertSendTest, WrongPasswordWithoutATerminalEndsWithTheServicesMessage)
     EXPECT_EQ(accepted.status, 0) << accepted.errors;
     const std::string page = test::httpGet(skylet.baseUrl() + "?id=0001&pwd=42%26x");
     EXPECT_NE(page.find(">first song.wav<"), std::string::npos);
+}
+
+// The half-block drawing of a QR code as a grey image zbarimg reads: a drawn (light) half is
+// white, an empty one black; four pixels a module.
+std::string halfBlocksToPgm(const std::string& text) {
+    std::vector<std::vector<bool>> light;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.find("\u2588") == std::string::npos)
+            continue;
+        std::vector<bool> top, bottom;
+        for (std::size_t at = 0; at < line.size();) {
+            if (line[at] == ' ') {
+                top.push_back(false), bottom.push_back(false), ++at;
+            } else {
+                const std::string glyph = line.substr(at, 3);
+                top.push_back(glyph == "\u2588" || glyph == "\u2580");
+                bottom.push_back(glyph == "\u2588" || glyph == "\u2584");
+                at += 3;
+            }
+        }
+        light.push_back(top);
+        light.push_back(bottom);
+    }
+    constexpr int kScale = 4;
+    const std::size_t height = light.size(), width = height ? light[0].size() : 0;
+    std::string pgm =
+        "P5\n" + std::to_string(width * kScale) + " " + std::to_string(height * kScale) + "\n255\n";
+    for (std::size_t y = 0; y < height * kScale; ++y)
+        for (std::size_t x = 0; x < width * kScale; ++x) {
+            const auto& row = light[y / kScale];
+            pgm += char(x / kScale < row.size() && row[x / kScale] ? 255 : 0);
+        }
+    return pgm;
+}
+
+// On a terminal the pick-up address comes with a QR code a phone's camera reads.
+TEST_F(ConvertSendTest, QrCodeOnATerminal) {
+    if (!test::haveTool("script") || !test::haveTool("zbarimg"))
+        GTEST_SKIP() << "script (util-linux) or zbarimg (zbar-tools) is not installed";
+    SkyletServer skylet;
+    install(skylet.baseUrl());
+    // script(1) gives the program a terminal for its standard output.
+    const std::string command =
+        "'" + program_ + "' -f wav-medium --send WAP '" + song("first song.wav") + "' 2>/dev/null";
+    const auto result = test::run({"script", "-qec", command, "/dev/null"});
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("Scan this with the phone's camera:"), std::string::npos)
+        << result.output;
+    std::ofstream(dir_.file("qr.pgm"), std::ios::binary) << halfBlocksToPgm(result.output);
+    const auto decoded = test::run({"zbarimg", "--raw", "-q", dir_.file("qr.pgm")});
+    EXPECT_EQ(decoded.output, skylet.baseUrl() + "?id=0001\n") << result.output;
+
+    // Piped, the output stays the list of stored ringtones (none here): no drawing.
+    const auto piped = convert({"-f", "wav-medium", "--send", "WAP", song("first song.wav")});
+    EXPECT_EQ(piped.output, "");
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include "delivery/local_servers.h"
 
+#include <Poco/Data/LOB.h>
+#include <Poco/Data/SQLite/Connector.h>
+#include <Poco/Data/Session.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -111,7 +115,7 @@ ChildProcess::~ChildProcess() {
 }
 
 SkyletServer::SkyletServer(const Options& options) : root_(freshFolder("skyletd")) {
-    data_ = root_ / "data";
+    data_ = options.data.empty() ? root_ / "data" : options.data;
     std::vector<std::string> argv = {(binDir() / "skyletd").string(),
                                      "--listen",
                                      "127.0.0.1:0",
@@ -120,9 +124,12 @@ SkyletServer::SkyletServer(const Options& options) : root_(freshFolder("skyletd"
                                      "--expire-days",
                                      std::to_string(options.expireDays)};
     if (!options.relay.empty()) {
+        std::ofstream(root_ / "relay-password") << options.relayPassword << "\n";
         argv.insert(argv.end(), {"--relay", options.relay, "--relay-user", options.relayUser,
-                                 "--relay-password", options.relayPassword});
+                                 "--relay-password-file", (root_ / "relay-password").string()});
     }
+    if (options.sequentialAccounts)
+        argv.insert(argv.end(), {"--account-numbers", "sequential"});
     argv.insert(argv.end(), options.extraArguments.begin(), options.extraArguments.end());
     process_ = std::make_unique<ChildProcess>(argv, root_ / "log");
     const std::regex listening(R"(listening on (http://[0-9.]+:[0-9]+/))");
@@ -139,15 +146,60 @@ SkyletServer::SkyletServer(const Options& options) : root_(freshFolder("skyletd"
         throw std::runtime_error("skyletd did not start: " + log());
 }
 
+int SkyletServer::stop() {
+    return process_->stop();
+}
+
+void SkyletServer::kill() {
+    ::kill(process_->pid(), SIGKILL);
+    process_->stop();
+}
+
 std::string SkyletServer::log() const {
     return readText(root_ / "log");
 }
 
+namespace {
+
+Poco::Data::Session openSkyletDatabase(const fs::path& file) {
+    static std::once_flag registered;
+    std::call_once(registered, [] { Poco::Data::SQLite::Connector::registerConnector(); });
+    Poco::Data::Session session("sqlite", file.string());
+    session << "PRAGMA busy_timeout = 10000", Poco::Data::Keywords::now;
+    return session;
+}
+
+}  // namespace
+
 void SkyletServer::ageAccount(const std::string& number) const {
-    const fs::path record = data_ / "accounts" / number / "account";
-    std::string text = readText(record);
-    text = std::regex_replace(text, std::regex("created [0-9]+"), "created 1000");
-    std::ofstream(record, std::ios::trunc) << text;
+    using namespace Poco::Data::Keywords;
+    auto session = openSkyletDatabase(database());
+    const Poco::Int64 account = std::stoll(number);
+    session << "UPDATE accounts SET created = 1000 WHERE number = $1", bind(account), now;
+}
+
+std::vector<SkyletServer::Upload> SkyletServer::uploads(const std::string& number) const {
+    using namespace Poco::Data::Keywords;
+    auto session = openSkyletDatabase(database());
+    const Poco::Int64 account = std::stoll(number);
+    std::vector<std::string> names;
+    std::vector<Poco::Data::BLOB> blobs;
+    session << "SELECT name, bytes FROM files WHERE account = $1 ORDER BY name", bind(account),
+        into(names), into(blobs), now;
+    std::vector<Upload> list;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        list.push_back({names[i], std::string(reinterpret_cast<const char*>(blobs[i].rawContent()),
+                                              blobs[i].size())});
+    return list;
+}
+
+bool SkyletServer::expired(const std::string& number) const {
+    using namespace Poco::Data::Keywords;
+    auto session = openSkyletDatabase(database());
+    const Poco::Int64 account = std::stoll(number);
+    std::vector<int> flags;
+    session << "SELECT expired FROM accounts WHERE number = $1", bind(account), into(flags), now;
+    return !flags.empty() && flags[0] != 0;
 }
 
 std::string httpGet(const std::string& url) {

@@ -44,6 +44,10 @@ public:
         std::string relayUser = "relay-user";
         std::string relayPassword = "relay-secret";
         int expireDays = 30;
+        // The data folder; empty: a fresh one.
+        std::filesystem::path data = {};
+        // Accounts numbered 1, 2, 3...; false: random numbers, as a real service gives.
+        bool sequentialAccounts = true;
         std::vector<std::string> extraArguments = {};
     };
     explicit SkyletServer(const Options& options);
@@ -52,10 +56,26 @@ public:
     // "http://127.0.0.1:PORT/"
     const std::string& baseUrl() const { return baseUrl_; }
     const std::filesystem::path& dataDir() const { return data_; }
+    // Stops it with SIGTERM; its exit status.
+    int stop();
+    // Kills it with SIGKILL.
+    void kill();
+    pid_t pid() const { return process_->pid(); }
     // Everything the server logged so far.
     std::string log() const;
     // Marks the account as created long ago, so that its next request finds it expired.
     void ageAccount(const std::string& number) const;
+
+    // An upload as the service stored it (read from its database).
+    struct Upload {
+        std::string name;
+        std::string bytes;
+    };
+    // The account's uploads by name.
+    std::vector<Upload> uploads(const std::string& number) const;
+    bool expired(const std::string& number) const;
+    // The service's SQLite database.
+    std::filesystem::path database() const { return data_ / "skylet.db"; }
 
 private:
     std::filesystem::path root_;

@@ -37,13 +37,8 @@ protected:
     static std::vector<std::string> uploadsOf(const SkyletServer& skylet,
                                               const std::string& account) {
         std::vector<std::string> names;
-        const auto folder = skylet.dataDir() / "accounts" / account / "files";
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
-            if (entry.path().extension() == ".name")
-                names.emplace_back(
-                    std::istreambuf_iterator<char>(std::ifstream(entry.path()).rdbuf()),
-                    std::istreambuf_iterator<char>());
+        for (const auto& upload : skylet.uploads(account))
+            names.push_back(upload.name);
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -117,7 +112,7 @@ TEST_F(SendingPhaseTest, ExpiredDuringTheSecondOfThreeUploads) {
     EXPECT_EQ(reloaded().accountNumber(), "0002");
     EXPECT_EQ(reloaded().accountStatus(), 1);
     EXPECT_EQ(uploadsOf(skylet, "0002"), (std::vector<std::string>{"b.amr", "c.amr"}));
-    EXPECT_TRUE(std::filesystem::exists(skylet.dataDir() / "accounts/0001/expired"));
+    EXPECT_TRUE(skylet.expired("0001"));
 }
 
 TEST_F(SendingPhaseTest, AServiceThatExpiresEveryAccountEndsWithItsMessage) {

@@ -6,7 +6,6 @@ if(NOT COMMAND tolvane_fuzzer)
 endif()
 find_package(Poco REQUIRED COMPONENTS Foundation Net)
 tolvane_fuzzer(fuzz_skyletd_request ${CMAKE_CURRENT_LIST_DIR}/skyletd_request_fuzz.cpp
-               ${PROJECT_SOURCE_DIR}/server/request_parsing.cpp
-               ${PROJECT_SOURCE_DIR}/server/account_store.cpp)
+               ${PROJECT_SOURCE_DIR}/server/request_parsing.cpp)
 target_include_directories(fuzz_skyletd_request PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(fuzz_skyletd_request PRIVATE tolvane_core Poco::Net Poco::Foundation)

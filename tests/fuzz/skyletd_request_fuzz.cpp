@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "server/account_store.h"
 #include "server/request_parsing.h"
 
 namespace {

@@ -13,8 +13,10 @@
 
 #include "player/ds_stream_i.h"
 #include "player/output_dsound.h"
+#include "sources/part_marker.h"
 #include "player/preview_player.h"
 #include "pipeline/app_exception.h"
+#include "pipeline/job.h"
 #include "support/test_support.h"
 
 using namespace tolvane;
@@ -279,3 +281,42 @@ TEST_F(PlayerTest, DestroyingAPlayingPlayerReturnsPromptly) {
 }
 
 }  // namespace
+
+// Marking while listening takes the second the device is playing, not the reader's position
+// (which runs up to about 1.3 s ahead). The device observer tells which second is being played.
+TEST_F(PlayerTest, MarkingTakesTheSecondBeingHeard) {
+    const std::string path = tone("marked.wav", 44100, 2, 8.0);
+    Listener listener;
+    PreviewPlayer player;
+    const auto control = pages::markerPlayerFor(player);
+    pages::PartMarker marker([&]() -> pages::MarkerPlayer& { return *control; });
+    FileList files;
+    FileEntry entry;
+    entry.path = path;
+    const std::int32_t id = files.add(entry).id;
+
+    constexpr std::size_t kSecond = 44100 * 2;  // samples of one second, both channels
+    const auto heardSamples = [&] {
+        const auto streams = listener.streams();
+        return streams.empty() ? std::size_t{0} : streams.begin()->second.samples.size();
+    };
+    // Waits until the device is half way through `second`, then returns the second it plays.
+    const auto waitIntoSecond = [&](int second) {
+        EXPECT_TRUE(
+            eventually([&] { return heardSamples() >= second * kSecond + kSecond / 2; }, 8000ms));
+        return static_cast<int>(heardSamples() / kSecond);
+    };
+
+    marker.press(files, id);  // plays
+    const int startHeard = waitIntoSecond(2);
+    const int readerAtStart = player.position();
+    const std::int64_t heardMs = marker.positionMs();
+    marker.press(files, id);  // "Mark start"
+    EXPECT_EQ(files.find(id)->partStart, std::uint32_t(startHeard));
+    EXPECT_NEAR(double(heardMs), heardSamples() * 1000.0 / kSecond, 300.0);
+    EXPECT_GT(readerAtStart, startHeard) << "the reader runs ahead of the sound";
+
+    const int endHeard = waitIntoSecond(4);
+    marker.press(files, id);  // "Mark end"
+    EXPECT_EQ(files.find(id)->partLength, std::uint32_t(endHeard - startHeard + 1));
+}
