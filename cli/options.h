@@ -2,13 +2,13 @@
 // fixed:
 //
 //   tolvane-convert [options] FILE...
-//     -f, --format NAME      wav-medium | wav-high | mp3-medium | mp3-high | smaf | amr | qcp,
-//                            or the index 0..6
+//     -f, --format NAME      wav-medium | wav-high | mp3-medium | mp3-high | smaf | amr | qcp |
+//                            m4r | ogg, or the index 0..8
 //     -o, --out DIR          output folder (default: the wizard's stored folder)
 //         --part START+LEN   mark a part, in whole seconds, of the FILE that follows
 //         --skip-existing    answer "Skip All" to the already-converted question
 //         --reconvert        answer "Reconvert All"
-//         --list-formats     print the seven formats, index and name, and exit
+//         --list-formats     print the nine formats, index and name, and exit
 //         --send METHOD      WAP | SMS+WAP | MMS: deliver the ringtones to the phone
 //         --carrier ID       the carrier's id (see --list-carriers)
 //         --phone-number N   the phone's number, digits only
@@ -35,9 +35,9 @@ inline constexpr int kExitClean = 0;   // the run had no error line
 inline constexpr int kExitErrors = 1;  // the run had error lines
 inline constexpr int kExitUsage = 2;   // the command line was wrong
 
-// The seven ringtone formats by their command-line names, in index order.
+// The nine ringtone formats by their command-line names, in index order.
 inline constexpr std::string_view kFormatNames[] = {
-    "wav-medium", "wav-high", "mp3-medium", "mp3-high", "smaf", "amr", "qcp"};
+    "wav-medium", "wav-high", "mp3-medium", "mp3-high", "smaf", "amr", "qcp", "m4r", "ogg"};
 
 struct SourceArgument {
     std::string path;
@@ -68,7 +68,7 @@ struct ParseResult {
 
 ParseResult parseArguments(const std::vector<std::string>& args);
 
-// "wav-medium" .. "qcp" or "0" .. "6"; nothing otherwise.
+// "wav-medium" .. "ogg" or "0" .. "8"; nothing otherwise.
 std::optional<int> formatByName(std::string_view text);
 
 // "START+LEN" in whole seconds, LEN at least 1; nothing otherwise.

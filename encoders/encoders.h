@@ -14,5 +14,9 @@ std::unique_ptr<CEncoder> makeMp3Encoder(const std::string& path, int quality);
 std::unique_ptr<CEncoder> makeMmfEncoder(const std::string& path);
 std::unique_ptr<CEncoder> makeAmrEncoder(const std::string& path);
 std::unique_ptr<CEncoder> makeQcpEncoder(const std::string& path);
+// iPhone ringtone: AAC in MPEG-4, 44100 Hz, cut to 30 seconds.
+std::unique_ptr<CEncoder> makeM4rEncoder(const std::string& path);
+// Android ringtone: Ogg Vorbis at quality 4.
+std::unique_ptr<CEncoder> makeOggEncoder(const std::string& path);
 
 }  // namespace tolvane

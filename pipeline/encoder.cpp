@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -20,11 +22,12 @@ struct FormatRow {
     int kind;
     int quality;
 };
-constexpr FormatRow kFormats[] = {{kKindWave, 1}, {kKindWave, 2}, {kKindMp3, 1}, {kKindMp3, 2},
-                                  {kKindMmf, 1},  {kKindAmr, 1},  {kKindQcp, 1}};
+constexpr FormatRow kFormats[] = {{kKindWave, 1}, {kKindWave, 2}, {kKindMp3, 1},
+                                  {kKindMp3, 2},  {kKindMmf, 1},  {kKindAmr, 1},
+                                  {kKindQcp, 1},  {kKindM4r, 1},  {kKindOgg, 1}};
 
 const FormatRow& formatRow(int formatIndex) {
-    if (formatIndex < 0 || formatIndex > 6)
+    if (formatIndex < 0 || formatIndex >= static_cast<int>(std::size(kFormats)))
         throw std::logic_error("bad format descriptor");
     return kFormats[formatIndex];
 }
@@ -84,6 +87,10 @@ std::string targetExtension(int kind) {
             return ".amr";
         case kKindQcp:
             return ".qcp";
+        case kKindM4r:
+            return ".m4r";
+        case kKindOgg:
+            return ".ogg";
         default:
             throw EncoderException("unknown target format");
     }
@@ -146,6 +153,20 @@ std::unique_ptr<CEncoder> createEncoder(int sourceBits, int sourceChannels, int 
             encoder->setInputFormat(8000, 1, 16);
             needsFilter = sourceRate != 8000 || sourceBits != 16 || sourceChannels != 1;
             break;
+        case kKindM4r:
+            // 44100 Hz, the source's channels up to two.
+            encoder = makeM4rEncoder(path);
+            encoder->setInputFormat(44100, std::min(sourceChannels, 2), 16);
+            needsFilter = sourceRate != 44100 || sourceBits != 16 || sourceChannels > 2;
+            break;
+        case kKindOgg: {
+            // The source's rate when it is 32000..48000 Hz, else 44100; channels up to two.
+            const int rate = sourceRate >= 32000 && sourceRate <= 48000 ? sourceRate : 44100;
+            encoder = makeOggEncoder(path);
+            encoder->setInputFormat(rate, std::min(sourceChannels, 2), 16);
+            needsFilter = sourceRate != rate || sourceBits != 16 || sourceChannels > 2;
+            break;
+        }
         default:
             throw EncoderException("encoder not available");
     }

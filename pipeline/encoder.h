@@ -38,7 +38,7 @@ protected:
     std::int32_t bitsPerSample_ = -1;
 };
 
-// Ringtone format index (LastUsedFormat) 0..6.
+// Ringtone format index (LastUsedFormat) 0..8.
 enum RingtoneFormat : int {
     WavMedium = 0,
     WavHigh = 1,
@@ -47,15 +47,26 @@ enum RingtoneFormat : int {
     Smaf = 4,
     Amr = 5,
     Qcp = 6,
+    M4r = 7,  // iPhone ringtone
+    Ogg = 8,  // Android ringtone
 };
 
 // Encoder kinds.
-enum EncoderKind : int { kKindWave = 1, kKindMp3 = 2, kKindMmf = 3, kKindAmr = 4, kKindQcp = 5 };
+enum EncoderKind : int {
+    kKindWave = 1,
+    kKindMp3 = 2,
+    kKindMmf = 3,
+    kKindAmr = 4,
+    kKindQcp = 5,
+    kKindM4r = 6,
+    kKindOgg = 7,
+};
 
-// Format index -> kind / quality; std::logic_error "bad format descriptor" outside 0..6.
+// Format index -> kind / quality; std::logic_error "bad format descriptor" outside 0..8.
 int encoderKind(int formatIndex);
 int formatQuality(int formatIndex);
-// Kind -> ".wav", ".mp3", ".mmf", ".amr", ".qcp"; EncoderException "unknown target format".
+// Kind -> ".wav", ".mp3", ".mmf", ".amr", ".qcp", ".m4r", ".ogg"; EncoderException
+// "unknown target format".
 std::string targetExtension(int kind);
 
 // Ringtone paths are limited to the classic path limit of 259 characters.

@@ -136,7 +136,7 @@ bool Conversion::prepare() {
         quality_ = formatQuality(settings.format());
         extension_ = targetExtension(kind_);
     } catch (const std::logic_error& e) {
-        // A format index outside 0..6 would fail every file the same way: one line, no loop.
+        // A format index outside 0..8 would fail every file the same way: one line, no loop.
         state_.addError(e.what());
         return false;
     } catch (const AppException& e) {

@@ -56,14 +56,15 @@ TEST(EncoderMapping, FormatIndexToKindQualityAndExtension) {
         int index, kind, quality;
         const char* extension;
     };
-    const Row rows[] = {{0, 1, 1, ".wav"}, {1, 1, 2, ".wav"}, {2, 2, 1, ".mp3"}, {3, 2, 2, ".mp3"},
-                        {4, 3, 1, ".mmf"}, {5, 4, 1, ".amr"}, {6, 5, 1, ".qcp"}};
+    const Row rows[] = {{0, 1, 1, ".wav"}, {1, 1, 2, ".wav"}, {2, 2, 1, ".mp3"},
+                        {3, 2, 2, ".mp3"}, {4, 3, 1, ".mmf"}, {5, 4, 1, ".amr"},
+                        {6, 5, 1, ".qcp"}, {7, 6, 1, ".m4r"}, {8, 7, 1, ".ogg"}};
     for (const Row& r : rows) {
         EXPECT_EQ(encoderKind(r.index), r.kind);
         EXPECT_EQ(formatQuality(r.index), r.quality);
         EXPECT_EQ(targetExtension(encoderKind(r.index)), r.extension);
     }
-    for (int bad : {-1, 7}) {
+    for (int bad : {-1, 9}) {
         try {
             encoderKind(bad);
             FAIL();
@@ -73,7 +74,7 @@ TEST(EncoderMapping, FormatIndexToKindQualityAndExtension) {
         EXPECT_THROW(formatQuality(bad), std::logic_error);
     }
     try {
-        targetExtension(6);
+        targetExtension(8);
         FAIL();
     } catch (const EncoderException& e) {
         EXPECT_EQ(e.message(), "unknown target format");
