@@ -33,8 +33,10 @@ inline constexpr std::uint32_t kMaskMp3 = 0x02;   // Mp3Medium, Mp3High
 inline constexpr std::uint32_t kMaskSmaf = 0x04;  // Smaf
 inline constexpr std::uint32_t kMaskAmr = 0x10;   // Amr
 inline constexpr std::uint32_t kMaskQcp = 0x20;   // Qcp
+inline constexpr std::uint32_t kMaskM4r = 0x80;   // M4r (iPhone ringtone)
+inline constexpr std::uint32_t kMaskOgg = 0x100;  // Ogg (Android ringtone)
 inline constexpr std::uint32_t kPlayableBits =
-    kMaskWav | kMaskMp3 | kMaskSmaf | kMaskAmr | kMaskQcp;
+    kMaskWav | kMaskMp3 | kMaskSmaf | kMaskAmr | kMaskQcp | kMaskM4r | kMaskOgg;
 
 // A model is offered on the Format page only when it plays at least one format.
 constexpr bool isOffered(std::uint32_t formatMask) {
@@ -46,10 +48,13 @@ inline constexpr std::uint32_t kNotListedVendorId = 0;
 inline constexpr std::uint32_t kNotListedModelId = 0;
 inline constexpr std::string_view kNotListedName = "> Not listed <";
 
-inline constexpr std::size_t kVendorCount = 34;
-inline constexpr std::size_t kModelCount = 2320;
+inline constexpr std::size_t kVendorCount = 40;
+inline constexpr std::size_t kModelCount = 2820;
+// The rows of the phones of 2005-2008 (row 0 included); the phones of 2018-2026 follow them.
+inline constexpr std::size_t kClassicModelCount = 2320;
 
 // Vendor rows in catalogue order (not sorted), ids equal to positions, then the terminator.
+// clang-format off
 inline constexpr PhoneVendor kVendorTable[kVendorCount + 1] = {
     {0, "> Not listed <"},
     {1, "Nokia"},
@@ -85,11 +90,19 @@ inline constexpr PhoneVendor kVendorTable[kVendorCount + 1] = {
     {31, "Sendo"},
     {32, "Alcatel"},
     {33, "BenQ-Siemens"},
+    {34, "Google"},
+    {35, "Xiaomi"},
+    {36, "OnePlus"},
+    {37, "Sony"},
+    {38, "HMD"},
+    {39, "Fairphone"},
     {kEndOfTable, nullptr},
 };
+// clang-format on
 
-// Model rows grouped by vendor in ascending vendor id, ids equal to positions, then the
-// terminator (generated from models.tsv).
+// Model rows, ids equal to positions, then the terminator (generated from models.tsv). The
+// phones of 2005-2008 come first, grouped by vendor in ascending vendor id; the phones of
+// 2018-2026 follow, grouped the same way.
 extern const PhoneModel kModelTable[kModelCount + 1];
 
 // The id of the vendor called `name`. Used by the generated model table, where an unknown

@@ -7,19 +7,22 @@ namespace tolvane::catalogue {
 
 namespace {
 
+// The access keys of the two newest choices ("i", "d") are taken by no other control of the
+// page or of the wizard's buttons.
 constexpr std::array<std::string_view, kFormatCount> kFormatLabels = {
-    "M&eduim quality WAV",       "High quality &WAV",  "&Meduim quality MP3",
-    "&High quality MP3",         "&Varnel SMAF (MMF)", "&Adaptive Multirate (AMR)",
-    "&Qualcomm Purevoice (QCP)",
+    "M&eduim quality WAV",       "High quality &WAV",      "&Meduim quality MP3",
+    "&High quality MP3",         "&Varnel SMAF (MMF)",     "&Adaptive Multirate (AMR)",
+    "&Qualcomm Purevoice (QCP)", "&iPhone ringtone (M4R)", "An&droid ringtone (Ogg)",
 };
 
 // The mask bit that enables each choice.
 constexpr std::array<std::uint32_t, kFormatCount> kEnablingBit = {
-    kMaskWav, kMaskWav, kMaskMp3, kMaskMp3, kMaskSmaf, kMaskAmr, kMaskQcp,
+    kMaskWav, kMaskWav, kMaskMp3, kMaskMp3, kMaskSmaf, kMaskAmr, kMaskQcp, kMaskM4r, kMaskOgg,
 };
 
-// Mp3High, WavHigh, Smaf, Amr; Qcp when none of them is enabled.
-constexpr std::array<int, 4> kReplacementOrder = {3, 1, 4, 5};
+// The formats today's phones play best come first: Ogg, M4R; then Mp3High, WavHigh, Smaf, Amr;
+// Qcp when none of them is enabled.
+constexpr std::array<int, 6> kReplacementOrder = {8, 7, 3, 1, 4, 5};
 constexpr int kLastResort = 6;
 
 // Sort key of one byte: spaces and punctuation, then digits, then letters and everything else
@@ -42,6 +45,15 @@ bool validFormat(int formatIndex) {
 
 std::string_view formatLabel(int formatIndex) {
     return validFormat(formatIndex) ? kFormatLabels[static_cast<std::size_t>(formatIndex)] : "";
+}
+
+FormatSet modelFormats(std::uint32_t modelId) {
+    if (modelId == kNotListedModelId) {
+        FormatSet every{};
+        every.fill(true);
+        return every;
+    }
+    return enabledFormats(modelMask(modelId));
 }
 
 FormatSet enabledFormats(std::uint32_t formatMask) {
@@ -163,7 +175,7 @@ void FormatPageState::applyModelFormats() {
     const std::optional<std::uint32_t> modelId = selectedModelId();
     if (!modelId)
         return;
-    enabled_ = enabledFormats(modelMask(*modelId));
+    enabled_ = modelFormats(*modelId);
     checked_ = checkedAfterApplying(checked_, enabled_);
 }
 

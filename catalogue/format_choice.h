@@ -1,5 +1,5 @@
 // The Format page's rules without the widgets: the sorted vendor and model lists, which of the
-// seven ringtone formats a model enables, the replacement when the checked format becomes
+// nine ringtone formats a model enables, the replacement when the checked format becomes
 // unavailable, and the values stored when the page is left. The Qt page is a thin view over
 // FormatPageState.
 #pragma once
@@ -15,19 +15,22 @@
 
 namespace tolvane::catalogue {
 
-// The seven choices, in RingtoneFormat order (WavMedium .. Qcp).
-inline constexpr int kFormatCount = 7;
+// The nine choices, in RingtoneFormat order (WavMedium .. Qcp, then M4r and Ogg).
+inline constexpr int kFormatCount = 9;
 using FormatSet = std::array<bool, kFormatCount>;
 
-// The labels of the seven choices, as the page shows them ("&" marks the mnemonic).
+// The labels of the nine choices, as the page shows them ("&" marks the mnemonic).
 std::string_view formatLabel(int formatIndex);
 
 // Which choices a format mask enables: 0 and 1 by the WAV bit, 2 and 3 by MP3, 4 by SMAF,
-// 5 by AMR, 6 by QCP.
+// 5 by AMR, 6 by QCP, 7 by M4R, 8 by Ogg.
 FormatSet enabledFormats(std::uint32_t formatMask);
+// The choices a model enables: those of its mask, and every choice for "> Not listed <", whose
+// row keeps the mask it always had (0x7F) although the user picks any format by hand there.
+FormatSet modelFormats(std::uint32_t modelId);
 
-// The choice that replaces a checked choice that became disabled: Mp3High, else WavHigh, else
-// Smaf, else Amr, else Qcp (the last resort, even when disabled).
+// The choice that replaces a checked choice that became disabled: Ogg, else M4r, else Mp3High,
+// else WavHigh, else Smaf, else Amr, else Qcp (the last resort, even when disabled).
 int replacementFormat(const FormatSet& enabled);
 
 // The checked choice after a model's formats were applied: kept while it is enabled, replaced
@@ -61,7 +64,7 @@ struct LeavingValues {
 
 class FormatPageState {
 public:
-    // The page's initialisation: the stored format is checked (nothing when it is not 0..6),
+    // The page's initialisation: the stored format is checked (nothing when it is not 0..8),
     // the vendor list selects the stored position, the model list is filled for that vendor and
     // selects the stored model position, and the model's formats are applied. All choices start
     // enabled, as the page's controls do.
@@ -85,7 +88,7 @@ public:
     // The user picks a model: its formats are applied. A position past the end clears the model
     // selection and leaves the choices as they are.
     void chooseModel(std::size_t position);
-    // The user checks a choice. Refused (false) for a disabled choice or an index outside 0..6.
+    // The user checks a choice. Refused (false) for a disabled choice or an index outside 0..8.
     bool checkFormat(int formatIndex);
     // The unlisted-phone report was closed, whatever its outcome: "> Not listed <" is selected
     // with its single model, which enables every choice.
@@ -103,7 +106,7 @@ private:
     std::vector<CatalogueEntry> models_;
     std::optional<std::size_t> vendorSelection_;
     std::optional<std::size_t> modelSelection_;
-    FormatSet enabled_{true, true, true, true, true, true, true};
+    FormatSet enabled_{true, true, true, true, true, true, true, true, true};
     std::optional<int> checked_;
 };
 
