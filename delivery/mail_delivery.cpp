@@ -128,6 +128,10 @@ std::string mediaTypeOf(const std::string& path) {
         return "audio/vnd.qcelp";
     if (extension == ".mid")
         return "audio/midi";
+    if (extension == ".m4r")
+        return "audio/mp4";
+    if (extension == ".ogg")
+        return "audio/ogg";
     return "application/octet-stream";
 }
 
