@@ -59,10 +59,6 @@ CM4REncoder::~CM4REncoder() {
         ::unlink(temporaryPath_.c_str());
 }
 
-std::size_t CM4REncoder::frameBytes() const {
-    return static_cast<std::size_t>(std::max(channels_, 1)) * 2;
-}
-
 void CM4REncoder::openWriterOnce() {
     if (writer_ != nullptr)
         return;
@@ -74,6 +70,7 @@ void CM4REncoder::openWriterOnce() {
     settings.bitRate = kBitRate;
     settings.title = baseNameOf(path_);
     writer_ = openWriter_(temporaryPath_, settings);
+    frames_.setFrameBytes(static_cast<std::size_t>(channels_) * 2);
     held_.reserve(static_cast<std::size_t>(sampleRate_) * kFadeSeconds * channels_);
 }
 
@@ -81,29 +78,12 @@ void CM4REncoder::write(const void* data, std::size_t count, std::size_t* writte
     if (written != nullptr)
         *written = count;
     openWriterOnce();
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    const std::size_t frame = frameBytes();
-    // Complete a frame left over from the previous write first.
-    if (!partial_.empty()) {
-        const std::size_t need = std::min(frame - partial_.size(), count);
-        partial_.insert(partial_.end(), bytes, bytes + need);
-        bytes += need;
-        count -= need;
-        if (partial_.size() < frame)
-            return;
-        std::int16_t samples[2];
-        std::memcpy(samples, partial_.data(), frame);
-        partial_.clear();
-        takeFrames(samples, 1);
-    }
-    const std::size_t frames = count / frame;
-    if (frames > 0) {
+    frames_.push(data, count, [this](const std::uint8_t* bytes, std::size_t frames) {
         // PCM buffers are not always aligned for 16-bit access: copy through an aligned block.
-        std::vector<std::int16_t> samples(frames * static_cast<std::size_t>(channels_));
-        std::memcpy(samples.data(), bytes, frames * frame);
-        takeFrames(samples.data(), frames);
-    }
-    partial_.assign(bytes + frames * frame, bytes + count);
+        aligned_.resize(frames * static_cast<std::size_t>(channels_));
+        std::memcpy(aligned_.data(), bytes, aligned_.size() * sizeof(std::int16_t));
+        takeFrames(aligned_.data(), frames);
+    });
 }
 
 // Frames before the last second of the 30 are coded at once; the last second is held until

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "encoders/aac_mp4_writer.h"
+#include "encoders/whole_frames.h"
 #include "pipeline/encoder.h"
 
 namespace tolvane {
@@ -45,7 +46,6 @@ public:
     bool wasCut() const { return cut_; }
 
 private:
-    std::size_t frameBytes() const;
     void openWriterOnce();
     void takeFrames(const std::int16_t* pcm, std::size_t frames);
     void fadeAndCodeHeld();
@@ -54,7 +54,8 @@ private:
     std::string temporaryPath_;
     WriterFactory openWriter_;
     std::unique_ptr<AacMp4Writer> writer_;
-    std::vector<std::uint8_t> partial_;  // bytes of an incomplete frame from the last write
+    WholeFrames frames_;
+    std::vector<std::int16_t> aligned_;  // the frames of the current write, 16-bit aligned
     std::vector<std::int16_t> held_;     // the last second before the cut, until it is known
                                          // whether the source goes on beyond it
     std::int64_t taken_ = 0;             // frames accepted, at most the 30 seconds

@@ -72,6 +72,7 @@ void COggEncoder::startOnce() {
         throw EncoderException("unexpected error");
     auto codec = std::make_unique<Codec>();
     codec->channels = channels_;
+    frames_.setFrameBytes(static_cast<std::size_t>(channels_) * 2);
     if (vorbis_encode_init_vbr(&codec->info, channels_, sampleRate_, kQuality) != 0)
         throw EncoderException("unable to encode");
     codec->infoReady = true;
@@ -101,14 +102,14 @@ void COggEncoder::write(const void* data, std::size_t count, std::size_t* writte
         *written = count;
     startOnce();
     const std::size_t frameBytes = static_cast<std::size_t>(channels_) * 2;
-    const auto* pcm = static_cast<const std::uint8_t*>(data);
-    std::size_t frames = count / frameBytes;
-    while (frames > 0) {
-        const std::size_t take = std::min(frames, kChunkFrames);
-        code(pcm, take);
-        pcm += take * frameBytes;
-        frames -= take;
-    }
+    frames_.push(data, count, [&](const std::uint8_t* pcm, std::size_t frames) {
+        while (frames > 0) {
+            const std::size_t take = std::min(frames, kChunkFrames);
+            code(pcm, take);
+            pcm += take * frameBytes;
+            frames -= take;
+        }
+    });
 }
 
 void COggEncoder::code(const std::uint8_t* pcm, std::size_t frames) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "encoders/ringtone_file.h"
+#include "encoders/whole_frames.h"
 #include "pipeline/encoder.h"
 
 namespace tolvane {
@@ -42,6 +43,7 @@ private:
 
     std::string title_;
     RingtoneFile file_;
+    WholeFrames frames_;
     std::unique_ptr<Codec> codec_;
     bool finished_ = false;
 };

@@ -98,34 +98,36 @@ double rmsOf(const std::vector<std::int16_t>& pcm, std::size_t from, std::size_t
     return std::sqrt(sum / double(std::max<std::size_t>(to - from, 1)));
 }
 
-// The correlation of the whole decoded signal with the source, at the delay (up to 4096
-// samples) where their openings match best.
+// The correlation over all of the decoded signal with the source, at the delay (between -64 and
+// 4096 samples) where their openings match best. One delay for the whole: a decode that drifts
+// away from the source, or skips, correlates poorly.
 double correlationOverAll(const std::vector<std::int16_t>& source,
                           const std::vector<std::int16_t>& decoded) {
-    std::size_t bestLag = 0;
-    double best = -1;
-    for (std::size_t lag = 0; lag <= 4096 && lag < decoded.size(); lag += 1) {
-        const std::size_t n = std::min({source.size(), decoded.size() - lag, std::size_t{8192}});
+    const auto correlation = [&](long lag, std::size_t from, std::size_t count) {
         double sd = 0, ss = 0, dd = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            sd += double(source[i]) * decoded[i + lag];
-            ss += double(source[i]) * source[i];
-            dd += double(decoded[i + lag]) * decoded[i + lag];
+        for (std::size_t i = from; i < from + count; ++i) {
+            const long at = static_cast<long>(i) + lag;
+            const double s = source[i];
+            const double d = at >= 0 && at < static_cast<long>(decoded.size()) ? decoded[at] : 0;
+            sd += s * d;
+            ss += s * s;
+            dd += d * d;
         }
-        const double c = ss > 0 && dd > 0 ? sd / std::sqrt(ss * dd) : 0;
+        return ss > 0 && dd > 0 ? sd / std::sqrt(ss * dd) : 0;
+    };
+    if (source.size() < 200)
+        return 0;
+    const std::size_t opening = std::min<std::size_t>(source.size() - 100, 8192);
+    long bestLag = 0;
+    double best = -1;
+    for (long lag = -64; lag <= 4096; ++lag) {
+        const double c = correlation(lag, 100, opening - 100);
         if (c > best) {
             best = c;
             bestLag = lag;
         }
     }
-    const std::size_t n = std::min(source.size(), decoded.size() - bestLag);
-    double sd = 0, ss = 0, dd = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        sd += double(source[i]) * decoded[i + bestLag];
-        ss += double(source[i]) * source[i];
-        dd += double(decoded[i + bestLag]) * decoded[i + bestLag];
-    }
-    return ss > 0 && dd > 0 ? sd / std::sqrt(ss * dd) : 0;
+    return correlation(bestLag, 0, source.size());
 }
 
 // Container fields and tags as ffprobe reports them.
