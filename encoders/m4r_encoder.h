@@ -24,7 +24,7 @@ class CM4REncoder : public CEncoder {
 public:
     static constexpr int kSampleRate = 44100;
     static constexpr int kBitRate = 128000;
-    static constexpr int kMaxSeconds = 30;
+    static constexpr int kMaxSeconds = kIphoneRingtoneSeconds;
     static constexpr int kFadeSeconds = 1;
 
     using WriterFactory = std::function<std::unique_ptr<AacMp4Writer>(

@@ -96,6 +96,10 @@ std::string targetExtension(int kind) {
     }
 }
 
+int maximumRingtoneSeconds(int kind) {
+    return kind == kKindM4r ? kIphoneRingtoneSeconds : 0;
+}
+
 void setConvertedQuestion(ConvertedQuestion* a) {
     asker = a;
 }

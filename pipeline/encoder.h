@@ -69,6 +69,12 @@ int formatQuality(int formatIndex);
 // "unknown target format".
 std::string targetExtension(int kind);
 
+// iPhones refuse ringtones longer than this; the M4R encoder cuts there and fades out.
+inline constexpr int kIphoneRingtoneSeconds = 30;
+// The longest ringtone a kind may make, in seconds: kIphoneRingtoneSeconds for M4R; 0 for the
+// kinds that keep the whole part.
+int maximumRingtoneSeconds(int kind);
+
 // Ringtone paths are limited to the classic path limit of 259 characters.
 constexpr std::size_t kMaxRingtonePath = 259;
 

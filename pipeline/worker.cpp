@@ -242,6 +242,10 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
     const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
     const std::int64_t partLength = entry.partMarked ? effectivePartLength(entry) : 0;
 
+    // A format that keeps only the start of a long part (the iPhone's 30 seconds) is measured on
+    // what it keeps, and is fed one second beyond it, so that its encoder knows to fade out.
+    const std::int64_t keptLimit = maximumRingtoneSeconds(kind_);
+
     auto analysisReader = openSource(entry);
     view_.setStatus(kStatusAnalyzing);
     {
@@ -250,12 +254,15 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
         if (entry.partMarked)
             measured.partLength = static_cast<std::uint32_t>(partLength);
         CReader& reader = *analysisReader;
-        analyseLevel(reader, measured, &state_.cancelRequested, [&] {
-            if (entry.partMarked)
-                showFile(reader.tell() - partStart, partLength);
-            else
-                showFile(reader.tell(), reader.length());
-        });
+        const std::int64_t whole = entry.partMarked ? partLength : reader.length();
+        if (keptLimit > 0 && whole > keptLimit) {
+            measured.partMarked = true;
+            measured.partStart = static_cast<std::uint32_t>(partStart);
+            measured.partLength = static_cast<std::uint32_t>(keptLimit);
+        }
+        const std::int64_t measuredLength = measured.partMarked ? measured.partLength : whole;
+        analyseLevel(reader, measured, &state_.cancelRequested,
+                     [&] { showFile(reader.tell() - partStart, measuredLength); });
         entry.levelRms = measured.levelRms;
         entry.levelPeak = measured.levelPeak;
         entry.peakHigh = measured.peakHigh;
@@ -273,7 +280,10 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
     const std::int64_t second =
         std::int64_t(reader->sampleRate()) * reader->channels() * reader->bitsPerSample() / 8;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max<std::int64_t>(second, 0)));
-    const std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
+    std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
+    const std::int64_t feedLimit = keptLimit > 0 ? keptLimit + 1 : 0;
+    if (feedLimit > 0)
+        fileLength = std::min(fileLength, feedLimit);
     std::size_t delivered = 0;
     do {
         delivered = 0;
@@ -283,7 +293,8 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
         ++n;
         showFile(n, fileLength);
         showOverall(done_ + n);
-    } while ((!entry.partMarked || n < partLength) && delivered > 0 && !cancelled());
+    } while ((!entry.partMarked || n < partLength) && (feedLimit == 0 || n < feedLimit) &&
+             delivered > 0 && !cancelled());
 
     encoder->finish();
     encoder.reset();

@@ -92,11 +92,14 @@ TEST_F(FormatPageTest, NineChoicesTheNewestBelowTheSevenAndReachableByKeyboard) 
             << i;
         EXPECT_TRUE(format->formatChoice(i)->font().bold()) << i;
     }
-    // Alt+I and Alt+D check the two choices, as their access keys promise.
-    QTest::keyClick(&sheet(), Qt::Key_I, Qt::AltModifier);
-    EXPECT_EQ(checkedChoice(format), 7);
-    QTest::keyClick(&sheet(), Qt::Key_D, Qt::AltModifier);
-    EXPECT_EQ(checkedChoice(format), 8);
+    // Alt+I and Alt+D check the two choices, as their access keys promise (the button animates
+    // its click, so the check comes a moment later).
+    sheet().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return checkedChoice(format) == 7; }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_D, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return checkedChoice(format) == 8; }));
 
     // An iPhone plays the iPhone ringtone only; a Pixel the Android ringtone first.
     choose(format->vendorList(), 16);  // Apple

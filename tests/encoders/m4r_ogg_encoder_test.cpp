@@ -258,6 +258,30 @@ TEST_F(ModernRingtones, IphoneRingtoneOfALongPartIsCutAtThirtySecondsAndFadesOut
     EXPECT_NEAR(loudestSecondDb(stereo, 2, 44100), -12.0, 0.5);
 }
 
+TEST_F(ModernRingtones, IphoneRingtoneIsLevelledOnTheThirtySecondsItKeeps) {
+    // A song that starts softly (20 dB down) and gets loud after 40 seconds: the ringtone is its
+    // soft start, brought to the level of every ringtone, not left quiet by the loud end it lacks.
+    const std::string soft = dir_.file("soft.wav"), loud = dir_.file("loud.wav");
+    ASSERT_TRUE(makeMusic(dir_, soft, 44100, 2, 40));
+    ASSERT_TRUE(makeMusic(dir_, loud, 44100, 2, 20));
+    const std::string song = dir_.file("crescendo.wav");
+    const CommandResult softer = test::run({"sox", "-v", "0.1", soft, dir_.file("softer.wav")});
+    ASSERT_EQ(softer.status, 0) << softer.errors;
+    const CommandResult joined = test::run({"sox", dir_.file("softer.wav"), loud, song});
+    ASSERT_EQ(joined.status, 0) << joined.errors;
+    for (const char* part : {"", "5+50"}) {
+        SCOPED_TRACE(part);
+        std::vector<std::string> args = {"-f", "m4r", "-o", dir_.file("out")};
+        if (*part != 0)
+            args.insert(args.end(), {"--reconvert", "--part", part});
+        args.push_back(song);
+        const CommandResult r = convert(args);
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const auto decoded = decodeAll(out("crescendo.m4r"));
+        EXPECT_NEAR(loudestSecondDb(decoded, 2, 44100), -12.0, 0.5);
+    }
+}
+
 TEST_F(ModernRingtones, ShortSourcesMakeValidFiles) {
     // Shorter than one second, and exactly thirty seconds (no cut, no fade).
     const std::string shortPath = dir_.file("blip.wav");
