@@ -13,6 +13,8 @@
 #include "app/QtUi.h"
 #include "app/QtWizardSheet.h"
 #include "app/WizPage8_Failure.h"
+#include "decoders/source_types.h"
+#include "encoders/ringtone_formats.h"
 
 namespace tolvane::wizard {
 
@@ -97,7 +99,9 @@ void WizPage6_Progress::onSetActive() {
     overallBar_->setValue(0);
     sendingPictures_ = state_.conversionDone != 0;
     timer_.start();
-    job_ = std::make_unique<Job>(fileList(), settings_, sending_);
+    job_ = std::make_unique<Job>(
+        fileList(), settings_,
+        Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds}, sending_);
     worker_.start(*job_, state_, *this);
 }
 

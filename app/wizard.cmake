@@ -77,13 +77,14 @@ add_dependencies(tolvane tolvane_help)
 
 install(FILES ${TOLVANE_RESOURCE_DIR}/tolvanehelp.html DESTINATION ${CMAKE_INSTALL_LIBDIR}/tolvane)
 # The desktop's menu entry, naming the program where it is installed (the prefix is known only at
-# install time: `cmake --install --prefix` may differ from the configured one), and its icon.
+# install time: `cmake --install --prefix` may differ from the configured one), readable by every
+# user whatever the checkout's modes, and its icon.
 install(CODE "
   set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
   set(TOLVANE_EXEC \"\${prefix}/${CMAKE_INSTALL_BINDIR}/tolvane\")
   configure_file(${TOLVANE_RESOURCE_DIR}/tolvane.desktop.in
                  \"\$ENV{DESTDIR}\${prefix}/${CMAKE_INSTALL_DATADIR}/applications/tolvane.desktop\"
-                 @ONLY)
+                 @ONLY NO_SOURCE_PERMISSIONS)
   message(STATUS \"Installing: \$ENV{DESTDIR}\${prefix}/${CMAKE_INSTALL_DATADIR}/applications/tolvane.desktop\")")
 install(FILES ${picture_dir}/tolvane.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)

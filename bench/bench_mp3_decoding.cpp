@@ -16,6 +16,7 @@
 
 #include "decoders/mapped_file.h"
 #include "decoders/mp3_decoding.h"
+#include "decoders/source_types.h"
 #include "pipeline/reader.h"
 
 extern char** environ;

@@ -12,6 +12,7 @@
 
 #include "converter/pcm_buffer.h"
 #include "converter/smaf_writer.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/encoder.h"
 #include "platform/paths.h"
 
@@ -55,7 +56,8 @@ void SmafRingtoneEndToEnd(benchmark::State& state) {
     const std::string target = tolvane::platform::temporaryFolder() + "bench-smaf.mmf";
     const std::size_t second = std::size_t(kRate) * 4;
     for (auto _ : state) {
-        auto encoder = tolvane::createEncoder(16, 2, tolvane::kKindMmf, 1, target, kRate);
+        auto encoder =
+            tolvane::createEncoder(tolvane::Smaf, tolvane::PcmFormat::pcm(2, kRate, 16), target);
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(pcm.data());
         for (std::size_t at = 0; at < pcm.size() * 2; at += second)
             encoder->write(bytes + at, std::min(second, pcm.size() * 2 - at));

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "encoders/ringtone_formats.h"
+
 namespace tolvane::catalogue {
 
 inline constexpr std::uint32_t kEndOfTable = 0xFFFFFFFF;
@@ -27,16 +29,7 @@ struct PhoneModel {
     std::uint32_t formatMask;
 };
 
-// FormatMask bits. 0x08 and 0x40 are catalogue data that no format choice reads.
-inline constexpr std::uint32_t kMaskWav = 0x01;   // WavMedium, WavHigh
-inline constexpr std::uint32_t kMaskMp3 = 0x02;   // Mp3Medium, Mp3High
-inline constexpr std::uint32_t kMaskSmaf = 0x04;  // Smaf
-inline constexpr std::uint32_t kMaskAmr = 0x10;   // Amr
-inline constexpr std::uint32_t kMaskQcp = 0x20;   // Qcp
-inline constexpr std::uint32_t kMaskM4r = 0x80;   // M4r (iPhone ringtone)
-inline constexpr std::uint32_t kMaskOgg = 0x100;  // Ogg (Android ringtone)
-inline constexpr std::uint32_t kPlayableBits =
-    kMaskWav | kMaskMp3 | kMaskSmaf | kMaskAmr | kMaskQcp | kMaskM4r | kMaskOgg;
+// FormatMask bits are the format table's (kMaskWav ... and kPlayableBits).
 
 // A model is offered on the Format page only when it plays at least one format.
 constexpr bool isOffered(std::uint32_t formatMask) {

@@ -7,23 +7,10 @@ namespace tolvane::catalogue {
 
 namespace {
 
-// The access keys of the two newest choices ("i", "d") are taken by no other control of the
-// page or of the wizard's buttons.
-constexpr std::array<std::string_view, kFormatCount> kFormatLabels = {
-    "M&eduim quality WAV",       "High quality &WAV",      "&Meduim quality MP3",
-    "&High quality MP3",         "&Varnel SMAF (MMF)",     "&Adaptive Multirate (AMR)",
-    "&Qualcomm Purevoice (QCP)", "&iPhone ringtone (M4R)", "An&droid ringtone (Ogg)",
-};
-
-// The mask bit that enables each choice.
-constexpr std::array<std::uint32_t, kFormatCount> kEnablingBit = {
-    kMaskWav, kMaskWav, kMaskMp3, kMaskMp3, kMaskSmaf, kMaskAmr, kMaskQcp, kMaskM4r, kMaskOgg,
-};
-
-// The formats today's phones play best come first: Ogg, M4R; then Mp3High, WavHigh, Smaf, Amr;
+// The formats today's phones play best come first: Ogg, M4r; then Mp3High, WavHigh, Smaf, Amr;
 // Qcp when none of them is enabled.
-constexpr std::array<int, 6> kReplacementOrder = {8, 7, 3, 1, 4, 5};
-constexpr int kLastResort = 6;
+constexpr std::array<int, 6> kReplacementOrder = {Ogg, M4r, Mp3High, WavHigh, Smaf, Amr};
+constexpr int kLastResort = Qcp;
 
 // Sort key of one byte: spaces and punctuation, then digits, then letters and everything else
 // (bytes of non-ASCII characters), letters compared without case.
@@ -44,22 +31,19 @@ bool validFormat(int formatIndex) {
 }  // namespace
 
 std::string_view formatLabel(int formatIndex) {
-    return validFormat(formatIndex) ? kFormatLabels[static_cast<std::size_t>(formatIndex)] : "";
+    return validFormat(formatIndex) ? kRingtoneFormats[formatIndex].label : "";
 }
 
 FormatSet modelFormats(std::uint32_t modelId) {
-    if (modelId == kNotListedModelId) {
-        FormatSet every{};
-        every.fill(true);
-        return every;
-    }
+    if (modelId == kNotListedModelId)
+        return allEnabled();
     return enabledFormats(modelMask(modelId));
 }
 
 FormatSet enabledFormats(std::uint32_t formatMask) {
     FormatSet enabled{};
     for (std::size_t i = 0; i < enabled.size(); ++i)
-        enabled[i] = (formatMask & kEnablingBit[i]) != 0;
+        enabled[i] = (formatMask & kRingtoneFormats[i].maskBit) != 0;
     return enabled;
 }
 

@@ -16,10 +16,11 @@
 #include "cli/options.h"
 #include "cli/sending.h"
 #include "cli/terminal_progress.h"
+#include "decoders/source_types.h"
 #include "delivery/carriers.h"
 #include "delivery/sending_phase.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/encoder.h"
-#include "pipeline/reader.h"
 #include "pipeline/worker.h"
 
 namespace fs = std::filesystem;
@@ -149,8 +150,8 @@ Settings runSettings(const Options& options) {
 }
 
 int listFormats() {
-    for (std::size_t i = 0; i < std::size(kFormatNames); ++i)
-        std::printf("%zu %s\n", i, std::string(kFormatNames[i]).c_str());
+    for (const RingtoneFormatRow& format : kRingtoneFormats)
+        std::printf("%d %s\n", static_cast<int>(format.index), std::string(format.name).c_str());
     return kExitClean;
 }
 
@@ -211,7 +212,9 @@ int convert(const Options& options) {
 
     delivery::DeliverySendingPhase delivery;
     RecordingSendingPhase sending(delivery);
-    const Job job{files, settings, options.sending ? &sending : nullptr};
+    const Job job{files, settings,
+                  Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds},
+                  options.sending ? &sending : nullptr};
     runWithPasswordRetry(job, state, progress);
 
     setConvertedQuestion(nullptr);

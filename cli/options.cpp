@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "delivery/carriers.h"
+#include "encoders/ringtone_formats.h"
 
 namespace tolvane::cli {
 namespace {
@@ -260,9 +261,9 @@ const char* const kUsageText =
     "error. Ctrl-C cancels: the ringtone in progress is removed.\n";
 
 std::optional<int> formatByName(std::string_view text) {
-    for (int i = 0; i < static_cast<int>(std::size(kFormatNames)); ++i)
-        if (text == kFormatNames[i] || text == std::to_string(i))
-            return i;
+    for (const RingtoneFormatRow& format : kRingtoneFormats)
+        if (text == format.name || text == std::to_string(format.index))
+            return format.index;
     return std::nullopt;
 }
 

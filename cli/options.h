@@ -35,10 +35,6 @@ inline constexpr int kExitClean = 0;   // the run had no error line
 inline constexpr int kExitErrors = 1;  // the run had error lines
 inline constexpr int kExitUsage = 2;   // the command line was wrong
 
-// The nine ringtone formats by their command-line names, in index order.
-inline constexpr std::string_view kFormatNames[] = {
-    "wav-medium", "wav-high", "mp3-medium", "mp3-high", "smaf", "amr", "qcp", "m4r", "ogg"};
-
 struct SourceArgument {
     std::string path;
     bool partMarked = false;
@@ -68,7 +64,7 @@ struct ParseResult {
 
 ParseResult parseArguments(const std::vector<std::string>& args);
 
-// "wav-medium" .. "ogg" or "0" .. "8"; nothing otherwise.
+// A format's command-line name ("wav-medium" .. "ogg") or its index; nothing otherwise.
 std::optional<int> formatByName(std::string_view text);
 
 // "START+LEN" in whole seconds, LEN at least 1; nothing otherwise.

@@ -1,5 +1,16 @@
 # Helpers shared by the folders' CMakeLists.
 
+# Every user of an installed copy runs its programs and reads its libraries, help page and
+# machine settings, so the folders the install makes are 0755 whatever the installing user's
+# umask; install() gives files and programs 0644/0755 itself. This rule is declared before any
+# folder's own, so it runs first.
+install(CODE "
+  set(TOLVANE_SHARED_FOLDERS
+      ${CMAKE_INSTALL_BINDIR} ${CMAKE_INSTALL_LIBDIR}/tolvane ${CMAKE_INSTALL_LIBEXECDIR}/tolvane
+      ${CMAKE_INSTALL_DATADIR}/applications ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps
+      etc/tolvane/registry)
+  include(\"${CMAKE_CURRENT_LIST_DIR}/MakeSharedFolders.cmake\")")
+
 # A library loaded at run time with dlopen from the application folder (lame_enc.so, qscl.so, ...).
 function(tolvane_runtime_library target)
   add_library(${target} MODULE ${ARGN})
@@ -22,7 +33,10 @@ function(tolvane_helper_program target)
 endfunction()
 
 # The build tree's machine hive: AppPath names the build's application folder, HomeURL and
-# SkyletURL the local reference service. `make install` writes the installed one.
+# SkyletURL the local reference service. `make install` writes the installed one and installs
+# the hive tool beside the converter, so an administrator can point SkyletURL elsewhere. The
+# hive tool writes folders 0755 and values 0644 itself; the installer also opens up what an
+# earlier install left private, so reinstalling mends it.
 function(tolvane_write_machine_hive)
   add_custom_target(machine_hive ALL
     COMMAND tolvane-hive --root ${CMAKE_BINARY_DIR}/etc/tolvane/registry
@@ -31,14 +45,21 @@ function(tolvane_write_machine_hive)
             --set SkyletURL=http://127.0.0.1:8099/
     DEPENDS tolvane-hive
     COMMENT "Writing the build tree's machine hive")
+  # The hive is written below DESTDIR (a package's staging folder); AppPath names the folder
+  # the programs will run from, without it.
   install(CODE "
     set(prefix \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
     execute_process(COMMAND ${TOLVANE_LIBEXEC_DIR}/tolvane-hive
       --root \"\${prefix}/etc/tolvane/registry\"
-      --set \"AppPath=\${prefix}/${CMAKE_INSTALL_LIBDIR}/tolvane\"
+      --set \"AppPath=\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/tolvane\"
       --set \"HomeURL=http://127.0.0.1:8099/\"
       --set \"SkyletURL=http://127.0.0.1:8099/\"
-      COMMAND_ERROR_IS_FATAL ANY)")
+      COMMAND_ERROR_IS_FATAL ANY)
+    file(CHMOD_RECURSE \"\${prefix}/etc/tolvane\"
+      FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
+      DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                            WORLD_READ WORLD_EXECUTE)")
+  install(TARGETS tolvane-hive RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/tolvane)
 endfunction()
 
 # A GoogleTest program registered with CTest. Usage:

@@ -20,8 +20,10 @@ std::uint8_t AdpcmEncoder::encodeSample(std::int32_t sample) {
     for (std::int32_t threshold = q; j < 7 && d >= threshold; threshold += q)
         ++j;
 
-    const std::int32_t delta =
-        ((j >> 2) & 1) * step_ + ((j >> 1) & 1) * (step_ / 2) + (j & 1) * q + step_ / 8;
+    // (j + 1/2) quarter steps, in one integer division exactly as a decoder computes it: adding
+    // the truncated parts one by one comes out up to 3 higher, and a decoder would drift away
+    // from the encoder by that much on every sample.
+    const std::int32_t delta = step_ * (2 * j + 1) / 8;
     predictor_ = std::clamp(negative ? predictor_ - delta : predictor_ + delta, -32768, 32767);
     step_ = std::clamp((step_ * kStepMultiplier[j]) >> 8, kInitialStep, kMaxStep);
     return std::uint8_t((negative ? 8 : 0) + j);

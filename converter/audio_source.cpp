@@ -23,6 +23,10 @@ bool parseWavFormat(ChunkReader& riff, SourceFormat& f) {
     const std::uint16_t bytesPerSample = blockAlign / channels;
     if (blockAlign != channels * bytesPerSample || bytesPerSample != (bits + 7) / 8)
         return false;
+    // 0 bits in a block align of 0 is consistent, but a frame of no bytes cannot be read, and
+    // the frame count is the data length divided by it.
+    if (bytesPerSample == 0)
+        return false;
     f.channels = channels;
     f.bitsPerSample = bits;
     f.bytesPerSample = bytesPerSample;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "converter/input_slot.h"
+#include "converter/lifetime.h"
 #include "converter/pcm_buffer.h"
 #include "converter/smaf_writer.h"
 #include "converter/string_table.h"
@@ -197,6 +198,9 @@ void runConversion(MainWindow& main, WindowOwner& owner) {
         showError(main, owner, kMsgDiskFull);
         return;
     }
+    // Nobody is left to take the output of a driver that has gone away.
+    if (stopRequested())
+        return;
     // The output lies beside the input and replaces any file of its name.
     const std::string output = parts.folder + parts.base + ".mmf";
     if (!writeImage(output, image.data(), std::size_t(length))) {

@@ -1,5 +1,7 @@
 #include "converter/dialogs.h"
 
+#include "converter/lifetime.h"
+
 namespace kessin {
 
 using tolvane::platform::kWmCommand;
@@ -31,7 +33,10 @@ int Dialog::runModal() {
         handle_ = owner_.create(0, windowText(), [this](const PostedMessage& m) { dispatch(m); });
         initialise();
     }
-    owner_.runUntil([this] { return ended_; });
+    // A dialog whose program is asked to stop ends unanswered, and so does every dialog around
+    // it, down to the main window: the program then leaves through its ordinary exit.
+    while (!ended_ && !stopRequested())
+        owner_.dispatchOne(kStopPollMs);
     owner_.destroy(handle_);
     handle_ = 0;
     controls_.clear();
@@ -194,9 +199,13 @@ void MainWindow::initialise() {
 void MainWindow::onCommand(int id) {
     if (id == kIdOk) {
         end(kIdOk);
-    } else if (id == kIdAbout) {
+    } else if (id == kIdAbout && !aboutOpen_) {
+        // The about box runs a nested loop that dispatches this window's messages too: another
+        // "about" while it is open would open a box inside the box, without end.
+        aboutOpen_ = true;
         AboutDialog about(owner(), this);
         about.runModal();
+        aboutOpen_ = false;
     }
     // 1015 (Power) has no handler on the main window.
 }

@@ -148,7 +148,9 @@ protected:
 
 private:
     std::function<void(MainWindow&)> convert_;
+    // Each dialog opened from a handler of this window is opened once at a time.
     bool converting_ = false;
+    bool aboutOpen_ = false;
 };
 
 // Cuts a UTF-8 text to at most `maxBytes` bytes without splitting a character.

@@ -5,10 +5,13 @@
 
 #include "converter/conversion.h"
 #include "converter/dialogs.h"
+#include "converter/lifetime.h"
 #include "platform/window_bus.h"
 
 int main() {
     namespace bus = tolvane::platform::window_bus;
+    if (!kessin::bindToParent())
+        return 0;  // started by a program that is already gone: nobody will drive it
     // A second instance leaves at once, without a window or a message.
     const auto instance = bus::NamedLock::tryAcquire("KESSININSTANCE");
     if (!instance)

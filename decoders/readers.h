@@ -1,4 +1,5 @@
-// Makers and duration probes of the compressed-format readers, used by openReader/durationOf.
+// Makers and duration probes of the compressed-format readers: the rows of the source-type
+// table (source_types.cpp).
 #pragma once
 
 #include <memory>

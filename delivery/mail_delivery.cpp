@@ -16,6 +16,7 @@
 
 #include "delivery/account.h"
 #include "delivery/carriers.h"
+#include "encoders/ringtone_formats.h"
 
 namespace tolvane::delivery {
 namespace {
@@ -113,26 +114,8 @@ std::string mediaTypeOf(const std::string& path) {
     const std::size_t dot = path.rfind('.');
     if (dot == std::string::npos)
         return "application/octet-stream";
-    std::string extension = path.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    if (extension == ".mp3")
-        return "audio/mpeg";
-    if (extension == ".wav")
-        return "audio/x-wav";
-    if (extension == ".mmf")
-        return "application/vnd.smaf";
-    if (extension == ".amr")
-        return "audio/amr";
-    if (extension == ".qcp")
-        return "audio/vnd.qcelp";
-    if (extension == ".mid")
-        return "audio/midi";
-    if (extension == ".m4r")
-        return "audio/mp4";
-    if (extension == ".ogg")
-        return "audio/ogg";
-    return "application/octet-stream";
+    const std::string_view type = mediaTypeOfExtension(std::string_view(path).substr(dot));
+    return type.empty() ? "application/octet-stream" : std::string(type);
 }
 
 UnicodeAwareFilePartSource::UnicodeAwareFilePartSource(const std::string& path,

@@ -1,5 +1,6 @@
-// Makers of the ringtone encoders other than WAV, used by createEncoder. Each constructor begins
-// with prepareTarget; the factory sets the input format afterwards.
+// The makers of the ringtone encoders, one per row of the format table (ringtone_formats.h).
+// Each encoder's constructor begins with prepareTarget; createEncoder sets the input format
+// afterwards.
 #pragma once
 
 #include <memory>
@@ -9,12 +10,16 @@
 
 namespace tolvane {
 
-// Quality 1: 48 kbit/s, quality 2: 96 kbit/s.
-std::unique_ptr<CEncoder> makeMp3Encoder(const std::string& path, int quality);
+std::unique_ptr<CEncoder> makeWaveEncoder(const std::string& path);
+// 48 kbit/s and 96 kbit/s.
+std::unique_ptr<CEncoder> makeMediumMp3Encoder(const std::string& path);
+std::unique_ptr<CEncoder> makeHighMp3Encoder(const std::string& path);
 std::unique_ptr<CEncoder> makeMmfEncoder(const std::string& path);
 std::unique_ptr<CEncoder> makeAmrEncoder(const std::string& path);
 std::unique_ptr<CEncoder> makeQcpEncoder(const std::string& path);
-// iPhone ringtone: AAC in MPEG-4, 44100 Hz, cut to 30 seconds.
+// iPhones refuse ringtones longer than this; the M4R encoder cuts there and fades out.
+inline constexpr int kIphoneRingtoneSeconds = 30;
+// iPhone ringtone: AAC in MPEG-4, 44100 Hz, cut to kIphoneRingtoneSeconds.
 std::unique_ptr<CEncoder> makeM4rEncoder(const std::string& path);
 // Android ringtone: Ogg Vorbis at quality 4.
 std::unique_ptr<CEncoder> makeOggEncoder(const std::string& path);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "encoders/aac_mp4_writer.h"
+#include "encoders/encoders.h"
 #include "encoders/whole_frames.h"
 #include "pipeline/encoder.h"
 

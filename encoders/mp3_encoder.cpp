@@ -165,9 +165,15 @@ void CMP3Encoder::finish() {
     writeOutput(produced);
 }
 
-std::unique_ptr<CEncoder> makeMp3Encoder(const std::string& path, int quality) {
+std::unique_ptr<CEncoder> makeMediumMp3Encoder(const std::string& path) {
     auto encoder = std::make_unique<CMP3Encoder>(path);
-    encoder->setBitrate(quality == 2 ? CMP3Encoder::kHighBitrate : CMP3Encoder::kMediumBitrate);
+    encoder->setBitrate(CMP3Encoder::kMediumBitrate);
+    return encoder;
+}
+
+std::unique_ptr<CEncoder> makeHighMp3Encoder(const std::string& path) {
+    auto encoder = std::make_unique<CMP3Encoder>(path);
+    encoder->setBitrate(CMP3Encoder::kHighBitrate);
     return encoder;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "decoders/source_types.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/reader.h"
 #include "platform/paths.h"

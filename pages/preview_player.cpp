@@ -3,6 +3,7 @@
 #include <chrono>
 #include <system_error>
 
+#include "decoders/source_types.h"
 #include "pages/output_dsound.h"
 #include "pipeline/app_exception.h"
 

@@ -32,6 +32,12 @@ class ReaderException : public AppException {
 class EncoderException : public AppException {
     using AppException::AppException;
 };
+// The user chose to keep an existing ringtone ("Skip All"): reported as a line, but the file
+// is neither a failure to clean up after nor a ringtone of this run.
+class FileSkipped : public EncoderException {
+public:
+    FileSkipped() : EncoderException("file skipped") {}
+};
 class PlayerException : public AppException {
     using AppException::AppException;
 };

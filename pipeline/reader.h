@@ -1,5 +1,6 @@
 // Every audio source is read through CReader: a decoded stream of interleaved PCM with its
-// format, read in pieces, positioned and measured in whole seconds.
+// format, read in pieces, positioned and measured in whole seconds. The readers and the table
+// that chooses one by the file's name are in decoders/.
 #pragma once
 
 #include <cstddef>
@@ -41,32 +42,21 @@ protected:
     std::int32_t bitsPerSample_ = -1;
 };
 
-// File types by extension (FileEntry::fileType).
-enum FileType : int {
-    kFileWav = 1,
-    kFileMp3 = 2,
-    kFileWma = 3,
-    kFileOgg = 4,
-    kFileApe = 5,
-    kFileFlac = 6,
-};
-
-// Chooses the reader by the path's extension (case-insensitive): ".wav", ".mp3", ".wma", ".ogg",
-// ".ape", ".flac". Other paths: ReaderException "no decoder available".
-std::unique_ptr<CReader> openReader(const std::string& path);
-// As openReader, but the new reader starts at `second` (the one-shot start position).
-std::unique_ptr<CReader> openReaderAt(const std::string& path, int second);
-// Duration in whole seconds by the matching reader's probe; 0 when unknown.
-int durationOf(const std::string& path);
-// Duration when a file is added: ReaderException "broken file" when it is 0.
-int checkedDurationOf(const std::string& path);
-// 1 WAV ... 6 FLAC (FileType); ReaderException "unknown file type" otherwise.
-int fileTypeOf(const std::string& path);
-
 // The process-wide one-shot start position. Every reader constructor calls this once after it
 // has read the source's format: it returns true (and clears the slot) when a start second was
 // set by openReaderAt, and the reader then positions itself there as seek would.
 bool takeStartPosition(int& second);
+
+// Sets the start position for the reader constructed while it lives, and clears it again when
+// it ends, whether or not a reader took it. Only the conversion worker opens readers at a
+// position, and construction runs on its thread.
+class StartPositionGuard {
+public:
+    explicit StartPositionGuard(int second);
+    ~StartPositionGuard();
+    StartPositionGuard(const StartPositionGuard&) = delete;
+    StartPositionGuard& operator=(const StartPositionGuard&) = delete;
+};
 
 // True when `path` ends with `ext` without regard to ASCII case.
 bool hasExtension(std::string_view path, std::string_view ext);

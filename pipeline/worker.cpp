@@ -105,6 +105,12 @@ private:
     FileOutcome convertProtected(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
     // Everything that may fail for one file; true when the ringtone counts as produced.
     bool convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
+    // Measures the level of the source (or its part) into `entry`; false when cancelled.
+    bool analyse(FileEntry& entry, std::int64_t partLength);
+    // Copies the source (or its part), normalised, into the ringtone; `n` counts the seconds
+    // copied. False when cancelled.
+    bool copy(const FileEntry& entry, const std::string& ringtone, std::int64_t partLength,
+              std::int64_t& n);
     std::unique_ptr<CReader> openSource(const FileEntry& entry) const;
     std::unique_ptr<CEncoder> makeEncoder(const CReader& reader, const std::string& ringtone) const;
 
@@ -118,9 +124,10 @@ private:
     RunState& state_;
     ProgressView& view_;
     std::string folder_;
-    int kind_ = 0;
-    int quality_ = 0;
+    int format_ = 0;
     std::string extension_;
+    // The longest ringtone the format makes, in seconds (0: the whole part).
+    std::int64_t keptLimit_ = 0;
     std::int64_t total_ = 0;
     std::int64_t done_ = 0;
     // Ringtones made by this run: two sources with the same name must not overwrite each other.
@@ -132,15 +139,13 @@ private:
 bool Conversion::prepare() {
     const Settings& settings = job_.settings;
     try {
-        kind_ = encoderKind(settings.format());
-        quality_ = formatQuality(settings.format());
-        extension_ = targetExtension(kind_);
+        format_ = settings.format();
+        extension_ = job_.codecs.ringtoneExtension(format_);
+        if (job_.codecs.maximumSeconds)
+            keptLimit_ = job_.codecs.maximumSeconds(format_);
     } catch (const std::logic_error& e) {
-        // A format index outside 0..8 would fail every file the same way: one line, no loop.
+        // An unknown format index would fail every file the same way: one line, no loop.
         state_.addError(e.what());
-        return false;
-    } catch (const AppException& e) {
-        state_.addError(e.message() + ".");
         return false;
     }
     folder_ = outputFolderFor(settings.save(), settings.folder());
@@ -196,10 +201,11 @@ FileOutcome Conversion::convertProtected(FileEntry& entry, const std::string& ri
         return convert(entry, ringtone, n) ? FileOutcome::Produced : FileOutcome::Cancelled;
     } catch (const ReaderException& e) {
         state_.addError(platform::fileNameOf(entry.path) + ": " + e.message() + ".");
+    } catch (const FileSkipped& e) {
+        state_.addError(platform::fileNameOf(ringtone) + ": " + e.message() + ".");
+        return FileOutcome::Skipped;
     } catch (const EncoderException& e) {
         state_.addError(platform::fileNameOf(ringtone) + ": " + e.message() + ".");
-        if (e.message() == "file skipped")
-            return FileOutcome::Skipped;
     } catch (const std::logic_error& e) {
         state_.addError(e.what());
     } catch (const std::bad_alloc&) {
@@ -214,19 +220,15 @@ FileOutcome Conversion::convertProtected(FileEntry& entry, const std::string& ri
 
 std::unique_ptr<CReader> Conversion::openSource(const FileEntry& entry) const {
     const int start = entry.partMarked ? static_cast<int>(entry.partStart) : 0;
-    if (job_.openReader)
-        return job_.openReader(entry.path, start);
-    return start > 0 ? openReaderAt(entry.path, start) : openReader(entry.path);
+    return job_.codecs.openReader(entry.path, start);
 }
 
 std::unique_ptr<CEncoder> Conversion::makeEncoder(const CReader& reader,
                                                   const std::string& ringtone) const {
-    const int bits = reader.bitsPerSample();
-    const int channels = reader.channels();
-    const int rate = reader.sampleRate();
-    if (job_.createEncoder)
-        return job_.createEncoder(bits, channels, kind_, quality_, ringtone, rate);
-    return createEncoder(bits, channels, kind_, quality_, ringtone, rate);
+    const PcmFormat source = PcmFormat::pcm(static_cast<unsigned>(reader.channels()),
+                                            static_cast<unsigned>(reader.sampleRate()),
+                                            static_cast<unsigned>(reader.bitsPerSample()));
+    return job_.codecs.createEncoder(format_, source, ringtone);
 }
 
 bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n) {
@@ -239,40 +241,41 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
     if (madeThisRun_.count(ringtone) != 0)
         throw EncoderException(kSameNameMessage);
 
-    const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
     const std::int64_t partLength = entry.partMarked ? effectivePartLength(entry) : 0;
-
-    // A format that keeps only the start of a long part (the iPhone's 30 seconds) is measured on
-    // what it keeps, and is fed one second beyond it, so that its encoder knows to fade out.
-    const std::int64_t keptLimit = maximumRingtoneSeconds(kind_);
-
-    auto analysisReader = openSource(entry);
-    view_.setStatus(kStatusAnalyzing);
-    {
-        // The analysis reads exactly the part; a length that is not positive reads one second.
-        FileEntry measured = entry;
-        if (entry.partMarked)
-            measured.partLength = static_cast<std::uint32_t>(partLength);
-        CReader& reader = *analysisReader;
-        const std::int64_t whole = entry.partMarked ? partLength : reader.length();
-        if (keptLimit > 0 && whole > keptLimit) {
-            measured.partMarked = true;
-            measured.partStart = static_cast<std::uint32_t>(partStart);
-            measured.partLength = static_cast<std::uint32_t>(keptLimit);
-        }
-        const std::int64_t measuredLength = measured.partMarked ? measured.partLength : whole;
-        analyseLevel(reader, measured, &state_.cancelRequested,
-                     [&] { showFile(reader.tell() - partStart, measuredLength); });
-        entry.levelRms = measured.levelRms;
-        entry.levelPeak = measured.levelPeak;
-        entry.peakHigh = measured.peakHigh;
-        entry.peakLow = measured.peakLow;
-    }
-    if (cancelled())
+    if (!analyse(entry, partLength))
         return false;
+    return copy(entry, ringtone, partLength, n);
+}
 
+bool Conversion::analyse(FileEntry& entry, std::int64_t partLength) {
+    const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
+    auto reader = openSource(entry);
+    view_.setStatus(kStatusAnalyzing);
+    // The analysis reads exactly the part; a length that is not positive reads one second.
+    FileEntry measured = entry;
+    if (entry.partMarked)
+        measured.partLength = static_cast<std::uint32_t>(partLength);
+    // A format that keeps only the start of a long part (the iPhone's 30 seconds) is measured on
+    // what it keeps.
+    const std::int64_t whole = entry.partMarked ? partLength : reader->length();
+    if (keptLimit_ > 0 && whole > keptLimit_) {
+        measured.partMarked = true;
+        measured.partStart = static_cast<std::uint32_t>(partStart);
+        measured.partLength = static_cast<std::uint32_t>(keptLimit_);
+    }
+    const std::int64_t measuredLength = measured.partMarked ? measured.partLength : whole;
+    analyseLevel(*reader, measured, &state_.cancelRequested,
+                 [&] { showFile(reader->tell() - partStart, measuredLength); });
+    entry.levelRms = measured.levelRms;
+    entry.levelPeak = measured.levelPeak;
+    entry.peakHigh = measured.peakHigh;
+    entry.peakLow = measured.peakLow;
+    return !cancelled();
+}
+
+bool Conversion::copy(const FileEntry& entry, const std::string& ringtone, std::int64_t partLength,
+                      std::int64_t& n) {
     auto reader = wrapWithNormalizer(openSource(entry), entry, kTargetLevel / entry.levelRms);
-    analysisReader.reset();
     view_.setStatus(kStatusConverting);
 
     auto encoder = makeEncoder(*reader, ringtone);
@@ -281,7 +284,9 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
         std::int64_t(reader->sampleRate()) * reader->channels() * reader->bitsPerSample() / 8;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max<std::int64_t>(second, 0)));
     std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
-    const std::int64_t feedLimit = keptLimit > 0 ? keptLimit + 1 : 0;
+    // Such a format is fed one second beyond what it keeps, so that its encoder knows the source
+    // goes on (and fades out); the rest is not read.
+    const std::int64_t feedLimit = keptLimit_ > 0 ? keptLimit_ + 1 : 0;
     if (feedLimit > 0)
         fileLength = std::min(fileLength, feedLimit);
     std::size_t delivered = 0;

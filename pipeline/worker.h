@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "pipeline/job.h"
+#include "pipeline/pcm_format.h"
 
 namespace tolvane {
 
@@ -128,24 +129,36 @@ public:
     virtual SendOutcome send(RunState& state, Settings& settings, ProgressView& view) = 0;
 };
 
+// How the worker opens its sources and makes its ringtones. The front ends pass the source-type
+// and format tables' functions (decoders/source_types.h, encoders/ringtone_formats.h); tests
+// put failing or counting stand-ins here.
+struct Codecs {
+    // The source at `path`, starting at `startSecond` when that is above 0.
+    std::function<std::unique_ptr<CReader>(const std::string& path, int startSecond)> openReader;
+    // The file extension of format `format`, with its dot; std::logic_error for an unknown one.
+    std::function<std::string(int format)> ringtoneExtension;
+    // The encoder of format `format` on `path` for PCM in `source`'s format.
+    std::function<std::unique_ptr<CEncoder>(int format, const PcmFormat& source,
+                                            const std::string& path)>
+        createEncoder;
+    // The longest ringtone format `format` makes, in seconds, 0 for the whole part; none: every
+    // format keeps the whole part. Such a format is measured on what it keeps and fed one second
+    // beyond it.
+    std::function<int(int format)> maximumSeconds;
+};
+
 // Everything one run needs besides its page and run state.
 struct Job {
-    Job(FileList& files, Settings& settings, SendingPhase* sending = nullptr)
-        : files(files), settings(settings), sending(sending) {}
+    Job(FileList& files, Settings& settings, Codecs codecs, SendingPhase* sending = nullptr)
+        : files(files), settings(settings), codecs(std::move(codecs)), sending(sending) {}
 
     FileList& files;
     // The run's copy of the settings: folder, save and send flags, format index, and for sending
     // the carrier, delivery method, phone number and e-mail. The caller loads it before the run.
     Settings& settings;
+    Codecs codecs;
     // Delivery; without one, a run with sending chosen adds kLineNoSending.
     SendingPhase* sending = nullptr;
-
-    // How readers and encoders are made; empty means openReader/openReaderAt and createEncoder.
-    // (Tests put failing or counting stand-ins here.) `startSecond` > 0 asks for openReaderAt.
-    std::function<std::unique_ptr<CReader>(const std::string& path, int startSecond)> openReader;
-    std::function<std::unique_ptr<CEncoder>(int bits, int channels, int kind, int quality,
-                                            const std::string& path, int rate)>
-        createEncoder;
 };
 
 // One run of the worker on the calling thread: erases ErrorText, converts (unless

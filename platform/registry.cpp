@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -63,6 +64,35 @@ std::optional<fs::path> keyFolder(Hive hive, std::string_view subkey) {
 bool isDirectory(const fs::path& p) {
     std::error_code ec;
     return fs::is_directory(p, ec);
+}
+
+// Who may read a hive (see the header). The modes are set explicitly after creation: the umask
+// of whoever writes (an installer run with umask 077, a user with 002) must not decide them.
+struct Access {
+    mode_t folder;
+    mode_t file;
+};
+
+Access accessOf(Hive hive) {
+    return hive == Hive::LocalMachine ? Access{0755, 0644} : Access{0700, 0600};
+}
+
+// Creates every missing level of `folder` with exactly `mode`; levels that exist keep theirs.
+bool makeFolders(const fs::path& folder, mode_t mode) {
+    if (isDirectory(folder))
+        return true;
+    fs::path level;
+    for (const fs::path& part : folder) {
+        level /= part;
+        if (::mkdir(level.c_str(), mode) != 0)
+            continue;  // it exists, or cannot be made: the final check tells
+        const int fd = ::open(level.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fchmod(fd, mode);
+            ::close(fd);
+        }
+    }
+    return isDirectory(folder);
 }
 
 bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
@@ -128,18 +158,14 @@ std::optional<Key> Key::open(Hive hive, std::string_view subkey) {
     auto folder = keyFolder(hive, subkey);
     if (!folder || !isDirectory(*folder))
         return std::nullopt;
-    return Key(*folder);
+    return Key(hive, *folder);
 }
 
 std::optional<Key> Key::create(Hive hive, std::string_view subkey) {
     auto folder = keyFolder(hive, subkey);
-    if (!folder)
+    if (!folder || !makeFolders(*folder, accessOf(hive).folder))
         return std::nullopt;
-    std::error_code ec;
-    fs::create_directories(*folder, ec);
-    if (!isDirectory(*folder))
-        return std::nullopt;
-    return Key(*folder);
+    return Key(hive, *folder);
 }
 
 bool Key::remove(Hive hive, std::string_view subkey) {
@@ -185,9 +211,16 @@ bool Key::set(std::string_view name, ValueType type, std::span<const std::uint8_
     static std::atomic<unsigned> serial{0};
     const fs::path temp = target.string() + ".tmp" + std::to_string(getpid()) + "-" +
                           std::to_string(serial.fetch_add(1));
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const mode_t mode = accessOf(hive_).file;
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0)
         return false;
+    // The renamed file replaces the old value with this mode, whatever the umask made of it.
+    if (::fchmod(fd, mode) != 0) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return false;
+    }
     const std::uint8_t header[4] = {static_cast<std::uint8_t>(type & 0xFF),
                                     static_cast<std::uint8_t>((type >> 8) & 0xFF),
                                     static_cast<std::uint8_t>((type >> 16) & 0xFF),

@@ -7,6 +7,10 @@
 // atomically (write a temporary file beside it, then rename). Opening a missing key fails;
 // creating a key creates the missing levels; a key deleted while the program runs makes later
 // writes fail, silently for callers that ignore the result.
+//
+// Who may read a hive is fixed whatever the process's umask: the machine hive holds settings
+// every user of an installed copy needs (folders 0755, values 0644); a user's hive is that
+// user's alone (folders 0700, values 0600). Folders that already exist keep their modes.
 #pragma once
 
 #include <cstdint>
@@ -67,8 +71,9 @@ public:
     const std::filesystem::path& folder() const { return folder_; }
 
 private:
-    explicit Key(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    Key(Hive hive, std::filesystem::path folder) : hive_(hive), folder_(std::move(folder)) {}
     std::filesystem::path valueFile(std::string_view name) const;
+    Hive hive_;
     std::filesystem::path folder_;
 };
 

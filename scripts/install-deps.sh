@@ -12,7 +12,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libmp3lame-dev libopencore-amrnb-dev
   libsdl2-dev libpng-dev zlib1g-dev
-  sox libsox-fmt-mp3 ffmpeg espeak-ng python3 python3-aiosmtpd xvfb
+  sox libsox-fmt-mp3 ffmpeg espeak-ng python3 python3-aiosmtpd xvfb libxml2-utils
 )
 
 missing=()

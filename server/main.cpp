@@ -10,6 +10,7 @@
 #include <Poco/Net/HTTPServerParams.h>
 #include <Poco/Net/ServerSocket.h>
 #include <Poco/Net/SocketAddress.h>
+#include <Poco/ThreadPool.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 
 #include "platform/paths.h"
 #include "server/account_store.h"
+#include "server/connection_guard.h"
 #include "server/skylet_service.h"
 
 namespace {
@@ -29,11 +31,22 @@ struct Options {
     std::filesystem::path data;
     skylet::ServiceConfig service;
     long expireDays = 30;
+    skylet::GuardLimits limits;
 };
 
 const char* const kUsage =
     "usage: skyletd [--listen ADDR:PORT] [--data DIR] [--relay HOST[:PORT] --relay-user U "
-    "--relay-password P] [--expire-days N]\n";
+    "--relay-password P] [--expire-days N]\n"
+    "               [--max-connections N] [--max-per-address N] [--request-timeout SECONDS]\n";
+
+// A whole number within [low, high] from an option's value.
+std::optional<long> wholeNumber(const std::string& value, long low, long high) {
+    char* end = nullptr;
+    const long number = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || number < low || number > high)
+        return std::nullopt;
+    return number;
+}
 
 std::optional<Options> parseOptions(int argc, char** argv) {
     Options options;
@@ -66,6 +79,19 @@ std::optional<Options> parseOptions(int argc, char** argv) {
                 std::cerr << "skyletd: --expire-days takes a whole number of days (0: never)\n";
                 return std::nullopt;
             }
+        } else if (arg == "--max-connections" || arg == "--max-per-address" ||
+                   arg == "--request-timeout") {
+            const auto number = wholeNumber(value, 1, 100000);
+            if (!number) {
+                std::cerr << "skyletd: " << arg << " takes a whole number from 1 to 100000\n";
+                return std::nullopt;
+            }
+            if (arg == "--max-connections")
+                options.limits.maxConnections = std::size_t(*number);
+            else if (arg == "--max-per-address")
+                options.limits.maxPerAddress = std::size_t(*number);
+            else
+                options.limits.requestTimeout = std::chrono::seconds(*number);
         } else {
             std::cerr << "skyletd: unknown option " << arg << "\n" << kUsage;
             return std::nullopt;
@@ -98,19 +124,27 @@ int main(int argc, char** argv) {
         auto store = std::make_shared<skylet::AccountStore>(
             options->data, std::chrono::seconds(options->expireDays * 24 * 3600));
         Poco::Net::ServerSocket socket{Poco::Net::SocketAddress(options->listen)};
-        auto params = new Poco::Net::HTTPServerParams;
-        params->setMaxThreads(8);
+        // Every admitted connection gets a thread; refusals get a few more, and the queue
+        // never drops what the guard admitted.
+        const int threads = int(options->limits.maxConnections) + 80;
+        Poco::ThreadPool pool(2, threads, 30);
+        Poco::Net::HTTPServerParams::Ptr params(new Poco::Net::HTTPServerParams);
+        params->setMaxThreads(threads);
+        params->setMaxQueued(threads);
         params->setTimeout(Poco::Timespan(15, 0));
         params->setServerName("skyletd");
-        Poco::Net::HTTPServer server(new skylet::SkyletHandlerFactory(store, options->service),
-                                     socket, params);
-        server.start();
+        auto guard = std::make_shared<skylet::ConnectionGuard>(options->limits);
+        auto server = skylet::makeGuardedHttpServer(
+            guard, new skylet::SkyletHandlerFactory(store, options->service), socket, params, pool);
+        server->start();
         std::cerr << "skyletd: listening on http://" << socket.address().toString()
                   << "/ with data in " << options->data.string() << std::endl;
         int signal = 0;
         sigwait(&stopSignals, &signal);
         std::cerr << "skyletd: stopping" << std::endl;
-        server.stopAll(true);
+        server->stop();
+        guard->shutDownAll();
+        pool.joinAll();
     } catch (const Poco::Exception& error) {
         std::cerr << "skyletd: " << error.displayText() << std::endl;
         return 1;

@@ -1,5 +1,7 @@
 #include "server/skylet_service.h"
 
+#include "server/request_parsing.h"
+
 #include <Poco/Exception.h>
 #include <Poco/Net/HTTPRequestHandler.h>
 #include <Poco/Net/HTTPServerRequest.h>
@@ -14,6 +16,8 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+
+#include "encoders/ringtone_formats.h"
 
 namespace skylet {
 namespace {
@@ -34,12 +38,6 @@ const char* const kXhtmlType = "application/xhtml+xml; charset=utf-8";
 const char* const kWapXhtmlType = "application/vnd.wap.xhtml+xml; charset=utf-8";
 
 std::mutex logMutex;
-
-std::string lower(std::string text) {
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // One log line per request; password values are never written out.
 void logRequest(const HTTPServerRequest& request, int status, const std::string& summary) {
@@ -83,22 +81,6 @@ std::string htmlEscape(const std::string& text) {
 std::string queryEscape(const std::string& text) {
     std::string out;
     Poco::URI::encode(text, "!#$&'()*+,/:;=?@[]%\"<> ", out);
-    return out;
-}
-
-// Printable UTF-8 only: control characters would break the pages and the report file.
-std::string cleanText(const std::string& text, std::size_t limit) {
-    std::string out;
-    for (unsigned char c : text)
-        if (c >= 0x20 && c != 0x7F)
-            out += char(c);
-    if (out.size() > limit) {
-        out.resize(limit);
-        while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80)
-            out.pop_back();
-        if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0)
-            out.pop_back();
-    }
     return out;
 }
 
@@ -167,42 +149,6 @@ const char* accessReply(Access access) {
     return "ERR REQUEST";
 }
 
-// The file name the client sent, taken from the part's Content-Disposition without
-// interpreting backslashes (a Windows path keeps its separators). The client does not escape
-// quotes in the path, so the name runs to the last quote of the field.
-std::string dispositionFileName(const std::string& disposition) {
-    const std::string key = "filename=\"";
-    const std::size_t at = disposition.find(key);
-    if (at == std::string::npos)
-        return {};
-    const std::size_t start = at + key.size();
-    const std::size_t end = disposition.rfind('"');
-    return end == std::string::npos || end < start ? std::string()
-                                                   : disposition.substr(start, end - start);
-}
-
-std::string baseName(const std::string& path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string extensionOf(const std::string& name) {
-    const std::size_t dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : lower(name.substr(dot + 1));
-}
-
-// Reads at most `limit` bytes; false when the stream holds more.
-bool readAtMost(std::istream& in, std::size_t limit, std::string& out) {
-    char buffer[16384];
-    while (in) {
-        in.read(buffer, sizeof buffer);
-        out.append(buffer, std::size_t(in.gcount()));
-        if (out.size() > limit)
-            return false;
-    }
-    return true;
-}
-
 class SkyletHandler : public Poco::Net::HTTPRequestHandler {
 public:
     SkyletHandler(std::shared_ptr<AccountStore> store, const ServiceConfig& config)
@@ -220,15 +166,13 @@ public:
 
 private:
     void dispatch(Reply& reply) {
-        Poco::URI uri;
-        try {
-            uri = Poco::URI(reply.request().getURI());
-            for (const auto& [name, value] : uri.getQueryParameters())
-                params_.emplace(name, value);
-        } catch (const Poco::Exception&) {
+        auto params = queryParameters(reply.request().getURI());
+        if (!params) {
             reply.text("ERR REQUEST");
             return;
         }
+        params_ = std::move(*params);
+        const Poco::URI uri(reply.request().getURI());
         const std::string path = uri.getPath();
         if (path == "/reg.ashx")
             reply.text(std::to_string(store_->createAccount()));
@@ -309,7 +253,7 @@ private:
             return;
         }
         std::string fileName, bytes;
-        if (!readFilePart(request, body, fileName, bytes)) {
+        if (!readUploadForm(request.getContentType(), body, kMaxRingtoneBytes, fileName, bytes)) {
             reply.text("ERR REQUEST", "ERR REQUEST (malformed form data)");
             return;
         }
@@ -332,38 +276,6 @@ private:
         readAtMost(reply.request().stream(), kMaxDrainedBody, dropped);
         reply.response().setKeepAlive(false);
         reply.text("ERR SIZE");
-    }
-
-    // The part named "file" of a multipart/form-data body: its file name and bytes.
-    static bool readFilePart(const HTTPServerRequest& request, const std::string& body,
-                             std::string& fileName, std::string& bytes) {
-        try {
-            std::string mediaType;
-            Poco::Net::NameValueCollection typeParams;
-            Poco::Net::MessageHeader::splitParameters(request.getContentType(), mediaType,
-                                                      typeParams);
-            if (lower(mediaType) != "multipart/form-data" || !typeParams.has("boundary"))
-                return false;
-            std::istringstream in(body);
-            Poco::Net::MultipartReader reader(in, typeParams.get("boundary"));
-            while (reader.hasNextPart()) {
-                Poco::Net::MessageHeader header;
-                reader.nextPart(header);
-                const std::string disposition = header.get("Content-Disposition", "");
-                std::string kind;
-                Poco::Net::NameValueCollection dispositionParams;
-                Poco::Net::MessageHeader::splitParameters(disposition, kind, dispositionParams);
-                std::string content;
-                readAtMost(reader.stream(), kMaxRingtoneBytes + 1, content);
-                if (dispositionParams.get("name", "") == "file") {
-                    fileName = dispositionFileName(disposition);
-                    bytes = std::move(content);
-                    return !fileName.empty();
-                }
-            }
-        } catch (const Poco::Exception&) {
-        }
-        return false;
     }
 
     void download(Reply& reply) {
@@ -438,8 +350,9 @@ private:
             if (!password.empty())
                 href += "&pwd=" + queryEscape(password);
             body += "<li><a href=\"" + htmlEscape(href) + "\" type=\"" +
-                    ringtoneMediaType(file.extension) + "\">" + htmlEscape(file.displayName) +
-                    "</a> (" + std::to_string((file.size + 1023) / 1024) + " KB)</li>\n";
+                    ringtoneMediaType(file.extension) + "\">" +
+                    htmlEscape(cleanText(file.displayName, kMaxDisplayName)) + "</a> (" +
+                    std::to_string((file.size + 1023) / 1024) + " KB)</li>\n";
         }
         if (!files.empty())
             body += "</ol>\n";
@@ -483,13 +396,10 @@ private:
 }  // namespace
 
 std::string ringtoneMediaType(const std::string& extension) {
-    static const std::map<std::string, std::string> kTypes = {
-        {"mp3", "audio/mpeg"}, {"wav", "audio/x-wav"},     {"mmf", "application/vnd.smaf"},
-        {"amr", "audio/amr"},  {"qcp", "audio/vnd.qcelp"}, {"mid", "audio/midi"},
-        {"m4r", "audio/mp4"},  {"ogg", "audio/ogg"},
-    };
-    auto found = kTypes.find(lower(extension));
-    return found == kTypes.end() ? std::string() : found->second;
+    // "amr", not ".amr": a name ending in a bare dot has no type.
+    if (extension.empty() || extension.front() == '.')
+        return {};
+    return std::string(tolvane::mediaTypeOfExtension(extension));
 }
 
 bool looksLike(const std::string& extension, const std::string& bytes) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+using namespace tolvane;
 using namespace tolvane::catalogue;
 
 namespace {

@@ -1,6 +1,7 @@
 // The Format page's rules: sorted lists mapped through ids, enabling of the nine choices, the
 // replacement of a checked choice that became disabled, and what is stored on leaving.
 #include "catalogue/format_choice.h"
+#include "encoders/ringtone_formats.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
 // Picking a phone by name as the batch front end does, and the catalogue listing.
 #include "catalogue/phone_selection.h"
+#include "encoders/ringtone_formats.h"
 
 #include <gtest/gtest.h>
 

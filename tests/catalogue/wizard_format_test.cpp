@@ -13,6 +13,7 @@
 #include "catalogue/PhoneNotifyDlg.h"
 #include "catalogue/WizPage3_Format.h"
 #include "catalogue/catalogue.h"
+#include "encoders/ringtone_formats.h"
 #include "local_servers.h"
 #include "platform/registry.h"
 #include "qt_wizard_fixture.h"

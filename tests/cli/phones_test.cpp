@@ -7,6 +7,7 @@
 
 #include "app/settings.h"
 #include "catalogue/phone_selection.h"
+#include "encoders/ringtone_formats.h"
 #include "support/test_support.h"
 
 using namespace tolvane;

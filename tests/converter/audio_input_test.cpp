@@ -2,6 +2,7 @@
 // Fixtures are made by sox at test time, or byte by byte for shapes sox will not write.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -246,6 +247,68 @@ TEST(ConverterInput, MalformedContainersAreRefused) {
         SCOPED_TRACE(name);
         EXPECT_EQ(analyseBytes(bytes, false), kUnsupportedFormat);
         EXPECT_EQ(analyseBytes(bytes, true), kUnsupportedFormat);
+    }
+}
+
+// Header fields no real file has: each is refused with a code, none may divide by zero or
+// size an allocation from the header alone.
+TEST(ConverterInput, AbsurdHeaderFieldsAreRefusedWithTheirCode) {
+    const std::size_t fmt = 12;
+    const auto wav = [&](std::uint16_t channels, std::uint32_t rate, std::uint16_t blockAlign,
+                         std::uint16_t bits) {
+        Bytes b = wavBytes(8000, 1, 16, Bytes(800, 0));
+        b[fmt + 10] = std::uint8_t(channels), b[fmt + 11] = std::uint8_t(channels >> 8);
+        putLe32(b, fmt + 12, rate);
+        b[fmt + 20] = std::uint8_t(blockAlign), b[fmt + 21] = std::uint8_t(blockAlign >> 8);
+        b[fmt + 22] = std::uint8_t(bits), b[fmt + 23] = std::uint8_t(bits >> 8);
+        return b;
+    };
+    // COMM fields of an otherwise sound 400-frame AIFF.
+    const std::size_t comm = 20;
+    const auto aiff = [&](std::uint16_t channels, std::uint32_t frames, std::uint16_t bits,
+                          std::array<std::uint8_t, 10> rate) {
+        Bytes b = aiffBytes(400, 0, false);
+        b[comm] = std::uint8_t(channels >> 8), b[comm + 1] = std::uint8_t(channels);
+        for (int i = 0; i < 4; ++i)
+            b[comm + 2 + i] = std::uint8_t(frames >> (24 - 8 * i));
+        b[comm + 6] = std::uint8_t(bits >> 8), b[comm + 7] = std::uint8_t(bits);
+        std::copy(rate.begin(), rate.end(), b.begin() + comm + 8);
+        return b;
+    };
+    const std::array<std::uint8_t, 10> rate8000 = {0x40, 0x0B, 0xFA, 0, 0, 0, 0, 0, 0, 0};
+    const struct {
+        const char* name;
+        Bytes bytes;
+        bool isAiff;
+        int code;
+    } cases[] = {
+        {"0 bits, block align 0", wav(1, 8000, 0, 0), false, kUnsupportedFormat},
+        {"0 bits, 65535 channels, block align 0", wav(65535, 8000, 0, 0), false,
+         kUnsupportedFormat},
+        {"65535 channels of 8 bits", wav(65535, 8000, 65535, 8), false, kUnsupportedChannels},
+        {"65535 bits", wav(1, 8000, 8192, 65535), false, kUnsupportedBits},
+        {"rate 0", wav(1, 0, 2, 16), false, kUnsupportedRate},
+        {"rate 1", wav(1, 1, 2, 16), false, kUnsupportedRate},
+        {"rate 2^32 - 1", wav(1, 0xFFFFFFFF, 2, 16), false, kUnsupportedRate},
+        {"AIFF 0 channels", aiff(0, 400, 8, rate8000), true, kUnsupportedFormat},
+        {"AIFF 0 bits", aiff(1, 400, 0, rate8000), true, kUnsupportedFormat},
+        {"AIFF 65535 channels, 2^32 - 1 frames", aiff(65535, 0xFFFFFFFF, 32, rate8000), true,
+         kUnsupportedFormat},
+        {"AIFF 65535 channels fitting the data", aiff(65535, 0, 8, rate8000), true,
+         kUnsupportedChannels},
+        {"AIFF no frames", aiff(1, 0, 8, rate8000), true, kShortPlaytime},
+        {"AIFF rate NaN", aiff(1, 400, 8, {0x7F, 0xFF, 0xC0, 0, 0, 0, 0, 0, 0, 1}), true,
+         kUnsupportedFormat},
+        {"AIFF rate 2^16383", aiff(1, 400, 8, {0x7F, 0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0}), true,
+         kUnsupportedFormat},
+        {"AIFF rate denormal", aiff(1, 400, 8, {0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), true,
+         kUnsupportedFormat},
+        {"AIFF rate 1", aiff(1, 400, 8, {0x3F, 0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0}), true,
+         kUnsupportedRate},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(analyseBytes(c.bytes, c.isAiff), c.code);
     }
 }
 

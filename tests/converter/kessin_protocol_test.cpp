@@ -3,12 +3,16 @@
 // box, the single-instance lock, the refusals and the messages' languages.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -35,18 +39,24 @@ std::string builtKessin() {
     return (tolvane::test::libexecDir() / "kessin").string();
 }
 
+// A private copy of kessin with `input` in its slot.
+std::string preparedCopy(const TempDir& dir, const std::string& input, const std::string& name) {
+    const std::string path = dir.file(name);
+    std::filesystem::copy_file(builtKessin(), path);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    EXPECT_EQ(::pwrite(fd, input.c_str(), input.size() + 1, kSlotOffset),
+              ssize_t(input.size() + 1));
+    ::close(fd);
+    return path;
+}
+
 // A private copy of kessin with `input` in its slot, started and watched.
 class Kessin {
 public:
     // `launcher` (a program and its arguments) runs the copy when given; it must exec it.
     Kessin(const TempDir& dir, const std::string& input, const std::string& name = "kessin-copy",
            std::vector<std::string> launcher = {})
-        : path_(dir.file(name)) {
-        std::filesystem::copy_file(builtKessin(), path_);
-        const int fd = ::open(path_.c_str(), O_WRONLY);
-        EXPECT_EQ(::pwrite(fd, input.c_str(), input.size() + 1, kSlotOffset),
-                  ssize_t(input.size() + 1));
-        ::close(fd);
+        : path_(preparedCopy(dir, input, name)) {
         if (launcher.empty()) {
             process_ = ChildProcess::start(path_);
         } else {
@@ -103,6 +113,47 @@ bool tableGone(pid_t pid) {
     return !std::filesystem::exists(*bus::directory() / (std::to_string(pid) + ".windows"));
 }
 
+// A minute of music with noise: a plucked phrase of melody and bass, repeated, with pink noise
+// under it, made by sox (whose plucked strings need 44100 Hz or more) and brought to `rate`.
+bool makeMusic(const TempDir& dir, const std::string& path, int rate) {
+    static const char* const notes[][2] = {{"C4", "C3"}, {"E4", "C3"}, {"G4", "G2"}, {"C5", "G2"},
+                                           {"A3", "A2"}, {"C4", "A2"}, {"E4", "E2"}, {"A4", "E2"},
+                                           {"F3", "F2"}, {"A3", "F2"}, {"C4", "C3"}, {"F4", "C3"},
+                                           {"G3", "G2"}, {"B3", "G2"}, {"D4", "D3"}, {"G4", "D3"}};
+    const std::string phrase = dir.file("phrase.wav"), noise = dir.file("noise.wav");
+    const std::vector<std::string> null = {"sox", "-D", "-r", "44100", "-c", "2", "-n", "-b", "16"};
+    std::vector<std::string> argv = null;
+    argv.push_back(phrase);
+    for (const auto& pair : notes) {
+        if (argv.back() != phrase)
+            argv.push_back(":");
+        argv.insert(argv.end(), {"synth", "0.25", "pluck", pair[0], "pluck", pair[1]});
+    }
+    if (run(argv).status != 0)
+        return false;
+    argv = null;
+    argv.insert(argv.end(), {noise, "synth", "60", "pinknoise", "gain", "-24"});
+    if (run(argv).status != 0)
+        return false;
+    const std::string repeated = dir.file("repeated.wav");
+    if (run({"sox", "-D", phrase, repeated, "repeat", "15", "trim", "0", "60"}).status != 0)
+        return false;
+    return run({"sox", "-D", "-m", repeated, noise, path, "rate", std::to_string(rate), "gain",
+                "-n", "-3"})
+               .status == 0;
+}
+
+double correlation(const std::vector<std::int16_t>& a, const std::vector<std::int16_t>& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        sa += a[i], sb += b[i];
+        saa += double(a[i]) * a[i], sbb += double(b[i]) * b[i], sab += double(a[i]) * b[i];
+    }
+    const double cov = sab - sa * sb / double(n);
+    return cov / std::sqrt((saa - sa * sa / double(n)) * (sbb - sb * sb / double(n)));
+}
+
 TEST(KessinProgram, BuiltExecutableCarriesTheDeliveredSlot) {
     const Bytes exe = readFile(builtKessin());
     ASSERT_GT(exe.size(), std::size_t(kSlotOffset + 260));
@@ -155,6 +206,59 @@ TEST(KessinProgram, ConvertsTheSlotsFileWhenDrivenLikeTheWizard) {
     EXPECT_NEAR(crossings, 880, 20);
     const std::string text(mmf.begin(), mmf.end());
     EXPECT_NE(text.find("ST:song,"), std::string::npos);
+}
+
+// A minute of music, converted by the real program and decoded by FFmpeg: the decoder's output
+// follows the source for the whole minute (no drift of its level, no growing offset).
+TEST(KessinProgram, AMinuteOfMusicDecodesFaithfullyElsewhere) {
+    for (const int rate : {22050, 44100}) {
+        SCOPED_TRACE(rate);
+        TempDir dir;
+        const std::string input = dir.file("music.wav");
+        ASSERT_TRUE(makeMusic(dir, input, rate));
+        Kessin kessin(dir, input);
+        ASSERT_TRUE(bus::postMessage(kessin.mainWindow(), kConvert));
+        const WindowHandle options = kessin.dialogWith("fs4k");
+        ASSERT_NE(options, 0u);
+        kessin.command(options, 1);
+        const WindowHandle result = kessin.dialogWith("SMAF File Size");
+        ASSERT_NE(result, 0u);
+        kessin.command(result, 1015);
+        EXPECT_EQ(kessin.process().waitFor(5s), 0);
+
+        const auto decoded = tolvane::test::decodeWithFfmpeg(dir.file("music.mmf"));
+        ASSERT_NEAR(double(decoded.size()), 60 * 8000.0, 8.0);
+        // The source has no offset; neither may any second of what the decoder makes of it.
+        double worstMean = 0;
+        std::size_t worstSecond = 0;
+        for (std::size_t second = 0; second < 60; ++second) {
+            double sum = 0;
+            for (std::size_t i = second * 8000; i < (second + 1) * 8000; ++i)
+                sum += decoded[i];
+            if (const double mean = sum / 8000 / 32768; std::fabs(mean) > std::fabs(worstMean))
+                worstMean = mean, worstSecond = second;
+        }
+        EXPECT_LE(std::fabs(worstMean), 0.01)
+            << "mean " << worstMean << " in second " << worstSecond;
+        // Against the source mixed down and brought to the ringtone's rate by sox, not by our
+        // code. Two resamplers differ in their transition band just below 4 kHz; both signals
+        // leave that band out (sox again) so that the comparison measures the coding.
+        const std::string reference = dir.file("reference.wav");
+        const std::string referenceBand = dir.file("reference-band.wav");
+        const std::string decodedWav = dir.file("decoded.wav");
+        const std::string decodedBand = dir.file("decoded-band.wav");
+        ASSERT_EQ(run({"sox", "-D", input, "-c", "1", "-r", "8000", reference}).status, 0);
+        ASSERT_EQ(
+            run({"ffmpeg", "-v", "error", "-f", "mmf", "-i", dir.file("music.mmf"), decodedWav})
+                .status,
+            0);
+        for (const auto& [from, to] :
+             {std::pair{reference, referenceBand}, {decodedWav, decodedBand}})
+            ASSERT_EQ(run({"sox", "-D", from, to, "sinc", "-3500"}).status, 0);
+        EXPECT_GE(correlation(tolvane::test::decodeWithFfmpeg(decodedBand),
+                              tolvane::test::decodeWithFfmpeg(referenceBand)),
+                  0.99);
+    }
 }
 
 // The switches pressed before OK, and what the file then says: rate byte and copy status.
@@ -223,6 +327,13 @@ TEST(KessinProgram, RefusalsShowTheirTextAndWriteNothing) {
     tolvane::test::writeFile(dir.file("short.wav"),
                              tolvane::test::wavBytes(8000, 1, 16, Bytes(200, 0)));
     tolvane::test::writeFile(dir.file("junk.aif"), Bytes(100, 'j'));
+    // A format of 0 bits per sample in frames of 0 bytes, and one of 65535 one-byte channels.
+    Bytes empty = tolvane::test::wavBytes(8000, 1, 16, Bytes(800, 0));
+    std::fill(empty.begin() + 32, empty.begin() + 36, 0);
+    tolvane::test::writeFile(dir.file("empty-frames.wav"), empty);
+    Bytes wide = tolvane::test::wavBytes(8000, 1, 8, Bytes(800, 0));
+    wide[22] = wide[23] = wide[32] = wide[33] = 0xFF;
+    tolvane::test::writeFile(dir.file("wide.wav"), wide);
     const struct {
         std::string input;
         std::string message;  // empty: the options dialog shows
@@ -234,6 +345,8 @@ TEST(KessinProgram, RefusalsShowTheirTextAndWriteNothing) {
         {dir.file("slow.wav"), "Sampling Frequency not supported"},
         {dir.file("short.wav"), "Inadequate playtime"},
         {dir.file("junk.aif"), "Audio format not supported"},
+        {dir.file("empty-frames.wav"), "Audio format not supported"},
+        {dir.file("wide.wav"), "Channel count not supported"},
         {dir.file("upper.WAV"), ""},
     };
     int copies = 0;
@@ -319,6 +432,121 @@ TEST(KessinProgram, CancelPowerAboutAndTheIgnoredCommand) {
     second.command(options, 1015);
     EXPECT_EQ(second.process().waitFor(5s), 0);
     EXPECT_FALSE(std::filesystem::exists(dir.file("song.mmf")));
+}
+
+// A flood of "about" commands: one about box opens, the others find it open; the program
+// stays alive and still converts when asked.
+TEST(KessinProgram, FloodOfAboutCommandsOpensOneAboutBox) {
+    TempDir dir;
+    const std::string input = dir.file("song.wav");
+    ASSERT_TRUE(tolvane::test::makeTone(input, 8000, 1, 16, 0.5));
+    Kessin kessin(dir, input);
+    const WindowHandle main = kessin.mainWindow();
+    ASSERT_NE(main, 0u);
+    int delivered = 0;
+    for (int attempt = 0; delivered < 5000 && attempt < 50000 && kessin.process().running();
+         ++attempt) {
+        if (bus::postMessage(main, kWmCommand, 1029))
+            ++delivered;
+        else
+            std::this_thread::sleep_for(1ms);  // the queue is full: let the program catch up
+    }
+    ASSERT_EQ(delivered, 5000);
+    // Posted after the flood, so the options dialog shows once every "about" has been handled.
+    ASSERT_TRUE(bus::postMessage(main, kConvert));
+    const WindowHandle options = kessin.dialogWith("fs4k");
+    ASSERT_NE(options, 0u);
+    int aboutBoxes = 0;
+    WindowHandle about = 0;
+    for (const auto& w : bus::windows(kessin.pid()))
+        if (w.parent != 0 && w.text.starts_with("Kessin"))
+            ++aboutBoxes, about = w.parent;
+    EXPECT_EQ(aboutBoxes, 1);
+
+    kessin.command(options, 1);
+    const WindowHandle result = kessin.dialogWith("SMAF File Size");
+    ASSERT_NE(result, 0u);
+    kessin.command(result, 1);
+    kessin.command(about, 1);
+    kessin.command(main, 1);
+    EXPECT_EQ(kessin.process().waitFor(5s), 0);
+    EXPECT_GT(readFile(dir.file("song.mmf")).size(), 100u);
+}
+
+std::string executableOf(WindowHandle window) {
+    std::error_code error;
+    const auto path = std::filesystem::read_symlink(
+        "/proc/" + std::to_string(bus::ownerOf(window)) + "/exe", error);
+    return error ? std::string() : path.string();
+}
+
+// Whether `pid` has ended (gone, or a zombie nobody reaps yet).
+bool ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return true;
+    const auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+// A driver that dies without a word (SIGKILL): the kessin it started ends with it, whether it
+// was waiting for its first message or in the middle of a conversion, and lets go of the
+// instance lock and of the driver's output.
+TEST(KessinProgram, EndsWhenItsDriverIsKilled) {
+    for (const bool converting : {false, true}) {
+        SCOPED_TRACE(converting ? "options dialog open" : "waiting for a conversion");
+        TempDir dir;
+        const std::string input = dir.file("song.wav");
+        ASSERT_TRUE(tolvane::test::makeTone(input, 8000, 1, 16, 0.5));
+        const std::string copy = preparedCopy(dir, input, "kessin-copy");
+        // The driver's output goes into a pipe whose reader is this test: once every writer
+        // has gone, reading it gives end of file.
+        const std::string output = dir.file("output");
+        ASSERT_EQ(::mkfifo(output.c_str(), 0600), 0);
+        const int reader = ::open(output.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        auto driver = ChildProcess::start("/bin/sh",
+                                          {"-c", "exec >\"$1\" 2>&1; \"$0\" & wait", copy, output});
+        ASSERT_TRUE(driver);
+
+        WindowHandle main = 0;
+        for (int i = 0; i < 500 && main == 0; ++i) {
+            for (const auto& w : bus::windows())
+                if (w.parent == 0 && w.text == "KESSIN" && executableOf(w.handle) == copy)
+                    main = w.handle;
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_NE(main, 0u);
+        const pid_t kessin = bus::ownerOf(main);
+        if (converting) {
+            ASSERT_TRUE(bus::postMessage(main, kConvert));
+            bool optionsOpen = false;
+            for (int i = 0; i < 500 && !optionsOpen; ++i) {
+                for (const auto& w : bus::windows(kessin))
+                    optionsOpen = optionsOpen || w.text == "fs4k";
+                std::this_thread::sleep_for(10ms);
+            }
+            ASSERT_TRUE(optionsOpen);
+        }
+
+        ASSERT_EQ(::kill(driver->pid(), SIGKILL), 0);
+        ASSERT_TRUE(driver->waitFor(5s));
+        bool gone = false;
+        for (int i = 0; i < 300 && !gone; ++i) {
+            gone = ended(kessin);
+            std::this_thread::sleep_for(10ms);
+        }
+        EXPECT_TRUE(gone) << "kessin " << kessin << " outlived its driver";
+        if (!gone)
+            ::kill(kessin, SIGKILL);
+        EXPECT_TRUE(tableGone(kessin));
+        EXPECT_TRUE(bus::NamedLock::tryAcquire("KESSININSTANCE"));
+        char byte;
+        EXPECT_EQ(::read(reader, &byte, 1), 0);  // end of file: nobody holds the output
+        ::close(reader);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("song.mmf")));
+    }
 }
 
 TEST(KessinProgram, SecondInstanceLeavesSilently) {

@@ -6,6 +6,7 @@
 
 #include "decoder_fixtures.h"
 #include "decoders/ape_reader.h"
+#include "decoders/source_types.h"
 #include "pipeline/app_exception.h"
 #include "support/test_support.h"
 

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "decoder_fixtures.h"
+#include "decoders/source_types.h"
 #include "pipeline/app_exception.h"
 #include "support/test_support.h"
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "decoder_fixtures.h"
+#include "decoders/source_types.h"
 #include "pipeline/app_exception.h"
 #include "support/test_support.h"
 
@@ -184,8 +185,9 @@ TEST_P(PositionedSource, SeekAfterReadingOnOrToTheEndStartsAtTheSecond) {
 TEST_P(PositionedSource, OpenReaderAtStartsThereAndOnlyOnce) {
     auto reader = openReaderAt(fixture(GetParam().name), GetParam().second);
     check(*reader);
+    // The next reader starts at the beginning: it delivers more than one started at the second.
+    // (Its tell() is the decoding thread's position, which may already run ahead of what was read.)
     auto next = openReader(fixture(GetParam().name));
-    EXPECT_EQ(next->tell(), 0);
     EXPECT_GT(readAll(*next).size(),
               readAll(*openReaderAt(fixture(GetParam().name), GetParam().second)).size());
 }

@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "decoder_fixtures.h"
+#include "decoders/source_types.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/encoder.h"
 #include "pipeline/normalizer.h"
 #include "support/test_support.h"
@@ -24,8 +26,10 @@ void convert(const std::string& source, int start, int part, const std::string& 
     ASSERT_GT(entry.levelRms, 0);
     auto reader =
         wrapWithNormalizer(openReaderAt(source, start), entry, kTargetLevel / entry.levelRms);
-    auto encoder = createEncoder(reader->bitsPerSample(), reader->channels(), kKindWave, 1,
-                                 ringtone, reader->sampleRate());
+    auto encoder = createEncoder(
+        WavMedium,
+        PcmFormat::pcm(reader->channels(), reader->sampleRate(), reader->bitsPerSample()),
+        ringtone);
     const std::size_t second = std::size_t(reader->sampleRate()) * reader->channels() *
                                std::size_t(reader->bitsPerSample() / 8);
     std::vector<std::uint8_t> piece(second);

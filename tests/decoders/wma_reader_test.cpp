@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "decoder_fixtures.h"
+#include "decoders/source_types.h"
 #include "decoders/wma_reader.h"
 #include "pipeline/app_exception.h"
 #include "support/test_support.h"

@@ -123,6 +123,7 @@ SkyletServer::SkyletServer(const Options& options) : root_(freshFolder("skyletd"
         argv.insert(argv.end(), {"--relay", options.relay, "--relay-user", options.relayUser,
                                  "--relay-password", options.relayPassword});
     }
+    argv.insert(argv.end(), options.extraArguments.begin(), options.extraArguments.end());
     process_ = std::make_unique<ChildProcess>(argv, root_ / "log");
     const std::regex listening(R"(listening on (http://[0-9.]+:[0-9]+/))");
     std::smatch match;

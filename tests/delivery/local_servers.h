@@ -40,10 +40,11 @@ private:
 class SkyletServer {
 public:
     struct Options {
-        std::string relay;  // "host:port"; empty for none
+        std::string relay = {};  // "host:port"; empty for none
         std::string relayUser = "relay-user";
         std::string relayPassword = "relay-secret";
         int expireDays = 30;
+        std::vector<std::string> extraArguments = {};
     };
     explicit SkyletServer(const Options& options);
     SkyletServer() : SkyletServer(Options{}) {}

@@ -5,6 +5,7 @@
 
 #include "encoder_fixtures.h"
 #include "encoders/amr_encoder.h"
+#include "encoders/ringtone_formats.h"
 #include "support/test_support.h"
 
 namespace tolvane {
@@ -65,7 +66,7 @@ TEST_F(AmrRingtone, SpeechThroughTheFactoryKeepsItsLengthAndWaveform) {
     const auto pcm = test::pcmOfFile(speech, rate, 1);
     const std::string path = dir_.file("speech.amr");
     {
-        auto encoder = createEncoder(16, 1, kKindAmr, 1, path, rate);
+        auto encoder = createEncoder(Amr, PcmFormat::pcm(1, rate, 16), path);
         test::encodeAll(*encoder, pcm, static_cast<std::size_t>(rate) * 2);
     }
     const auto decoded = test::decodeWithFfmpeg(path);

@@ -10,6 +10,7 @@
 #include "encoder_fixtures.h"
 #include "encoders/m4r_encoder.h"
 #include "encoders/ogg_encoder.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "support/test_support.h"
@@ -314,9 +315,9 @@ protected:
         pcm_ = test::synthPcm(44100, 2, "2", "sine 440 sine 660");
     }
     // Makes the ringtone through the factory; the EncoderException's message, or "".
-    std::string make(int kind, const std::string& path) {
+    std::string make(int format, const std::string& path) {
         try {
-            auto encoder = createEncoder(16, 2, kind, 1, path, 44100);
+            auto encoder = createEncoder(format, PcmFormat::pcm(2, 44100, 16), path);
             test::encodeAll(*encoder, pcm_, 44100 * 4);
         } catch (const EncoderException& e) {
             return e.message();
@@ -334,37 +335,37 @@ protected:
     std::vector<std::uint8_t> pcm_;
 };
 
-constexpr int kKinds[] = {kKindM4r, kKindOgg};
+constexpr int kFormats[] = {M4r, Ogg};
 
 TEST_F(ModernWriters, ExistingRingtoneIsSkippedAndUnwritableTargetsRefused) {
     const std::string notAFolder = dir_.file("plain-file");
     test::writeFile(notAFolder, {'x'});
-    for (int kind : kKinds) {
-        const std::string ext = targetExtension(kind);
+    for (int format : kFormats) {
+        const std::string ext = ringtoneExtension(format);
         SCOPED_TRACE(ext);
         const std::string old = dir_.file("old" + ext);
         test::writeFile(old, {'o', 'l', 'd'});
-        EXPECT_EQ(make(kind, old), "file skipped");
+        EXPECT_EQ(make(format, old), "file skipped");
         EXPECT_EQ(test::readFile(old), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
-        EXPECT_EQ(make(kind, notAFolder + "/ring" + ext), "cannot create file");
-        EXPECT_EQ(make(kind, dir_.file(std::string(260, 'r') + ext)), "cannot create file");
+        EXPECT_EQ(make(format, notAFolder + "/ring" + ext), "cannot create file");
+        EXPECT_EQ(make(format, dir_.file(std::string(260, 'r') + ext)), "cannot create file");
     }
     EXPECT_EQ(filesInDir(), (std::vector<std::string>{"old.m4r", "old.ogg", "plain-file"}));
 }
 
 TEST_F(ModernWriters, FullDiskIsAWriteErrorAndLeavesNoIphoneFile) {
-    for (int kind : kKinds) {
+    for (int format : kFormats) {
         for (rlim_t room : {20, 4000}) {
             const std::string path =
-                dir_.file("full" + std::to_string(room) + targetExtension(kind));
+                dir_.file("full" + std::to_string(room) + ringtoneExtension(format));
             SCOPED_TRACE(path);
             std::string message;
             {
                 test::FileSizeLimit disk(room);
-                message = make(kind, path);
+                message = make(format, path);
             }
             EXPECT_EQ(message, "write error");
-            if (kind == kKindM4r) {
+            if (format == M4r) {
                 EXPECT_FALSE(fs::exists(path));
             }
         }
@@ -407,16 +408,16 @@ TEST_F(ModernWriters, IphoneRingtoneAbandonedHalfWayLeavesNothing) {
 TEST_F(ModernWriters, OddWritePiecesMakeTheSameAudio) {
     // The worker writes whole seconds; a filter in front may hand over any count of bytes,
     // also half a frame.
-    for (int kind : kKinds) {
-        const std::string ext = targetExtension(kind);
+    for (int format : kFormats) {
+        const std::string ext = ringtoneExtension(format);
         SCOPED_TRACE(ext);
         const std::string whole = dir_.file("whole" + ext), odd = dir_.file("odd" + ext);
         {
-            auto encoder = createEncoder(16, 2, kind, 1, whole, 44100);
+            auto encoder = createEncoder(format, PcmFormat::pcm(2, 44100, 16), whole);
             test::encodeAll(*encoder, pcm_, 44100 * 4);
         }
         {
-            auto encoder = createEncoder(16, 2, kind, 1, odd, 44100);
+            auto encoder = createEncoder(format, PcmFormat::pcm(2, 44100, 16), odd);
             test::encodeAll(*encoder, pcm_, 1001);
         }
         const auto a = test::decodeWithFfmpeg(whole, 44100, 1);

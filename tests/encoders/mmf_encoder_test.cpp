@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "encoders/mmf_encoder.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "platform/paths.h"
@@ -66,7 +67,7 @@ int processesRunning(const std::string& program) {
 
 std::string encodeFailure(const std::string& target, const Bytes& pcm, int rate,
                           std::function<void(CMMFEncoder&)> beforeFinish = {}) {
-    auto encoder = createEncoder(16, 1, kKindMmf, 1, target, rate);
+    auto encoder = createEncoder(Smaf, PcmFormat::pcm(1, rate, 16), target);
     auto* mmf = dynamic_cast<CMMFEncoder*>(encoder.get());
     EXPECT_NE(mmf, nullptr);
     encoder->write(pcm.data(), pcm.size());
@@ -111,7 +112,7 @@ protected:
 TEST_F(MmfEncoderTest, ProducesSmafThroughKessinAndReusesTheCopy) {
     const Bytes pcm = tonePcm(dir_, 22050, 2, 1.0);
     const std::string first = dir_.file("out/first.mmf");
-    auto encoder = createEncoder(16, 2, kKindMmf, 1, first, 22050);
+    auto encoder = createEncoder(Smaf, PcmFormat::pcm(2, 22050, 16), first);
     EXPECT_EQ(encoder->sampleRate(), 22050);  // no resampling filter in front of it
     EXPECT_EQ(encoder->channels(), 2);
     encoder->write(pcm.data(), pcm.size() / 2);
@@ -148,7 +149,7 @@ TEST_F(MmfEncoderTest, ProducesSmafThroughKessinAndReusesTheCopy) {
     const std::string second = dir_.file("out/second.mmf");
     test::writeFile(second, Bytes(5, 'x'));
     ::chmod(second.c_str(), 0444);
-    encoder = createEncoder(16, 2, kKindMmf, 1, second, 22050);
+    encoder = createEncoder(Smaf, PcmFormat::pcm(2, 22050, 16), second);
     encoder->write(pcm.data(), pcm.size());
     encoder->finish();
     EXPECT_EQ(CMMFEncoder::converterCopyPath(), copy);
@@ -222,7 +223,7 @@ TEST_F(MmfEncoderTest, OutputThatCannotBeMovedIsError48) {
 }
 
 TEST_F(MmfEncoderTest, UnfinishedEncoderRemovesItsTemporaryWav) {
-    auto encoder = createEncoder(16, 1, kKindMmf, 1, dir_.file("a.mmf"), 8000);
+    auto encoder = createEncoder(Smaf, PcmFormat::pcm(1, 8000, 16), dir_.file("a.mmf"));
     const std::string wav = dynamic_cast<CMMFEncoder&>(*encoder).temporaryWavPath();
     const Bytes pcm(1000, 0);
     encoder->write(pcm.data(), pcm.size());

@@ -8,6 +8,7 @@
 
 #include "encoder_fixtures.h"
 #include "encoders/mp3_encoder.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/app_exception.h"
 #include "support/test_support.h"
 
@@ -95,7 +96,8 @@ TEST_F(Mp3Ringtone, RealSourcesBecomeMonoConstantBitRateAtTheirLength) {
         const std::string path = dir_.file("tone" + std::to_string(c.rate) + ".mp3");
         const auto pcm = test::synthPcm(c.rate, c.channels, "1.5", "sine 300-900");
         {
-            auto encoder = createEncoder(16, c.channels, kKindMp3, c.quality, path, c.rate);
+            auto encoder = createEncoder(c.quality == 2 ? Mp3High : Mp3Medium,
+                                         PcmFormat::pcm(c.channels, c.rate, 16), path);
             // One second per write, as the conversion worker writes.
             test::encodeAll(*encoder, pcm, static_cast<std::size_t>(c.rate) * c.channels * 2);
         }
@@ -129,7 +131,7 @@ TEST_F(Mp3Ringtone, WriteLargerThanTheQueueIsEncodedWhole) {
 TEST_F(Mp3Ringtone, StreamWithoutAudioLeavesAnEmptyFile) {
     const std::string path = dir_.file("empty.mp3");
     {
-        auto encoder = createEncoder(16, 1, kKindMp3, 1, path, 44100);
+        auto encoder = createEncoder(Mp3Medium, PcmFormat::pcm(1, 44100, 16), path);
         encoder->finish();
     }
     EXPECT_TRUE(std::filesystem::exists(path));
@@ -180,7 +182,9 @@ TEST_F(Mp3Ringtone, LibraryMissingAnEntryPointIsBrokenForEveryLaterEncoder) {
     setMp3LibraryFolderForTesting(BROKEN_LAME_ENC_DIR);
     for (const char* name : {"first.mp3", "second.mp3"}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(messageOf([&] { createEncoder(16, 1, kKindMp3, 1, dir_.file(name), 44100); }),
+        EXPECT_EQ(messageOf([&] {
+                      createEncoder(Mp3Medium, PcmFormat::pcm(1, 44100, 16), dir_.file(name));
+                  }),
                   "MP3 libraries are broken");
         EXPECT_FALSE(std::filesystem::exists(dir_.file(name)));
     }
@@ -202,7 +206,7 @@ TEST_F(Mp3Ringtone, MisbehavingLibraryIsAnErrorNotASilentHole) {
         setMp3LibraryFolderForTesting(c.folder);
         const std::string path = dir_.file(std::string(c.what) + ".mp3");
         EXPECT_EQ(messageOf([&] {
-                      auto encoder = createEncoder(16, 1, kKindMp3, 1, path, 22050);
+                      auto encoder = createEncoder(Mp3Medium, PcmFormat::pcm(1, 22050, 16), path);
                       test::encodeAll(*encoder, pcm, pcm.size());
                   }),
                   c.message);

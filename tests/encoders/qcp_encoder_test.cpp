@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "encoders/qcp_encoder.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "platform/paths.h"
@@ -86,7 +87,7 @@ TEST_F(QcpEncoderTest, PcmBecomesAQcpFileThatFfmpegPlays) {
     };
     for (const Case& c : cases) {
         const std::string path = dir.file(std::string(c.name) + ".qcp");
-        auto encoder = createEncoder(16, c.channels, kKindQcp, 1, path, c.rate);
+        auto encoder = createEncoder(Qcp, PcmFormat::pcm(c.channels, c.rate, 16), path);
         writeInPieces(*encoder, toneSamples(c.rate, c.channels, c.seconds));
         encoder->finish();
         encoder.reset();

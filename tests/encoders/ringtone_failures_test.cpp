@@ -7,6 +7,7 @@
 
 #include "encoder_fixtures.h"
 #include "encoders/mp3_encoder.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/app_exception.h"
 #include "support/test_support.h"
 
@@ -17,9 +18,9 @@ using test::TempDir;
 
 struct Writer {
     const char* name;
-    int kind;
+    RingtoneFormat format;
 };
-constexpr Writer kWriters[] = {{"mp3", kKindMp3}, {"amr", kKindAmr}};
+constexpr Writer kWriters[] = {{"mp3", Mp3Medium}, {"amr", Amr}};
 
 class RingtoneFailure : public ::testing::Test {
 protected:
@@ -33,7 +34,7 @@ protected:
     // EncoderException raised on the way, or "" when none was.
     std::string convert(const Writer& w, const std::string& path) {
         try {
-            auto encoder = createEncoder(16, 1, w.kind, 1, path, 8000);
+            auto encoder = createEncoder(w.format, PcmFormat::pcm(1, 8000, 16), path);
             test::encodeAll(*encoder, pcm_, pcm_.size());
         } catch (const EncoderException& e) {
             return e.message();

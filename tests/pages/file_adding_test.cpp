@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "decoders/source_types.h"
 #include "pages/file_adding.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/reader.h"

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "decoders/source_types.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "pipeline/reader.h"
@@ -39,9 +41,9 @@ protected:
 // Converts a WAV source through the factory as the worker does, one second at a time.
 void convert(const std::string& source, int formatIndex, const std::string& target) {
     auto reader = openReader(source);
-    auto encoder =
-        createEncoder(reader->bitsPerSample(), reader->channels(), encoderKind(formatIndex),
-                      formatQuality(formatIndex), target, reader->sampleRate());
+    auto encoder = createEncoder(
+        formatIndex,
+        PcmFormat::pcm(reader->channels(), reader->sampleRate(), reader->bitsPerSample()), target);
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(reader->sampleRate()) *
                                      reader->channels() * reader->bitsPerSample() / 8);
     while (std::size_t n = reader->read(buffer.data(), buffer.size()))
@@ -50,59 +52,6 @@ void convert(const std::string& source, int formatIndex, const std::string& targ
 }
 
 }  // namespace
-
-TEST(EncoderMapping, FormatIndexToKindQualityAndExtension) {
-    struct Row {
-        int index, kind, quality;
-        const char* extension;
-    };
-    const Row rows[] = {{0, 1, 1, ".wav"}, {1, 1, 2, ".wav"}, {2, 2, 1, ".mp3"},
-                        {3, 2, 2, ".mp3"}, {4, 3, 1, ".mmf"}, {5, 4, 1, ".amr"},
-                        {6, 5, 1, ".qcp"}, {7, 6, 1, ".m4r"}, {8, 7, 1, ".ogg"}};
-    for (const Row& r : rows) {
-        EXPECT_EQ(encoderKind(r.index), r.kind);
-        EXPECT_EQ(formatQuality(r.index), r.quality);
-        EXPECT_EQ(targetExtension(encoderKind(r.index)), r.extension);
-    }
-    for (int bad : {-1, 9}) {
-        try {
-            encoderKind(bad);
-            FAIL();
-        } catch (const std::logic_error& e) {
-            EXPECT_STREQ(e.what(), "bad format descriptor");
-        }
-        EXPECT_THROW(formatQuality(bad), std::logic_error);
-    }
-    try {
-        targetExtension(8);
-        FAIL();
-    } catch (const EncoderException& e) {
-        EXPECT_EQ(e.message(), "unknown target format");
-    }
-    TempDir dir;
-    try {
-        createEncoder(16, 2, 9, 1, dir.file("x.bin"), 44100);
-        FAIL();
-    } catch (const EncoderException& e) {
-        EXPECT_EQ(e.message(), "encoder not available");
-    }
-}
-
-TEST(EncoderFactory, PutsTheFilterInFrontOnlyWhenFormatsDiffer) {
-    TempDir dir;
-    auto medium = createEncoder(16, 2, kKindWave, 1, dir.file("m.wav"), 44100);
-    auto* filter = dynamic_cast<CResamplingFilter*>(medium.get());
-    ASSERT_NE(filter, nullptr);
-    EXPECT_EQ(filter->state().target.sampleRate, 8000u);
-    EXPECT_EQ(filter->state().target.channels, 1);
-    EXPECT_EQ(filter->state().target.bitsPerSample, 8);
-    EXPECT_EQ(filter->inner().sampleRate(), 8000);
-
-    auto high = createEncoder(8, 1, kKindWave, 2, dir.file("h.wav"), 22050);
-    EXPECT_NE(dynamic_cast<CWaveEncoder*>(high.get()), nullptr);
-    EXPECT_EQ(high->sampleRate(), 22050);
-    EXPECT_EQ(high->bitsPerSample(), 8);
-}
 
 TEST(WaveEncoder, HighQualityFromMatchingSourcePassesBytesUnchanged) {
     TempDir dir;
@@ -146,7 +95,7 @@ TEST(WaveEncoder, NoAudioLeavesAnEmptyFile) {
     TempDir dir;
     const std::string target = dir.file("empty.wav");
     {
-        auto encoder = createEncoder(16, 1, kKindWave, 1, target, 8000);
+        auto encoder = createEncoder(WavMedium, PcmFormat::pcm(1, 8000, 16), target);
         encoder->finish();
     }
     ASSERT_TRUE(fs::exists(target));

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 
+#include "decoders/source_types.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/reader.h"
 #include "pipeline/wav_reader.h"

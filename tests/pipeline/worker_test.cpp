@@ -9,6 +9,8 @@
 #include <stdexcept>
 
 #include "app/settings.h"
+#include "decoders/source_types.h"
+#include "encoders/ringtone_formats.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "pipeline/reader.h"
@@ -125,7 +127,10 @@ protected:
         return files_.add(e);
     }
 
-    Job job(SendingPhase* sending = nullptr) { return Job(files_, settings_, sending); }
+    Job job(SendingPhase* sending = nullptr) {
+        return Job(files_, settings_, Codecs{openReaderFrom, ringtoneExtension, createEncoder},
+                   sending);
+    }
 
     TempDir dir_;
     Settings settings_;
@@ -324,10 +329,10 @@ TEST_P(WorkerFailureTest, FailuresBecomeLinesAndDecideWhetherTheRunGoesOn) {
     add(source("B.WAV"), 2);
     fs::create_directories(out());
     Job j = job();
-    j.openReader = [&](const std::string& path, int start) {
+    j.codecs.openReader = [&](const std::string& path, int start) {
         if (path == first)
             GetParam().raise();
-        return start > 0 ? openReaderAt(path, start) : openReader(path);
+        return openReaderFrom(path, start);
     };
     RunState state;
     runConversion(j, state, view_);
@@ -365,7 +370,7 @@ TEST_F(WorkerTest, OutOfMemoryStopsTheRunButKeepsWhatWasProduced) {
     add(second, 2);
     add(source("three.wav"), 2);
     Job j = job();
-    j.openReader = [&](const std::string& path, int) -> std::unique_ptr<CReader> {
+    j.codecs.openReader = [&](const std::string& path, int) -> std::unique_ptr<CReader> {
         if (path == second)
             throw std::bad_alloc();
         return openReader(path);
@@ -385,9 +390,9 @@ TEST_F(WorkerTest, AWriteFailureRemovesThePartialRingtoneOnly) {
     add(source("long.wav", 3), 3);
     add(source("next.wav"), 2);
     Job j = job();
-    j.createEncoder = [](int bits, int channels, int kind, int quality, const std::string& path,
-                         int rate) -> std::unique_ptr<CEncoder> {
-        auto real = createEncoder(bits, channels, kind, quality, path, rate);
+    j.codecs.createEncoder = [](int format, const PcmFormat& source,
+                                const std::string& path) -> std::unique_ptr<CEncoder> {
+        auto real = createEncoder(format, source, path);
         if (path.ends_with("long.wav"))
             return std::make_unique<FailingWrites>(std::move(real), 2);
         return real;
@@ -454,7 +459,7 @@ TEST_F(WorkerTest, AfterThePasswordPageTheNextRunOnlySends) {
     sending.outcomes = {SendOutcome::PasswordNeeded, SendOutcome::Finished};
     int opened = 0;
     Job j = job(&sending);
-    j.openReader = [&](const std::string& path, int) {
+    j.codecs.openReader = [&](const std::string& path, int) {
         ++opened;
         return openReader(path);
     };

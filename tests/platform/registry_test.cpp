@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -148,6 +149,88 @@ TEST_F(RegistryTest, AHiveThatCannotBeMadeFailsQuietly) {
     setHiveRoot(Hive::CurrentUser, hive_.path() / "blocked");
     EXPECT_FALSE(Key::create(Hive::CurrentUser, "Software\\Quorrel\\tolvane"));
     EXPECT_FALSE(Key::open(Hive::CurrentUser, "Software"));
+}
+
+// Sets the process's umask for one scope.
+class UmaskScope {
+public:
+    explicit UmaskScope(mode_t mask) : previous_(::umask(mask)) {}
+    ~UmaskScope() { ::umask(previous_); }
+
+private:
+    mode_t previous_;
+};
+
+mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+TEST(RegistryAccessTest, TheMachineHiveIsReadableByAllAndAUsersHiveStaysPrivate) {
+    struct Case {
+        const char* name;
+        Hive hive;
+        mode_t umask;
+        mode_t folderMode;
+        mode_t fileMode;
+    };
+    const Case cases[] = {
+        {"machine, installer with umask 077", Hive::LocalMachine, 077, 0755, 0644},
+        {"machine, umask 027", Hive::LocalMachine, 027, 0755, 0644},
+        {"machine, umask 000", Hive::LocalMachine, 000, 0755, 0644},
+        {"user, umask 022", Hive::CurrentUser, 022, 0700, 0600},
+        {"user, umask 000", Hive::CurrentUser, 000, 0700, 0600},
+        {"user, umask 077", Hive::CurrentUser, 077, 0700, 0600},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        // Levels above the hive that are missing are made with the hive's modes too.
+        const fs::path base = dir.path() / "etc";
+        setHiveRoot(c.hive, base / "tolvane" / "registry" / "HIVE");
+        {
+            UmaskScope mask(c.umask);
+            auto key = Key::create(c.hive, "Software\\Quorrel\\tolvane");
+            ASSERT_TRUE(key);
+            ASSERT_TRUE(key->setString("AppPath", "/opt/tolvane/lib/tolvane"));
+            ASSERT_TRUE(key->setDword("Number", 7));
+        }
+        setHiveRoot(c.hive, {});
+
+        int folders = 0;
+        int files = 0;
+        EXPECT_EQ(modeOf(base), c.folderMode);
+        for (const auto& entry : fs::recursive_directory_iterator(base)) {
+            if (entry.is_directory()) {
+                ++folders;
+                EXPECT_EQ(modeOf(entry.path()), c.folderMode) << entry.path();
+            } else {
+                ++files;
+                EXPECT_EQ(modeOf(entry.path()), c.fileMode) << entry.path();
+            }
+        }
+        EXPECT_EQ(folders, 6);  // tolvane, registry, HIVE, Software, Quorrel, tolvane
+        EXPECT_EQ(files, 2);
+    }
+}
+
+TEST(RegistryAccessTest, RewritingAPrivateMachineValueMakesItReadableByAll) {
+    // A value left private by an earlier install becomes readable when it is written again.
+    TempDir dir;
+    setHiveRoot(Hive::LocalMachine, dir.path() / "HKLM");
+    auto key = Key::create(Hive::LocalMachine, "Software");
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->setString("HomeURL", "http://old/"));
+    fs::permissions(key->folder() / "HomeURL.value", fs::perms::owner_read | fs::perms::owner_write,
+                    fs::perm_options::replace);
+    {
+        UmaskScope mask(077);
+        ASSERT_TRUE(key->setString("HomeURL", "http://new/"));
+    }
+    setHiveRoot(Hive::LocalMachine, {});
+    EXPECT_EQ(modeOf(key->folder() / "HomeURL.value"), 0644u);
+    EXPECT_EQ(key->queryString("HomeURL"), "http://new/");
 }
 
 }  // namespace

@@ -7,9 +7,13 @@
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
+#include <Poco/Net/StreamSocket.h>
 #include <Poco/SAX/InputSource.h>
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
+
+#include <chrono>
+#include <thread>
 
 #include <fstream>
 #include <regex>
@@ -197,6 +201,102 @@ TEST(Skyletd, PickUpPages) {
     EXPECT_NE(request(server, "GET", "/?id=9999").body.find("Unknown personal code."),
               std::string::npos);
     EXPECT_EQ(request(server, "GET", "/nothing/here").status, 404);
+}
+
+// A file name that is not UTF-8 is shown with replacement characters; the page stays XML a
+// real parser (xmllint) reads.
+TEST(Skyletd, NamesThatAreNotUtf8) {
+    SkyletServer server;
+    request(server, "GET", "/reg.ashx");
+    const std::string wav = test::ringtoneBytes("wav", 300);
+    ASSERT_EQ(upload(server, "?id=1", "bad\xff\xfeutf8.wav", wav), "OK");
+    ASSERT_EQ(upload(server, "?id=1", "cut\xe2\x82.wav", wav), "OK");      // truncated sequence
+    ASSERT_EQ(upload(server, "?id=1", "sur\xed\xa0\x80.wav", wav), "OK");  // a surrogate
+    ASSERT_EQ(upload(server, "?id=1", "long\xc0\xaf.wav", wav), "OK");     // overlong "/"
+    ASSERT_EQ(upload(server, "?id=1", "caf\xc3\xa9 \xf0\x9f\x8e\xb5.wav", wav), "OK");
+
+    const Reply page = request(server, "GET", "/?id=0001");
+    test::TempDir folder;
+    std::ofstream(folder.file("page.xhtml"), std::ios::binary) << page.body;
+    const auto lint = test::run({"xmllint", "--noout", "--nonet", folder.file("page.xhtml")});
+    EXPECT_EQ(lint.status, 0) << lint.output << page.body;
+    for (const std::string shown :
+         {"bad\uFFFD\uFFFDutf8.wav", "cut\uFFFD\uFFFD.wav", "sur\uFFFD\uFFFD\uFFFD.wav",
+          "long\uFFFD\uFFFD.wav", "caf\u00e9 \U0001F3B5.wav"})
+        EXPECT_NE(page.body.find(">" + shown + "<"), std::string::npos) << shown;
+    EXPECT_EQ(request(server, "GET", "/get.ashx?id=0001&f=1").body, wav);
+}
+
+// Raw sockets that trickle a request one byte at a time.
+std::vector<std::unique_ptr<Poco::Net::StreamSocket>> openSlowClients(const SkyletServer& server,
+                                                                      int count) {
+    const Poco::URI base(server.baseUrl());
+    std::vector<std::unique_ptr<Poco::Net::StreamSocket>> clients;
+    for (int i = 0; i < count; ++i) {
+        auto socket = std::make_unique<Poco::Net::StreamSocket>(
+            Poco::Net::SocketAddress(base.getHost(), base.getPort()));
+        socket->sendBytes("G", 1);
+        clients.push_back(std::move(socket));
+    }
+    return clients;
+}
+
+// Whether the server closed the connection within `limit` (the read ends without a reply).
+bool closedWithin(Poco::Net::StreamSocket& socket, std::chrono::milliseconds limit) {
+    socket.setReceiveTimeout(Poco::Timespan(std::chrono::microseconds(limit).count()));
+    char buffer[512];
+    try {
+        return socket.receiveBytes(buffer, sizeof buffer) == 0;
+    } catch (const Poco::Exception&) {
+        return false;  // timed out: still open
+    }
+}
+
+// 200 connections that send a byte every 5 s cannot keep a normal request from its answer.
+TEST(Skyletd, SlowClientsDoNotHoldTheService) {
+    SkyletServer server;
+    auto slow = openSlowClients(server, 200);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 4; ++i) {
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(request(server, "GET", "/reg.ashx").body, std::to_string(i + 1));
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(3));
+        std::this_thread::sleep_for(std::chrono::milliseconds(900));
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(5))
+            for (auto& socket : slow)
+                socket->sendBytes("E", 1);
+    }
+    // The oldest trickling connections made room for the newer ones and were closed.
+    EXPECT_TRUE(closedWithin(*slow.front(), std::chrono::seconds(1)));
+}
+
+TEST(Skyletd, RequestTimeAndCapacityLimits) {
+    // A request head that takes longer than the request timeout is cut off.
+    {
+        SkyletServer server({.extraArguments = {"--request-timeout", "1"}});
+        auto slow = openSlowClients(server, 1);
+        for (int i = 0; i < 3; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            slow[0]->sendBytes("E", 1);
+        }
+        EXPECT_TRUE(closedWithin(*slow[0], std::chrono::seconds(3)));
+    }
+    // Beyond capacity a client is told to come back, never left with a closed connection.
+    SkyletServer server({.extraArguments = {"--max-connections", "3", "--max-per-address", "100"}});
+    auto held = openSlowClients(server, 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    Poco::URI base(server.baseUrl());
+    Poco::Net::HTTPClientSession session(base.getHost(), base.getPort());
+    Poco::Net::HTTPRequest busy("GET", "/reg.ashx", Poco::Net::HTTPMessage::HTTP_1_1);
+    session.sendRequest(busy);
+    Poco::Net::HTTPResponse response;
+    std::string body;
+    Poco::StreamCopier::copyToString(session.receiveResponse(response), body);
+    EXPECT_EQ(response.getStatus(), 503);
+    EXPECT_EQ(response.get("Retry-After", ""), "5");
+    held.clear();  // the clients go; the service takes requests again
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(request(server, "GET", "/reg.ashx").body, "1");
 }
 
 TEST(Skyletd, AccountRequestsAndReports) {
