@@ -67,7 +67,7 @@ void CM4REncoder::openWriterOnce() {
     AacMp4Settings settings;
     settings.sampleRate = sampleRate_;
     settings.channels = channels_;
-    settings.bitRate = kBitRate;
+    settings.bitRate = channels_ == 1 ? kMonoBitRate : kBitRate;
     settings.title = baseNameOf(path_);
     writer_ = openWriter_(temporaryPath_, settings);
     frames_.setFrameBytes(static_cast<std::size_t>(channels_) * 2);
