@@ -128,7 +128,8 @@ protected:
     }
 
     Job job(SendingPhase* sending = nullptr) {
-        return Job(files_, settings_, Codecs{openReaderFrom, ringtoneExtension, createEncoder},
+        return Job(files_, settings_,
+                   Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds},
                    sending);
     }
 
