@@ -100,7 +100,8 @@ void WizPage6_Progress::onSetActive() {
     sendingPictures_ = state_.conversionDone != 0;
     timer_.start();
     job_ = std::make_unique<Job>(
-        fileList(), settings_, Codecs{openReaderFrom, ringtoneExtension, createEncoder}, sending_);
+        fileList(), settings_,
+        Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds}, sending_);
     worker_.start(*job_, state_, *this);
 }
 

@@ -41,10 +41,13 @@ inline constexpr std::uint32_t kNotListedVendorId = 0;
 inline constexpr std::uint32_t kNotListedModelId = 0;
 inline constexpr std::string_view kNotListedName = "> Not listed <";
 
-inline constexpr std::size_t kVendorCount = 34;
-inline constexpr std::size_t kModelCount = 2320;
+inline constexpr std::size_t kVendorCount = 40;
+inline constexpr std::size_t kModelCount = 2820;
+// The rows of the phones of 2005-2008 (row 0 included); the phones of 2018-2026 follow them.
+inline constexpr std::size_t kClassicModelCount = 2320;
 
 // Vendor rows in catalogue order (not sorted), ids equal to positions, then the terminator.
+// clang-format off
 inline constexpr PhoneVendor kVendorTable[kVendorCount + 1] = {
     {0, "> Not listed <"},
     {1, "Nokia"},
@@ -80,11 +83,19 @@ inline constexpr PhoneVendor kVendorTable[kVendorCount + 1] = {
     {31, "Sendo"},
     {32, "Alcatel"},
     {33, "BenQ-Siemens"},
+    {34, "Google"},
+    {35, "Xiaomi"},
+    {36, "OnePlus"},
+    {37, "Sony"},
+    {38, "HMD"},
+    {39, "Fairphone"},
     {kEndOfTable, nullptr},
 };
+// clang-format on
 
-// Model rows grouped by vendor in ascending vendor id, ids equal to positions, then the
-// terminator (generated from models.tsv).
+// Model rows, ids equal to positions, then the terminator (generated from models.tsv). The
+// phones of 2005-2008 come first, grouped by vendor in ascending vendor id; the phones of
+// 2018-2026 follow, grouped the same way.
 extern const PhoneModel kModelTable[kModelCount + 1];
 
 // The id of the vendor called `name`. Used by the generated model table, where an unknown

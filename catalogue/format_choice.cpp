@@ -7,8 +7,9 @@ namespace tolvane::catalogue {
 
 namespace {
 
-// Mp3High, WavHigh, Smaf, Amr; Qcp when none of them is enabled.
-constexpr std::array<int, 4> kReplacementOrder = {Mp3High, WavHigh, Smaf, Amr};
+// The formats today's phones play best come first: Ogg, M4r; then Mp3High, WavHigh, Smaf, Amr;
+// Qcp when none of them is enabled.
+constexpr std::array<int, 6> kReplacementOrder = {Ogg, M4r, Mp3High, WavHigh, Smaf, Amr};
 constexpr int kLastResort = Qcp;
 
 // Sort key of one byte: spaces and punctuation, then digits, then letters and everything else
@@ -31,6 +32,12 @@ bool validFormat(int formatIndex) {
 
 std::string_view formatLabel(int formatIndex) {
     return validFormat(formatIndex) ? kRingtoneFormats[formatIndex].label : "";
+}
+
+FormatSet modelFormats(std::uint32_t modelId) {
+    if (modelId == kNotListedModelId)
+        return allEnabled();
+    return enabledFormats(modelMask(modelId));
 }
 
 FormatSet enabledFormats(std::uint32_t formatMask) {
@@ -152,7 +159,7 @@ void FormatPageState::applyModelFormats() {
     const std::optional<std::uint32_t> modelId = selectedModelId();
     if (!modelId)
         return;
-    enabled_ = enabledFormats(modelMask(*modelId));
+    enabled_ = modelFormats(*modelId);
     checked_ = checkedAfterApplying(checked_, enabled_);
 }
 

@@ -1,5 +1,5 @@
 // The Format page's rules without the widgets: the sorted vendor and model lists, which of the
-// seven ringtone formats a model enables, the replacement when the checked format becomes
+// nine ringtone formats a model enables, the replacement when the checked format becomes
 // unavailable, and the values stored when the page is left. The Qt page is a thin view over
 // FormatPageState.
 #pragma once
@@ -19,7 +19,7 @@ namespace tolvane::catalogue {
 inline constexpr int kFormatCount = kRingtoneFormatCount;
 using FormatSet = std::array<bool, kFormatCount>;
 
-// The labels of the seven choices, as the page shows them ("&" marks the mnemonic).
+// The labels of the choices, as the page shows them ("&" marks the mnemonic).
 std::string_view formatLabel(int formatIndex);
 
 // Every choice enabled, as the page's controls start.
@@ -31,9 +31,12 @@ constexpr FormatSet allEnabled() {
 
 // Which choices a format mask enables: each by its row's mask bit.
 FormatSet enabledFormats(std::uint32_t formatMask);
+// The choices a model enables: those of its mask, and every choice for "> Not listed <", whose
+// row keeps the mask it always had (0x7F) although the user picks any format by hand there.
+FormatSet modelFormats(std::uint32_t modelId);
 
-// The choice that replaces a checked choice that became disabled: Mp3High, else WavHigh, else
-// Smaf, else Amr, else Qcp (the last resort, even when disabled).
+// The choice that replaces a checked choice that became disabled: Ogg, else M4r, else Mp3High,
+// else WavHigh, else Smaf, else Amr, else Qcp (the last resort, even when disabled).
 int replacementFormat(const FormatSet& enabled);
 
 // The checked choice after a model's formats were applied: kept while it is enabled, replaced

@@ -65,8 +65,8 @@ PhoneSelection selectPhone(std::string_view phone, std::uint32_t storedFormat) {
 
 std::string catalogueLine(const PhoneModel& model) {
     const PhoneVendor* vendor = findVendor(model.vendorId);
-    char mask[8];
-    std::snprintf(mask, sizeof mask, "0x%02X", static_cast<unsigned>(model.formatMask & 0xFF));
+    char mask[16];
+    std::snprintf(mask, sizeof mask, "0x%02X", static_cast<unsigned>(model.formatMask));
     return std::to_string(model.id) + "\t" + (vendor ? vendor->name : "") + "\t" + model.name +
            "\t" + mask;
 }

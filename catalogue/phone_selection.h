@@ -33,7 +33,7 @@ struct PhoneSelection {
 // or model, or a model that plays none of the formats.
 PhoneSelection selectPhone(std::string_view phone, std::uint32_t storedFormat);
 
-// "<model id>\t<vendor name>\t<model name>\t0x<mask, two hex digits>"
+// "<model id>\t<vendor name>\t<model name>\t0x<mask, at least two hex digits>"
 std::string catalogueLine(const PhoneModel& model);
 // Every model row in table order, one catalogueLine each.
 void listPhones(std::ostream& out);

@@ -222,7 +222,8 @@ int convert(const Options& options) {
 
     delivery::DeliverySendingPhase delivery;
     RecordingSendingPhase sending(delivery);
-    const Job job{files, settings, Codecs{openReaderFrom, ringtoneExtension, createEncoder},
+    const Job job{files, settings,
+                  Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds},
                   options.sending ? &sending : nullptr};
     runWithPasswordRetry(job, state, progress);
 

@@ -2,15 +2,15 @@
 // fixed:
 //
 //   tolvane-convert [options] FILE...
-//     -f, --format NAME      wav-medium | wav-high | mp3-medium | mp3-high | smaf | amr | qcp,
-//                            or the index 0..6
+//     -f, --format NAME      wav-medium | wav-high | mp3-medium | mp3-high | smaf | amr | qcp |
+//                            m4r | ogg, or the index 0..8
 //     -o, --out DIR          output folder (default: the wizard's stored folder)
 //         --part START+LEN   mark a part, in whole seconds, of the FILE that follows
 //         --fade-in SEC      fade in over SEC seconds (0 to 60, up to three decimals)
 //         --fade-out SEC     fade out over the last SEC seconds
 //         --skip-existing    answer "Skip All" to the already-converted question
 //         --reconvert        answer "Reconvert All"
-//         --list-formats     print the seven formats, index and name, and exit
+//         --list-formats     print the nine formats, index and name, and exit
 //         --send METHOD      WAP | SMS+WAP | MMS: deliver the ringtones to the phone
 //         --carrier ID       the carrier's id (see --list-carriers)
 //         --phone-number N   the phone's number, digits only
@@ -68,7 +68,7 @@ struct ParseResult {
 
 ParseResult parseArguments(const std::vector<std::string>& args);
 
-// A format's command-line name ("wav-medium" .. "qcp") or its index; nothing otherwise.
+// A format's command-line name ("wav-medium" .. "ogg") or its index; nothing otherwise.
 std::optional<int> formatByName(std::string_view text);
 
 // "START+LEN" in whole seconds, LEN at least 1; nothing otherwise.

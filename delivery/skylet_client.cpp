@@ -22,6 +22,7 @@
 #include <random>
 #include <vector>
 
+#include "delivery/mail_delivery.h"
 #include "platform/paths.h"
 
 namespace tolvane::delivery {
@@ -398,11 +399,20 @@ std::string makeBoundaryText() {
         .str();
 }
 
+std::string uploadPartType(const std::string& fileName) {
+    // The service has always been sent the classic ringtones as plain bytes; the two formats of
+    // today's phones say what they are, as the service serves them.
+    const std::string type = mediaTypeOf(fileName);
+    if (type == "audio/mp4" || type == "audio/ogg")
+        return type;
+    return "application/octet-stream";
+}
+
 std::string buildUploadBody(const std::string& boundaryText, const std::string& fileName,
                             const std::string& bytes) {
     std::string body = boundaryText.substr(2);
     body += "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + fileName +
-            "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+            "\"\r\nContent-Type: " + uploadPartType(fileName) + "\r\n\r\n";
     body += bytes;
     body += boundaryText;
     body += "--\r\n";

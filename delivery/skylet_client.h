@@ -116,6 +116,10 @@ std::optional<std::pair<std::string, std::uint16_t>> splitHostPort(std::string_v
 // milliseconds, seconds and a per-request random value) run together.
 std::string makeBoundaryText();
 
+// The media type of the uploaded file's part: "audio/mp4" for an iPhone ringtone (".m4r"),
+// "audio/ogg" for an Android ringtone (".ogg"), "application/octet-stream" for every other file.
+std::string uploadPartType(const std::string& fileName);
+
 // The upload body for one file: opening delimiter, the part's headers with `fileName`, the
 // bytes, and the closing delimiter followed by "--\r\n".
 std::string buildUploadBody(const std::string& boundaryText, const std::string& fileName,

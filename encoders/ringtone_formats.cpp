@@ -37,6 +37,18 @@ int acceptedValue(int tableValue, int sourceValue) {
     return tableValue == kSourceValue ? sourceValue : tableValue;
 }
 
+int acceptedChannels(const AcceptedPcm& accepts, int sourceChannels) {
+    const int channels = acceptedValue(accepts.channels, sourceChannels);
+    return accepts.maxChannels > 0 ? std::min(channels, accepts.maxChannels) : channels;
+}
+
+int acceptedRate(const AcceptedPcm& accepts, int sourceRate) {
+    if (accepts.keptRatesTo > 0 && sourceRate >= accepts.keptRatesFrom &&
+        sourceRate <= accepts.keptRatesTo)
+        return sourceRate;
+    return acceptedValue(accepts.rate, sourceRate);
+}
+
 }  // namespace
 
 const RingtoneFormatRow& ringtoneFormat(int formatIndex) {
@@ -47,6 +59,10 @@ const RingtoneFormatRow& ringtoneFormat(int formatIndex) {
 
 std::string ringtoneExtension(int formatIndex) {
     return std::string(ringtoneFormat(formatIndex).extension);
+}
+
+int ringtoneMaximumSeconds(int formatIndex) {
+    return ringtoneFormat(formatIndex).maxSeconds;
 }
 
 const RingtoneFormatRow* ringtoneFormatOfExtension(std::string_view extension) {
@@ -74,8 +90,8 @@ std::unique_ptr<CEncoder> createEncoder(int formatIndex, const PcmFormat& source
     const RingtoneFormatRow& row = ringtoneFormat(formatIndex);
     auto encoder = row.make(path);
     const PcmFormat accepted = PcmFormat::pcm(
-        static_cast<unsigned>(acceptedValue(row.accepts.channels, source.channels)),
-        static_cast<unsigned>(acceptedValue(row.accepts.rate, static_cast<int>(source.sampleRate))),
+        static_cast<unsigned>(acceptedChannels(row.accepts, source.channels)),
+        static_cast<unsigned>(acceptedRate(row.accepts, static_cast<int>(source.sampleRate))),
         static_cast<unsigned>(acceptedValue(row.accepts.bits, source.bitsPerSample)));
     encoder->setInputFormat(static_cast<std::int32_t>(accepted.sampleRate), accepted.channels,
                             accepted.bitsPerSample);

@@ -28,6 +28,8 @@ enum RingtoneFormat : int {
     Smaf = 4,
     Amr = 5,
     Qcp = 6,
+    M4r = 7,  // iPhone ringtone
+    Ogg = 8,  // Android ringtone
 };
 
 // The catalogue's FormatMask bits. 0x08 and 0x40 are catalogue data that no format reads.
@@ -36,6 +38,8 @@ inline constexpr std::uint32_t kMaskMp3 = 0x02;
 inline constexpr std::uint32_t kMaskSmaf = 0x04;
 inline constexpr std::uint32_t kMaskAmr = 0x10;
 inline constexpr std::uint32_t kMaskQcp = 0x20;
+inline constexpr std::uint32_t kMaskM4r = 0x80;
+inline constexpr std::uint32_t kMaskOgg = 0x100;
 
 // The PCM an encoder takes. A field of kSourceValue takes the source's value as it is; the
 // resampling filter converts whatever else differs.
@@ -44,6 +48,12 @@ struct AcceptedPcm {
     int rate;
     int channels;
     int bits;
+    // With `channels` kSourceValue: at most this many (0: no limit).
+    int maxChannels = 0;
+    // Source rates from keptRatesFrom to keptRatesTo are taken as they are; `rate` is taken for
+    // the others (both 0: `rate` alone).
+    int keptRatesFrom = 0;
+    int keptRatesTo = 0;
 };
 
 // Makes the encoder on `path`. Every maker begins with prepareTarget.
@@ -58,6 +68,8 @@ struct RingtoneFormatRow {
     std::uint32_t maskBit;       // the catalogue bit that makes a phone play it
     AcceptedPcm accepts;
     EncoderMaker make;
+    // The longest ringtone the format makes, in seconds; 0 keeps the whole part.
+    int maxSeconds = 0;
 };
 
 // In index order.
@@ -118,6 +130,23 @@ inline constexpr RingtoneFormatRow kRingtoneFormats[] = {
      kMaskQcp,
      {8000, 1, 16},
      makeQcpEncoder},
+    {M4r,
+     "m4r",
+     "&iPhone ringtone (M4R)",
+     ".m4r",
+     "audio/mp4",
+     kMaskM4r,
+     {44100, kSourceValue, 16, 2},
+     makeM4rEncoder,
+     kIphoneRingtoneSeconds},
+    {Ogg,
+     "ogg",
+     "An&droid ringtone (Ogg)",
+     ".ogg",
+     "audio/ogg",
+     kMaskOgg,
+     {44100, kSourceValue, 16, 2, 32000, 48000},
+     makeOggEncoder},
 };
 
 inline constexpr int kRingtoneFormatCount = static_cast<int>(std::size(kRingtoneFormats));
@@ -134,6 +163,8 @@ inline constexpr std::uint32_t kPlayableBits = [] {
 const RingtoneFormatRow& ringtoneFormat(int formatIndex);
 // The row's extension as a string, for the worker; the same exception.
 std::string ringtoneExtension(int formatIndex);
+// The row's maxSeconds, for the worker; the same exception.
+int ringtoneMaximumSeconds(int formatIndex);
 // The first row with this extension ("amr" or ".amr", any case); nullptr when none has it.
 const RingtoneFormatRow* ringtoneFormatOfExtension(std::string_view extension);
 // The media type phones expect for a file extension ("amr" or ".amr", any case): the formats'

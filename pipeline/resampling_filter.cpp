@@ -329,11 +329,20 @@ int CResamplingFilter::convertChannels(int first, int frames) {
         const int wanted = static_cast<int>(remaining / ratio);
         outPos += convertPass<Count>(first, inPos, remaining, outPos, wanted, used);
         if (used <= 0)
-            break;  // cannot happen with a sane time offset; never loop forever
+            break;
         inPos += used;
         remaining -= used;
     }
-    // The last `taps` samples before the first unused one are the next block's history.
+    // When upsampling, a pass over the block's last few samples can produce an output without
+    // using any of them. They still belong to the stream: the time offset moves on to the block's
+    // end and the history ends with them, else each such block end would drop an input sample
+    // (a small jump in the waveform, and a ringtone a little short).
+    if (remaining > 0) {
+        for (int c = first; c < first + Count; ++c)
+            state_.timeOffset[c] += remaining;
+        inPos += remaining;
+    }
+    // The last `taps` samples of the block are the next block's history.
     for (int c = first; c < first + Count; ++c)
         std::copy_n(joined_[c].begin() + inPos, taps, state_.history[c].begin());
     return outPos;

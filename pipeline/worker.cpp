@@ -145,6 +145,8 @@ private:
     std::string folder_;
     int format_ = 0;
     std::string extension_;
+    // The longest ringtone the format makes, in seconds (0: the whole part).
+    std::int64_t keptLimit_ = 0;
     std::int64_t total_ = 0;
     std::int64_t done_ = 0;
     // Ringtones made by this run: two sources with the same name must not overwrite each other.
@@ -158,6 +160,8 @@ bool Conversion::prepare() {
     try {
         format_ = settings.format();
         extension_ = job_.codecs.ringtoneExtension(format_);
+        if (job_.codecs.maximumSeconds)
+            keptLimit_ = job_.codecs.maximumSeconds(format_);
     } catch (const std::logic_error& e) {
         // An unknown format index would fail every file the same way: one line, no loop.
         state_.addError(e.what());
@@ -273,12 +277,17 @@ bool Conversion::analyse(FileEntry& entry, std::int64_t partLength) {
     FileEntry measured = entry;
     if (entry.partMarked)
         measured.partLength = static_cast<std::uint32_t>(partLength);
-    analyseLevel(*reader, measured, &state_.cancelRequested, [&] {
-        if (entry.partMarked)
-            showFile(reader->tell() - partStart, partLength);
-        else
-            showFile(reader->tell(), reader->length());
-    });
+    // A format that keeps only the start of a long part (the iPhone's 30 seconds) is measured on
+    // what it keeps.
+    const std::int64_t whole = entry.partMarked ? partLength : reader->length();
+    if (keptLimit_ > 0 && whole > keptLimit_) {
+        measured.partMarked = true;
+        measured.partStart = static_cast<std::uint32_t>(partStart);
+        measured.partLength = static_cast<std::uint32_t>(keptLimit_);
+    }
+    const std::int64_t measuredLength = measured.partMarked ? measured.partLength : whole;
+    analyseLevel(*reader, measured, &state_.cancelRequested,
+                 [&] { showFile(reader->tell() - partStart, measuredLength); });
     entry.levelRms = measured.levelRms;
     entry.levelPeak = measured.levelPeak;
     entry.peakHigh = measured.peakHigh;
@@ -299,8 +308,14 @@ bool Conversion::copy(const FileEntry& entry, const std::string& ringtone, std::
     const std::int64_t second =
         std::int64_t(reader->sampleRate()) * reader->channels() * reader->bitsPerSample() / 8;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(second));
-    const std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
-    const std::int64_t reads = readsFor(entry, partLength, reader->length());
+    std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
+    std::int64_t reads = readsFor(entry, partLength, reader->length());
+    // A format that keeps only its first seconds is fed one second beyond them, so that its
+    // encoder knows the source goes on (and fades out); the rest is not read.
+    if (keptLimit_ > 0) {
+        fileLength = std::min(fileLength, keptLimit_ + 1);
+        reads = std::min(reads, keptLimit_ + 1);
+    }
 
     // A source that delivers no sample at all is broken, whatever its header says: it is refused
     // before the encoder makes a file, so no empty ringtone is ever made.

@@ -143,6 +143,10 @@ struct Codecs {
     std::function<std::unique_ptr<CEncoder>(int format, const PcmFormat& source,
                                             const std::string& path)>
         createEncoder;
+    // The longest ringtone format `format` makes, in seconds, 0 for the whole part; none: every
+    // format keeps the whole part. Such a format is measured on what it keeps and fed one second
+    // beyond it.
+    std::function<int(int format)> maximumSeconds;
 };
 
 // Everything one run needs besides its page and run state.

@@ -609,6 +609,12 @@ bool looksLike(const std::string& extension, const std::string& bytes) {
         return at(0, "#!AMR\n");
     if (ext == "mid")
         return at(0, "MThd");
+    // An MPEG-4 file opens with its "ftyp" box; an Ogg stream with its first page's capture
+    // pattern.
+    if (ext == "m4r")
+        return at(4, "ftyp");
+    if (ext == "ogg")
+        return at(0, "OggS");
     if (ext == "mp3")
         return at(0, "ID3") || (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
                                 (static_cast<unsigned char>(bytes[1]) & 0xE0) == 0xE0);

@@ -38,13 +38,13 @@ protected:
     }
     static std::vector<int> enabledChoices(WizPage3_Format* format) {
         std::vector<int> on;
-        for (int i = 0; i < 7; ++i)
+        for (int i = 0; i < catalogue::kFormatCount; ++i)
             if (format->formatChoice(i)->isEnabled())
                 on.push_back(i);
         return on;
     }
     static int checkedChoice(WizPage3_Format* format) {
-        for (int i = 0; i < 7; ++i)
+        for (int i = 0; i < catalogue::kFormatCount; ++i)
             if (format->formatChoice(i)->isChecked())
                 return i;
         return -1;
@@ -63,7 +63,7 @@ TEST_F(FormatPageTest, FirstRunOffersNotListedWithEveryFormat) {
     WizPage3_Format* format = openFormat();
     EXPECT_EQ(format->vendorList()->currentText(), "> Not listed <");
     EXPECT_EQ(format->modelList()->count(), 1);
-    EXPECT_EQ(enabledChoices(format), (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(enabledChoices(format), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(checkedChoice(format), 0);
     EXPECT_TRUE(format->formatChoice(3)->font().bold());
     EXPECT_EQ(format->formatChoice(0)->text(), "M&eduim quality WAV");
@@ -73,7 +73,7 @@ TEST_F(FormatPageTest, AModelEnablesItsFormatsAndAFallbackReplacesADisabledChoic
     WizPage3_Format* format = openFormat();
     QTest::mouseClick(format->formatChoice(3), Qt::LeftButton, {}, QPoint(8, 8));  // Mp3High
     choose(format->vendorList(), 1);                                               // Nokia
-    EXPECT_EQ(format->modelList()->count(), 245);
+    EXPECT_EQ(format->modelList()->count(), 245 + 76);  // the phones of 2005-2008 and today's
     choose(format->modelList(), modelWithMask(1, 0x10));
     EXPECT_EQ(enabledChoices(format), std::vector<int>{5});
     EXPECT_EQ(checkedChoice(format), 5) << "AMR replaces MP3";
@@ -81,6 +81,51 @@ TEST_F(FormatPageTest, AModelEnablesItsFormatsAndAFallbackReplacesADisabledChoic
     EXPECT_EQ(checkedChoice(format), 3) << "MP3 replaces the disabled AMR";
     choose(format->modelList(), modelWithMask(1, 0x02));
     EXPECT_EQ(checkedChoice(format), 3) << "a still-enabled choice stays";
+}
+
+TEST_F(FormatPageTest, NineChoicesTheNewestBelowTheSevenAndReachableByKeyboard) {
+    WizPage3_Format* format = openFormat();
+    EXPECT_EQ(format->formatChoice(7)->text(), "&iPhone ringtone (M4R)");
+    EXPECT_EQ(format->formatChoice(8)->text(), "An&droid ringtone (Ogg)");
+    for (int i = 1; i < catalogue::kFormatCount; ++i) {
+        EXPECT_GT(format->formatChoice(i)->geometry().top(),
+                  format->formatChoice(i - 1)->geometry().top())
+            << i;
+        EXPECT_TRUE(format->formatChoice(i)->font().bold()) << i;
+    }
+    // Alt+I and Alt+D check the two choices, as their access keys promise (the button animates
+    // its click, so the check comes a moment later).
+    sheet().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return checkedChoice(format) == 7; }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_D, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return checkedChoice(format) == 8; }));
+
+    // An iPhone plays the iPhone ringtone only; a Pixel the Android ringtone first.
+    choose(format->vendorList(), 16);  // Apple
+    const int iphone15 = format->modelList()->findText("iPhone 15");
+    ASSERT_GE(iphone15, 0);
+    format->modelList()->setCurrentIndex(iphone15);
+    emit format->modelList()->activated(iphone15);
+    EXPECT_EQ(enabledChoices(format), std::vector<int>{7});
+    EXPECT_EQ(checkedChoice(format), 7);
+    choose(format->vendorList(), 34);  // Google
+    EXPECT_EQ(enabledChoices(format), (std::vector<int>{0, 1, 2, 3, 5, 8}));
+    EXPECT_EQ(checkedChoice(format), 8);
+
+    clickNext();
+    Settings stored;
+    stored.load();
+    EXPECT_EQ(stored.format(), 8);
+}
+
+TEST_F(FormatPageTest, AStoredNewFormatIsCheckedAgain) {
+    Settings settings;
+    settings.load();
+    settings.setFormat(7);
+    WizPage3_Format* format = openFormat();
+    EXPECT_EQ(checkedChoice(format), 7);
 }
 
 TEST_F(FormatPageTest, LeavingStoresTheListPositionsAndTheFormat) {
@@ -137,7 +182,7 @@ TEST_F(FormatPageTest, TheReportReachesTheServerEncodedAndNotListedIsSelectedAft
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].uri, "/phone_notify.php?vendor=Acme%20Phones&model=X1%20%26%20Co");
     EXPECT_EQ(format->vendorList()->currentText(), "> Not listed <");
-    EXPECT_EQ(enabledChoices(format).size(), 7u);
+    EXPECT_EQ(enabledChoices(format).size(), 9u);
 }
 
 TEST_F(FormatPageTest, DontSendClosesWithoutARequest) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+using namespace tolvane;
 using namespace tolvane::catalogue;
 
 namespace {
@@ -48,9 +49,14 @@ const std::vector<FileRow>& tableFile() {
     return rows;
 }
 
-// The real models: every row but row 0.
+// The real models of 2005-2008: every row before the phones of today, but row 0. Their figures
+// are fixed; the rows of today's phones follow them.
 std::vector<FileRow> realModels() {
-    return {tableFile().begin() + 1, tableFile().end()};
+    return {tableFile().begin() + 1, tableFile().begin() + kClassicModelCount};
+}
+
+std::vector<FileRow> todaysModels() {
+    return {tableFile().begin() + kClassicModelCount, tableFile().end()};
 }
 
 std::map<std::uint32_t, int> maskCounts() {
@@ -101,11 +107,11 @@ TEST(CatalogueTable, VendorsInOrderWithTheirModelCounts) {
         {"Fly", 15},           {"Sendo", 4},    {"Alcatel", 10},
         {"BenQ-Siemens", 11},
     };
-    ASSERT_EQ(vendors().size(), expected.size());
+    ASSERT_EQ(vendors().size(), expected.size() + 6);
     EXPECT_EQ(kVendorTable[kVendorCount].id, kEndOfTable);
     EXPECT_EQ(kVendorTable[kVendorCount].name, nullptr);
 
-    // Rows are grouped by vendor in ascending vendor id, in the counts above.
+    // The rows of 2005-2008 are grouped by vendor in ascending vendor id, in the counts above.
     std::size_t row = 0;
     for (std::uint32_t id = 0; id < expected.size(); ++id) {
         EXPECT_EQ(vendors()[id].id, id);
@@ -115,7 +121,87 @@ TEST(CatalogueTable, VendorsInOrderWithTheirModelCounts) {
             ASSERT_EQ(kModelTable[row].vendorId, id) << "row " << row;
         }
     }
-    EXPECT_EQ(row, kModelCount);
+    EXPECT_EQ(row, kClassicModelCount);
+}
+
+TEST(CatalogueTable, TodaysPhonesFollowTheClassicRows) {
+    // The makers of today's phones that the catalogue of 2005-2008 did not know.
+    const char* added[] = {"Google", "Xiaomi", "OnePlus", "Sony", "HMD", "Fairphone"};
+    for (std::uint32_t i = 0; i < std::size(added); ++i) {
+        EXPECT_EQ(vendors()[34 + i].id, 34 + i);
+        EXPECT_STREQ(vendors()[34 + i].name, added[i]);
+    }
+    // Grouped by vendor in ascending vendor id, in these counts.
+    const std::vector<std::pair<std::string, int>> expected = {
+        {"Nokia", 76},  {"Samsung", 107}, {"Motorola", 102}, {"Apple", 33}, {"Google", 29},
+        {"Xiaomi", 77}, {"OnePlus", 33},  {"Sony", 24},      {"HMD", 14},   {"Fairphone", 5},
+    };
+    std::vector<std::pair<std::string, int>> groups;
+    std::uint32_t lastVendor = 0;
+    for (const FileRow& row : todaysModels()) {
+        const std::uint32_t vendor = kModelTable[row.id].vendorId;
+        ASSERT_GE(vendor, lastVendor) << row.name;
+        if (groups.empty() || groups.back().first != row.vendor)
+            groups.push_back({row.vendor, 0});
+        ++groups.back().second;
+        lastVendor = vendor;
+    }
+    EXPECT_EQ(groups, expected);
+    EXPECT_EQ(tableFile()[kClassicModelCount].id, kClassicModelCount);
+    EXPECT_EQ(tableFile().back().id, kModelCount - 1);
+}
+
+TEST(CatalogueTable, TodaysPhonesPlayWhatTheyReallyPlay) {
+    // iPhones take AAC ringtones only; Android phones Ogg, MP3, AMR and WAV; the 4G feature
+    // phones MP3 and AMR.
+    constexpr std::uint32_t iphone = kMaskM4r;
+    constexpr std::uint32_t android = kMaskOgg | kMaskMp3 | kMaskAmr | kMaskWav;
+    constexpr std::uint32_t feature = kMaskMp3 | kMaskAmr;
+    std::map<std::uint32_t, int> counts;
+    std::set<std::pair<std::string, std::string>> names;
+    for (const FileRow& row : todaysModels()) {
+        ++counts[row.mask];
+        EXPECT_EQ(row.mask == iphone, row.vendor == "Apple") << row.name;
+        EXPECT_TRUE(row.mask == iphone || row.mask == android || row.mask == feature) << row.name;
+        EXPECT_TRUE(isOffered(row.mask)) << row.name;
+        std::string lower = row.name;
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_TRUE(names.insert({row.vendor, lower}).second) << "twice: " << row.name;
+    }
+    EXPECT_EQ(counts[iphone], 33);
+    EXPECT_EQ(counts[feature], 22);
+    EXPECT_EQ(counts[android], 445);
+
+    struct Telling {
+        const char* vendor;
+        const char* name;
+        std::uint32_t mask;
+    };
+    const Telling rows[] = {
+        {"Apple", "iPhone XR", iphone},
+        {"Apple", "iPhone 15", iphone},
+        {"Apple", "iPhone 17 Pro Max", iphone},
+        {"Samsung", "Galaxy S24 Ultra", android},
+        {"Samsung", "Galaxy Z Flip5", android},
+        {"Google", "Pixel 3", android},
+        {"Google", "Pixel 10", android},
+        {"Motorola", "moto g54 5G", android},
+        {"Xiaomi", "Redmi Note 13 Pro", android},
+        {"OnePlus", "12", android},
+        {"Sony", "Xperia 1 V", android},
+        {"Nokia", "G21", android},
+        {"Nokia", "105 4G", feature},
+        {"HMD", "2660 Flip", feature},
+        {"Fairphone", "Fairphone 5", android},
+    };
+    const std::vector<FileRow> today = todaysModels();
+    for (const Telling& t : rows) {
+        auto hit = std::find_if(today.begin(), today.end(),
+                                [&](auto& r) { return r.vendor == t.vendor && r.name == t.name; });
+        ASSERT_NE(hit, today.end()) << t.vendor << " " << t.name;
+        EXPECT_EQ(hit->mask, t.mask) << t.name;
+    }
 }
 
 TEST(CatalogueTable, RowZeroStandsForPhonesNotListed) {
@@ -227,14 +313,18 @@ TEST(CatalogueLookups, ModelMaskWalksTheTable) {
     EXPECT_EQ(modelMask(20), 0x52u);
     EXPECT_EQ(modelMask(1752), 0x43u);
     EXPECT_EQ(modelMask(2319), kModelTable[2319].formatMask);
+    EXPECT_EQ(modelMask(kModelCount - 1), kModelTable[kModelCount - 1].formatMask);
     // An id that is not in the table yields the terminator's mask.
-    EXPECT_EQ(modelMask(2320), 0u);
+    EXPECT_EQ(modelMask(kModelCount), 0u);
     EXPECT_EQ(modelMask(kEndOfTable), 0u);
 }
 
 TEST(CatalogueLookups, OfferedModelsOfAVendor) {
     const std::vector<CatalogueEntry> nokia = offeredModels(1);
-    EXPECT_EQ(nokia.size(), 245u);
+    EXPECT_EQ(std::count_if(nokia.begin(), nokia.end(),
+                            [](const CatalogueEntry& e) { return e.id < kClassicModelCount; }),
+              245);
+    EXPECT_EQ(nokia.size(), 245u + 76u);
     auto named = [&](std::string_view name) {
         return std::count_if(nokia.begin(), nokia.end(),
                              [&](const CatalogueEntry& e) { return e.name == name; });
@@ -249,6 +339,9 @@ TEST(CatalogueLookups, OfferedModelsOfAVendor) {
 
     EXPECT_EQ(offeredModels(kNotListedVendorId),
               (std::vector<CatalogueEntry>{{0, "> Not listed <"}}));
-    EXPECT_EQ(offeredModels(16), (std::vector<CatalogueEntry>{{1752, "iPhone"}}));
-    EXPECT_TRUE(offeredModels(34).empty());
+    const std::vector<CatalogueEntry> apple = offeredModels(16);
+    ASSERT_EQ(apple.size(), 34u);
+    EXPECT_EQ(apple.front(), (CatalogueEntry{1752, "iPhone"}));
+    EXPECT_EQ(apple[1].name, "iPhone XR");
+    EXPECT_TRUE(offeredModels(kVendorCount).empty());
 }

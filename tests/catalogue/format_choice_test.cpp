@@ -1,4 +1,4 @@
-// The Format page's rules: sorted lists mapped through ids, enabling of the seven choices, the
+// The Format page's rules: sorted lists mapped through ids, enabling of the nine choices, the
 // replacement of a checked choice that became disabled, and what is stored on leaving.
 #include "catalogue/format_choice.h"
 #include "encoders/ringtone_formats.h"
@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,17 @@ using namespace tolvane::catalogue;
 
 namespace {
 
-constexpr int WavMedium = 0, WavHigh = 1, Mp3Medium = 2, Mp3High = 3, Smaf = 4, Amr = 5, Qcp = 6;
-constexpr FormatSet kAllEnabled{true, true, true, true, true, true, true};
+constexpr int WavMedium = 0, WavHigh = 1, Mp3Medium = 2, Mp3High = 3, Smaf = 4, Amr = 5, Qcp = 6,
+              M4r = 7, Ogg = 8;
+constexpr FormatSet kAllEnabled{true, true, true, true, true, true, true, true, true};
+// The seven choices of the phones of 2005-2008.
+constexpr FormatSet kClassicEnabled{true, true, true, true, true, true, true, false, false};
+
+// The offered models of a list that are rows of the phones of 2005-2008.
+std::size_t classicRows(const std::vector<CatalogueEntry>& list) {
+    return static_cast<std::size_t>(
+        std::count_if(list.begin(), list.end(), [](auto& e) { return e.id < kClassicModelCount; }));
+}
 
 std::size_t positionOf(const std::vector<CatalogueEntry>& list, std::string_view name) {
     auto hit = std::find_if(list.begin(), list.end(), [&](auto& e) { return e.name == name; });
@@ -64,8 +74,12 @@ TEST(FormatRules, MaskBitsEnableTheirChoices) {
         {0x10, {false, false, false, false, false, true, false}},
         {0x20, {false, false, false, false, false, false, true}},
         {0x48, {false, false, false, false, false, false, false}},  // bits no choice reads
-        {0x7F, kAllEnabled},
+        {0x7F, kClassicEnabled},
         {0x3A, {false, false, true, true, false, true, true}},
+        {0x80, {false, false, false, false, false, false, false, true, false}},
+        {0x100, {false, false, false, false, false, false, false, false, true}},
+        {0x113, {true, true, true, true, false, true, false, false, true}},  // Android
+        {0x1FF, kAllEnabled},
     };
     for (const Case& c : cases)
         EXPECT_EQ(enabledFormats(c.mask), c.enabled) << std::hex << c.mask;
@@ -89,7 +103,15 @@ TEST(FormatRules, CheckedChoiceKeptOrReplaced) {
         {Qcp, 0x3A, Qcp},                    //
         {std::nullopt, 0x20, std::nullopt},  // nothing checked: nothing changes
         {WavHigh, 0x08, Qcp},                // nothing enabled: the last resort
-        {7, 0x7F, std::nullopt},             // not a choice: nothing checked
+        {Smaf, 0x113, Ogg},                  // Ogg before every other choice
+        {Mp3High, 0x113, Mp3High},           // still enabled on Android: kept
+        {Amr, 0x80, M4r},                    // iPhone
+        {Ogg, 0x80, M4r},                    //
+        {M4r, 0x113, Ogg},                   //
+        {Qcp, 0x193, Ogg},                   // Ogg before M4R
+        {M4r, 0x7F, Mp3High},                // a phone of 2005-2008: the old order
+        {Ogg, 0x14, Smaf},                   //
+        {9, 0x1FF, std::nullopt},            // not a choice: nothing checked
     };
     for (const Case& c : cases) {
         EXPECT_EQ(checkedAfterApplying(c.checked, enabledFormats(c.mask)), c.expected)
@@ -101,7 +123,27 @@ TEST(FormatRules, LabelsOfTheChoices) {
     EXPECT_EQ(formatLabel(WavMedium), "M&eduim quality WAV");
     EXPECT_EQ(formatLabel(Mp3High), "High quality M&P3");
     EXPECT_EQ(formatLabel(Qcp), "&Qualcomm Purevoice (QCP)");
-    EXPECT_EQ(formatLabel(7), "");
+    EXPECT_EQ(formatLabel(M4r), "&iPhone ringtone (M4R)");
+    EXPECT_EQ(formatLabel(Ogg), "An&droid ringtone (Ogg)");
+    EXPECT_EQ(formatLabel(9), "");
+}
+
+TEST(FormatRules, TheNewChoicesHaveAccessKeysOfTheirOwn) {
+    const auto keyOf = [](std::string_view label) {
+        const auto amp = label.find('&');
+        EXPECT_NE(amp, std::string_view::npos) << label;
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(label[amp + 1])));
+    };
+    // The page's lists ("Phone &vendor:", "Phone m&odel:") and the wizard's buttons ("&Help",
+    // "< &Back", "&Next >").
+    std::string taken = "vohbn";
+    for (int i = 0; i < M4r; ++i)
+        taken += keyOf(formatLabel(i));
+    for (int i : {M4r, Ogg}) {
+        const char key = keyOf(formatLabel(i));
+        EXPECT_EQ(taken.find(key), std::string::npos) << formatLabel(i);
+        taken += key;
+    }
 }
 
 TEST(SortedLists, OrderOfTheDropDown) {
@@ -120,12 +162,14 @@ TEST(SortedLists, OrderOfTheDropDown) {
 TEST(SortedLists, VendorList) {
     FormatPageState page({0, 0, 0});
     const std::vector<std::string> expected = {
-        "> Not listed <", "Alcatel",     "Alltel",    "Apple",   "Audiovox", "BenQ-Siemens",
-        "Blackberry",     "Cingular",    "Fly",       "Helio",   "HP",       "HTC",
-        "Kyocera",        "LG",          "Motorola",  "NEC",     "Nextel",   "Nokia",
-        "Other",          "Palm (Treo)", "Panasonic", "Pantech", "Philips",  "Sagem",
-        "Samsung",        "Sanyo",       "Sendo",     "Sharp",   "Siemens",  "SonyEricsson",
-        "Sprint",         "T-Mobile",    "Toshiba",   "Verizon",
+        "> Not listed <", "Alcatel",    "Alltel",   "Apple",       "Audiovox",
+        "BenQ-Siemens",   "Blackberry", "Cingular", "Fairphone",   "Fly",
+        "Google",         "Helio",      "HMD",      "HP",          "HTC",
+        "Kyocera",        "LG",         "Motorola", "NEC",         "Nextel",
+        "Nokia",          "OnePlus",    "Other",    "Palm (Treo)", "Panasonic",
+        "Pantech",        "Philips",    "Sagem",    "Samsung",     "Sanyo",
+        "Sendo",          "Sharp",      "Siemens",  "Sony",        "SonyEricsson",
+        "Sprint",         "T-Mobile",   "Toshiba",  "Verizon",     "Xiaomi",
     };
     EXPECT_EQ(namesOf(page.vendorList()), expected);
     // Entries carry the vendor ids.
@@ -139,7 +183,7 @@ TEST(SortedLists, ModelListMapsPositionsThroughIds) {
     page.chooseVendor(positionOf(page.vendorList(), "Nokia"));
     ASSERT_EQ(page.selectedVendorId(), 1u);
     const std::vector<CatalogueEntry>& models = page.modelList();
-    ASSERT_EQ(models.size(), 245u);
+    ASSERT_EQ(classicRows(models), 245u);
     EXPECT_TRUE(std::is_sorted(models.begin(), models.end(),
                                [](auto& a, auto& b) { return sortsBefore(a.name, b.name); }));
     EXPECT_EQ(std::count_if(models.begin(), models.end(), [](auto& e) { return e.name == "3410"; }),
@@ -195,6 +239,36 @@ TEST(FormatPage, ReplacementFollowsTheModel) {
     EXPECT_EQ(pageWith("Apple", "iPhone", Qcp).checkedFormat(), Mp3High);
 }
 
+TEST(FormatPage, TodaysPhonesGetTheirOwnFormats) {
+    struct Case {
+        const char* vendor;
+        const char* model;
+        int stored;
+        int checked;
+    };
+    const Case cases[] = {
+        {"Apple", "iPhone 15", Mp3High, M4r},
+        {"Apple", "iPhone 17 Pro Max", Ogg, M4r},
+        {"Google", "Pixel 8", Smaf, Ogg},
+        {"Samsung", "Galaxy S24", M4r, Ogg},
+        {"Samsung", "Galaxy A54 5G", Mp3High, Mp3High},  // Android plays MP3 too
+        {"Xiaomi", "Redmi Note 13", Amr, Amr},
+        {"Nokia", "105 4G", Ogg, Mp3High},
+        {"HMD", "2660 Flip", Qcp, Mp3High},
+        {"Fairphone", "Fairphone 5", Qcp, Ogg},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(pageWith(c.vendor, c.model, static_cast<std::uint32_t>(c.stored)).checkedFormat(),
+                  c.checked)
+            << c.vendor << "/" << c.model;
+    }
+    // "> Not listed <" keeps its mask of seven bits but offers all nine choices.
+    EXPECT_EQ(modelFormats(kNotListedModelId), kAllEnabled);
+    EXPECT_EQ(pageWith("> Not listed <", "> Not listed <", Ogg).checkedFormat(), Ogg);
+    EXPECT_TRUE(pageWith("Apple", "iPhone 15", M4r).checkFormat(M4r));
+    EXPECT_FALSE(pageWith("Apple", "iPhone 15", M4r).checkFormat(Ogg));
+}
+
 TEST(FormatPage, EachUserChoiceAppliesItsModel) {
     // Picking a vendor applies its first listed model before the user picks another one, so a
     // choice replaced on the way stays replaced.
@@ -248,18 +322,22 @@ TEST(FormatPage, StoredPositionPastTheEndSelectsNothing) {
     EXPECT_FALSE(FormatPageState({kNoSelection, kNoSelection, Qcp}).vendorSelection());
 
     // Model past the end: the vendor's list is filled, no model, the choices as they were.
-    FormatPageState noModel({17, 5000, Mp3High});
+    const auto nokia =
+        static_cast<std::uint32_t>(positionOf(FormatPageState({}).vendorList(), "Nokia"));
+    FormatPageState noModel({nokia, 5000, Mp3High});
     EXPECT_EQ(noModel.selectedVendorId(), 1u);
-    EXPECT_EQ(noModel.modelList().size(), 245u);
+    EXPECT_EQ(classicRows(noModel.modelList()), 245u);
     EXPECT_FALSE(noModel.modelSelection());
     EXPECT_EQ(noModel.enabled(), kAllEnabled);
     left = noModel.leave();
-    EXPECT_EQ(left.vendorPosition, 17u);
+    EXPECT_EQ(left.vendorPosition, nokia);
     EXPECT_EQ(left.modelPosition, kNoSelection);
 }
 
 TEST(FormatPage, NoCheckedChoiceStoresNoFormat) {
-    FormatPageState page({17, 0, 9});
+    const auto nokia =
+        static_cast<std::uint32_t>(positionOf(FormatPageState({}).vendorList(), "Nokia"));
+    FormatPageState page({nokia, 0, 9});
     EXPECT_FALSE(page.checkedFormat());
     page.chooseModel(positionOf(page.modelList(), "3205"));
     EXPECT_FALSE(page.checkedFormat());

@@ -141,11 +141,12 @@ TEST_F(ConvertCliTest, AnExistingRingtoneIsSkippedUnlessReconvertIsAsked) {
     EXPECT_EQ(readFile(out("again.wav")), first);
 }
 
-TEST_F(ConvertCliTest, ListsTheSevenFormats) {
+TEST_F(ConvertCliTest, ListsTheNineFormats) {
     const CommandResult r = convert({"--list-formats"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output,
-              "0 wav-medium\n1 wav-high\n2 mp3-medium\n3 mp3-high\n4 smaf\n5 amr\n6 qcp\n");
+              "0 wav-medium\n1 wav-high\n2 mp3-medium\n3 mp3-high\n4 smaf\n5 amr\n6 qcp\n"
+              "7 m4r\n8 ogg\n");
     const CommandResult help = convert({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.output.find("Usage: tolvane-convert [options] FILE..."), std::string::npos);
@@ -155,8 +156,8 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwoAndConvertNothing) {
     const std::string f = dir_.file("x.wav");
     const std::vector<std::vector<std::string>> cases = {
         {},
-        {"-f", "ogg", f},
-        {"-f", "7", f},
+        {"-f", "opus", f},
+        {"-f", "9", f},
         {"-f"},
         {"--part", "10", f},
         {"--part", "10+0", f},

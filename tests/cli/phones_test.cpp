@@ -70,6 +70,41 @@ TEST(ConvertPhones, PicksTheFormatTheFormatPageWould) {
     }
 }
 
+TEST(ConvertPhones, TodaysPhonesGetTheirOwnRingtones) {
+    struct Case {
+        std::int32_t stored;
+        std::string phone;
+        int expectedFormat;
+        const char* file;
+        const char* codec;
+    };
+    const std::vector<Case> cases = {
+        {3, "Apple/iPhone 15", 7, "tone.m4r", "aac"},  // whatever was stored: M4R
+        {8, "apple/iphone 15 pro", 7, "tone.m4r", "aac"},
+        {4, "Google/Pixel 8", 8, "tone.ogg", "vorbis"},   // SMAF not played: Ogg first
+        {3, "Samsung/Galaxy S24", 3, "tone.mp3", "mp3"},  // MP3 is played: kept
+        {8, "Nokia/105 4G", 3, "tone.mp3", "mp3"},        // a 4G feature phone: no Ogg
+    };
+    TempDir dir;
+    const std::string source = dir.file("tone.wav");
+    ASSERT_TRUE(makeTone(source, 44100, 2, 16, 1.0));
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.phone);
+        Settings stored;
+        stored.load();
+        stored.setFormat(c.stored);
+        const std::string out = dir.file("out" + std::to_string(i));
+        const CommandResult r = convert({"--phone", c.phone, "-o", out, source});
+        ASSERT_EQ(r.status, 0) << r.errors;
+        EXPECT_EQ(r.output, out + "/" + c.file + "\n");
+        EXPECT_EQ(probe(out + "/" + c.file, "codec_name"), c.codec);
+        EXPECT_EQ(
+            catalogue::selectPhone(c.phone, static_cast<std::uint32_t>(c.stored)).values.format,
+            c.expectedFormat);
+    }
+}
+
 TEST(ConvertPhones, RefusesPhonesThePageWouldNotList) {
     TempDir dir;
     const std::vector<std::vector<std::string>> cases = {
@@ -98,4 +133,7 @@ TEST(ConvertPhones, ListsEveryModelRowAsTheTableFileHasIt) {
     }
     EXPECT_EQ(r.output, rows);
     EXPECT_EQ(r.output.substr(0, r.output.find('\n')), "0\t> Not listed <\t> Not listed <\t0x7F");
+    // Masks wider than a byte keep every bit.
+    EXPECT_NE(r.output.find("\tApple\tiPhone 15\t0x80\n"), std::string::npos);
+    EXPECT_NE(r.output.find("\tGoogle\tPixel 8\t0x113\n"), std::string::npos);
 }

@@ -50,7 +50,10 @@ TEST(MediaType, ByExtension) {
         {"x.amr", "audio/amr"},
         {"x.qcp", "audio/vnd.qcelp"},
         {"x.mid", "audio/midi"},
-        {"x.ogg", "application/octet-stream"},
+        {"x.m4r", "audio/mp4"},
+        {"/My Ringtones/X.M4R", "audio/mp4"},
+        {"x.ogg", "audio/ogg"},
+        {"x.m4a", "application/octet-stream"},
         {"/dir.d/noext", "application/octet-stream"},
         {"noext", "application/octet-stream"},
     };

@@ -30,6 +30,8 @@ TEST(FormatTable, RowsKeepTheirStoredIndexNamesExtensionsTypesAndBits) {
         {4, "smaf", ".mmf", "application/vnd.smaf", 0x04},
         {5, "amr", ".amr", "audio/amr", 0x10},
         {6, "qcp", ".qcp", "audio/vnd.qcelp", 0x20},
+        {7, "m4r", ".m4r", "audio/mp4", 0x80},
+        {8, "ogg", ".ogg", "audio/ogg", 0x100},
     };
     for (const Row& r : rows) {
         const RingtoneFormatRow& row = ringtoneFormat(r.index);
@@ -40,7 +42,15 @@ TEST(FormatTable, RowsKeepTheirStoredIndexNamesExtensionsTypesAndBits) {
         EXPECT_EQ(row.mediaType, r.mediaType);
         EXPECT_EQ(row.maskBit, r.maskBit);
     }
-    EXPECT_EQ(kPlayableBits, 0x37u);
+    EXPECT_EQ(kPlayableBits, 0x1B7u);
+    EXPECT_EQ(ringtoneFormat(M4r).label, "&iPhone ringtone (M4R)");
+    EXPECT_EQ(ringtoneFormat(Ogg).label, "An&droid ringtone (Ogg)");
+    EXPECT_EQ(ringtoneMaximumSeconds(M4r), 30);
+    for (int format = 0; format < kRingtoneFormatCount; ++format) {
+        if (format != M4r) {
+            EXPECT_EQ(ringtoneMaximumSeconds(format), 0) << format;
+        }
+    }
     std::set<std::string_view> names;
     for (const RingtoneFormatRow& row : kRingtoneFormats) {
         EXPECT_TRUE(names.insert(row.name).second) << row.name;
@@ -78,6 +88,9 @@ TEST(FormatTable, MediaTypesByExtensionIgnoreCaseAndTheDot) {
         {".MID", "audio/midi"},
         {"qcp", "audio/vnd.qcelp"},
         {"mp3", "audio/mpeg"},
+        {".M4R", "audio/mp4"},
+        {"ogg", "audio/ogg"},
+        {"m4a", ""},
         {"txt", ""},
         {"", ""},
         {".", ""},
@@ -103,4 +116,36 @@ TEST(EncoderFactory, PutsTheFilterInFrontOnlyWhenFormatsDiffer) {
     EXPECT_NE(dynamic_cast<CWaveEncoder*>(high.get()), nullptr);
     EXPECT_EQ(high->sampleRate(), 22050);
     EXPECT_EQ(high->bitsPerSample(), 8);
+}
+
+TEST(EncoderFactory, IphoneAndAndroidRingtonesTakeTwoChannelsAtMostAndTheirRates) {
+    struct Case {
+        int format;
+        unsigned rate, channels, bits;
+        int acceptedRate, acceptedChannels;
+        bool filter;
+    };
+    const Case cases[] = {
+        {M4r, 44100, 2, 16, 44100, 2, false}, {M4r, 44100, 1, 16, 44100, 1, false},
+        {M4r, 48000, 2, 16, 44100, 2, true},  {M4r, 22050, 1, 8, 44100, 1, true},
+        {M4r, 44100, 6, 16, 44100, 2, true},  {Ogg, 44100, 2, 16, 44100, 2, false},
+        {Ogg, 48000, 2, 16, 48000, 2, false}, {Ogg, 32000, 1, 16, 32000, 1, false},
+        {Ogg, 22050, 2, 16, 44100, 2, true},  {Ogg, 96000, 1, 16, 44100, 1, true},
+        {Ogg, 48000, 4, 16, 48000, 2, true},  {Ogg, 32000, 1, 8, 32000, 1, true},
+    };
+    TempDir dir;
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.format) + ": " + std::to_string(c.rate) + " Hz, " +
+                     std::to_string(c.channels) + " channels, " + std::to_string(c.bits) + " bits");
+        auto encoder =
+            createEncoder(c.format, PcmFormat::pcm(c.channels, c.rate, c.bits),
+                          dir.file("r" + std::to_string(n++) + ringtoneExtension(c.format)));
+        auto* filter = dynamic_cast<CResamplingFilter*>(encoder.get());
+        EXPECT_EQ(filter != nullptr, c.filter);
+        CEncoder& inner = filter != nullptr ? filter->inner() : *encoder;
+        EXPECT_EQ(inner.sampleRate(), c.acceptedRate);
+        EXPECT_EQ(inner.channels(), c.acceptedChannels);
+        EXPECT_EQ(inner.bitsPerSample(), 16);
+    }
 }

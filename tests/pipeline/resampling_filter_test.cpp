@@ -240,3 +240,54 @@ TEST(ResamplingFilter, AFrameWiderThanTheQueueLimitWaitsForItsRest) {
     chain.filter->finish();
     EXPECT_EQ(chain.inner->bytes, std::vector<std::uint8_t>{128});
 }
+
+TEST(ResamplingFilter, UpsamplingKeepsEveryInputSampleAcrossBlockEnds) {
+    // A sweep from 100 Hz to 3 kHz, so that a lag between output and ideal is unambiguous. The
+    // lag where the output matches the ideal sweep best is the filter's delay; a block end that
+    // dropped an input sample would make it grow through the stream.
+    constexpr double kSeconds = 6;
+    const auto sweepAt = [](double t) {
+        const double f0 = 100, f1 = 3000;
+        return 12000 *
+               std::sin(2 * std::numbers::pi * (f0 * t + (f1 - f0) * t * t / (2 * kSeconds)));
+    };
+    const auto bestLag = [&](const std::vector<std::int16_t>& out, std::size_t from) {
+        int best = 0;
+        double bestScore = -1;
+        for (int lag = -40; lag <= 40; ++lag) {
+            double sd = 0, dd = 0, ss = 0;
+            for (std::size_t i = from; i < from + 4410; ++i) {
+                const double d = out[i + static_cast<std::size_t>(lag + 40)];
+                const double s = sweepAt(double(i + 40) / 44100);
+                sd += s * d;
+                ss += s * s;
+                dd += d * d;
+            }
+            const double score = sd / std::sqrt(ss * dd);
+            if (score > bestScore) {
+                bestScore = score;
+                best = lag;
+            }
+        }
+        EXPECT_GT(bestScore, 0.99);
+        return best;
+    };
+    for (int rate : {8000, 16000, 22050, 24000, 32000}) {
+        SCOPED_TRACE(rate);
+        auto chain = makeChain(rate, 1, 16, 44100, 1, 16);
+        std::vector<std::int16_t> in(static_cast<std::size_t>(rate * kSeconds));
+        for (std::size_t i = 0; i < in.size(); ++i)
+            in[i] = static_cast<std::int16_t>(sweepAt(double(i) / rate));
+        const auto bytes = pcm16(in);
+        // One second per write, as the worker writes.
+        for (std::size_t at = 0; at < bytes.size(); at += 2 * std::size_t(rate))
+            chain.filter->write(bytes.data() + at,
+                                std::min<std::size_t>(2 * std::size_t(rate), bytes.size() - at));
+        chain.filter->finish();
+        const auto out = samples16(chain.inner->bytes);
+        // Only the last half filter length (about 16 input samples) stays in the history.
+        const double expected = kSeconds * 44100;
+        EXPECT_NEAR(double(out.size()), expected - 16 * 44100.0 / rate, 2 + 44100.0 / rate);
+        EXPECT_EQ(bestLag(out, 44100), bestLag(out, std::size_t(5 * 44100)));
+    }
+}

@@ -128,7 +128,8 @@ protected:
     }
 
     Job job(SendingPhase* sending = nullptr) {
-        return Job(files_, settings_, Codecs{openReaderFrom, ringtoneExtension, createEncoder},
+        return Job(files_, settings_,
+                   Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds},
                    sending);
     }
 
@@ -408,7 +409,7 @@ TEST_F(WorkerTest, AWriteFailureRemovesThePartialRingtoneOnly) {
 
 TEST_F(WorkerTest, AFormatIndexOutOfRangeEndsTheRunBeforeTheLoop) {
     add(source("one.wav"), 2);
-    for (int format : {-1, 7}) {
+    for (int format : {-1, 9}) {
         settings_.setFormat(format);
         RunState state;
         RecordingView view;
