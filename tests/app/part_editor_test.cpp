@@ -12,7 +12,7 @@
 #include <QTreeWidget>
 #include <cstdlib>
 
-#include "app/settings.h"
+#include "pipeline/settings.h"
 #include "app/QtPartEditor.h"
 #include "app/QtWaveformView.h"
 #include "app/WizPage2_Files.h"
