@@ -10,18 +10,10 @@
 
 #include "encoders/encoders.h"
 #include "pipeline/app_exception.h"
+#include "platform/paths.h"
 
 namespace tolvane {
 namespace {
-
-std::string baseNameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0)
-        name.erase(dot);
-    return name;
-}
 
 // A new, empty file beside `path`, hidden and named after it, created exclusively so that
 // nothing else is replaced. Empty when it cannot be made.
@@ -68,7 +60,7 @@ void CM4REncoder::openWriterOnce() {
     settings.sampleRate = sampleRate_;
     settings.channels = channels_;
     settings.bitRate = channels_ == 1 ? kMonoBitRate : kBitRate;
-    settings.title = baseNameOf(path_);
+    settings.title = platform::stemOf(path_);
     writer_ = openWriter_(temporaryPath_, settings);
     frames_.setFrameBytes(static_cast<std::size_t>(channels_) * 2);
     held_.reserve(static_cast<std::size_t>(sampleRate_) * kFadeSeconds * channels_);

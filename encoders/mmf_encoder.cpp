@@ -67,14 +67,6 @@ Clock::duration turnPatience() {
     return 4 * pollPeriod() * pollCount.load() + kExitWait;
 }
 
-std::string stemOf(const std::string& path) {
-    std::string name = platform::fileNameOf(path);
-    const auto dot = name.rfind('.');
-    if (dot != std::string::npos)
-        name.erase(dot);
-    return name;
-}
-
 bool copyFileContents(const std::string& from, const std::string& to) {
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
@@ -277,7 +269,7 @@ CMMFEncoder::CMMFEncoder(const std::string& targetPath) {
     target_ = targetPath;
     // kessin titles the SMAF file with its input's base name: the song's name, not a temporary
     // one. The slot holds at most kInputSlotSize - 1 bytes of path.
-    startTemporaryWav(kWavPrefix, stemOf(targetPath), kInputSlotSize - 1);
+    startTemporaryWav(kWavPrefix, platform::stemOf(targetPath), kInputSlotSize - 1);
 }
 
 void CMMFEncoder::convert(const TemporaryWav& wav) {

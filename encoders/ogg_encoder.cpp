@@ -7,18 +7,10 @@
 
 #include "encoders/encoders.h"
 #include "pipeline/app_exception.h"
+#include "platform/paths.h"
 
 namespace tolvane {
 namespace {
-
-std::string baseNameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0)
-        name.erase(dot);
-    return name;
-}
 
 // Frames handed to libvorbis at a time: its analysis buffer grows to what it is asked for.
 constexpr std::size_t kChunkFrames = 4096;
@@ -57,7 +49,7 @@ int COggEncoder::rateFor(int sourceRate) {
     return sourceRate >= kMinNativeRate && sourceRate <= kMaxNativeRate ? sourceRate : kDefaultRate;
 }
 
-COggEncoder::COggEncoder(const std::string& path) : title_(baseNameOf(path)) {
+COggEncoder::COggEncoder(const std::string& path) : title_(platform::stemOf(path)) {
     prepareTarget(path);
     if (!file_.create(path))
         throw EncoderException("cannot create file");

@@ -170,4 +170,12 @@ std::string fileNameOf(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+std::string stemOf(std::string_view path) {
+    std::string name = fileNameOf(path);
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.erase(dot);
+    return name;
+}
+
 }  // namespace tolvane::platform

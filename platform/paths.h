@@ -49,4 +49,7 @@ std::filesystem::path dataFolder();
 // The last path component after the last "/" (the whole text when there is none).
 std::string fileNameOf(std::string_view path);
 
+// The file name without its extension (a leading dot, as in ".hidden", is not an extension).
+std::string stemOf(std::string_view path);
+
 }  // namespace tolvane::platform
