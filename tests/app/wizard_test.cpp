@@ -15,15 +15,15 @@
 
 #include "app/QtUi.h"
 #include "app/WizPage1_Welcome.h"
+#include "app/WizPage2_Files.h"
+#include "app/WizPage4_Target.h"
 #include "app/WizPage5_Password.h"
 #include "app/WizPage6_Progress.h"
 #include "app/WizPage8_Failure.h"
 #include "app/WizPage9_Uploads.h"
-#include "pipeline/settings.h"
-#include "app/WizPage4_Target.h"
 #include "app/WizSkylet2_Password.h"
-#include "app/WizPage2_Files.h"
 #include "pipeline/job.h"
+#include "pipeline/settings.h"
 #include "pipeline/worker.h"
 #include "qt_wizard_fixture.h"
 #include "support/test_support.h"
@@ -284,6 +284,7 @@ TEST_F(WizardFlowTest, CancelWaitsForTheWorkerAndTheQuestionIsAnsweredOnTheGuiTh
     ASSERT_TRUE(waitForClosingPage());
     EXPECT_FALSE(closedWhileWorking);
     EXPECT_NE(question.find("already converted"), std::string::npos);
+    EXPECT_EQ(question.rfind(out_.file("song.wav"), 0), 0u) << "the box names the ringtone first";
     EXPECT_TRUE(sheet().isVisible());
     EXPECT_EQ(activeId(), kFailure);
     EXPECT_EQ(page<WizPage8_Failure>(kFailure)->errorBox()->toPlainText(), "Conversion cancelled.");

@@ -21,16 +21,16 @@
 #include <fstream>
 #include <vector>
 
+#include "app/PhoneNotifyDlg.h"
 #include "app/QtConvertedQuestion.h"
 #include "app/QtUi.h"
 #include "app/QtWizardApp.h"
+#include "app/WizPage2_Files.h"
 #include "app/WizPage6_Progress.h"
 #include "app/WizPage8_Failure.h"
-#include "pipeline/settings.h"
-#include "app/PhoneNotifyDlg.h"
 #include "app/WizSkylet3_Negotiate.h"
-#include "app/WizPage2_Files.h"
 #include "pipeline/job.h"
+#include "pipeline/settings.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "support/test_support.h"
@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
                 box->reject();
             }
     });
-    question.ask();
+    question.ask("/home/user/Documents/My Ringtones/Summer Song.mmf");
 
     {
         QMessageBox warning(QMessageBox::Warning, kMessageCaption,
