@@ -287,6 +287,17 @@ TEST_F(KeyboardTest, ThePartBarIsReadAsText) {
     list->topLevelItem(0)->setSelected(true);
     auto* editor = files->openPartEditor();
     ASSERT_NE(editor, nullptr);
+    // The editor's controls have names too.
+    for (QWidget* control : editor->findChildren<QWidget*>()) {
+        if (!(control->focusPolicy() & Qt::TabFocus) || control->focusProxy())
+            continue;
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(control)
+                         ->text(QAccessible::Name)
+                         .trimmed()
+                         .isEmpty())
+            << "part editor: " << control->metaObject()->className() << " '"
+            << control->objectName().toStdString() << "' has no name";
+    }
     editor->accept();
     QApplication::processEvents();
     EXPECT_EQ(bar.data(Qt::AccessibleTextRole).toString(), "part 0 s to 1 s of 0:02");
