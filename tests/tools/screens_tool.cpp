@@ -142,6 +142,10 @@ int main(int argc, char** argv) {
     marked.partLength = 12;
     files->list()->topLevelItem(1)->setSelected(true);
     shoot(kFiles);
+    // The window made larger: the list takes the room.
+    sheet.resize(900, 620);
+    save(&sheet, "WizPage2_Files_Resized");
+    sheet.resize(sheet.minimumSize());
 
     shoot(kFormat);
     shoot(kTarget);
@@ -153,6 +157,8 @@ int main(int argc, char** argv) {
     sheet.selectPageById(kProgress);
     progress->statusLine()->setText("Converting...");
     progress->fileNameLine()->setText("Rain on the Window.wav");
+    progress->fileCountLine()->setText("File 2 of 3");
+    progress->timeLeftLine()->setText("About 15 seconds left");
     progress->fileBar()->setValue(40);
     progress->overallBar()->setValue(55);
     save(&sheet, "WizPage6_Progress");
@@ -164,6 +170,11 @@ int main(int argc, char** argv) {
 
     setService("http://127.0.0.1:8099/");
     shoot(kSuccess);
+    // A link with the focus shows it (Enter then follows the link instead of finishing).
+    if (auto* link = sheet.activePage()->findChild<QtLinkLabel*>("openFolderLink")) {
+        link->setFocus(Qt::TabFocusReason);
+        save(&sheet, "WizPage7_Success_LinkFocus");
+    }
     auto* failure = qobject_cast<WizPage8_Failure*>(sheet.pageById(kFailure));
     failure->setErrorText(
         "notes.wav: cannot open file.\r\nTheme.mp3: file skipped.\r\nSMTP server error.\r\n");
