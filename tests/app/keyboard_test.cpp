@@ -108,6 +108,8 @@ TEST_F(KeyboardTest, EnterOnTheWelcomePageAfterTheAccountPagesIsNext) {
     startActive();
     auto* manage = page<WizPage1_Welcome>(kWelcome)->manageLink();
     ASSERT_TRUE(manage->isVisible());
+    EXPECT_EQ(qobject_cast<QtLinkLabel*>(QApplication::focusWidget()), nullptr)
+        << "the wizard opens with the focus on a link";
     // A link takes Enter when the user has tabbed to it.
     manage->setFocus(Qt::TabFocusReason);
     press(Qt::Key_Return);
