@@ -58,7 +58,7 @@ public:
     CommandLineQuestion(ExistingAnswer preset, TerminalProgress& progress)
         : preset_(preset), progress_(progress) {}
 
-    ConvertedAnswer askAlreadyConverted() override {
+    ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) override {
         if (preset_ == ExistingAnswer::SkipAll)
             return ConvertedAnswer::SkipAll;
         if (preset_ == ExistingAnswer::ReconvertAll)
@@ -66,6 +66,7 @@ public:
         if (!isatty(STDIN_FILENO))
             return ConvertedAnswer::SkipAll;
         progress_.clear();
+        std::fprintf(stderr, "%s\n", ringtonePath.c_str());
         std::fputs(kAlreadyConvertedText, stderr);
         for (;;) {
             std::fputs("[S]kip all or [R]econvert all? ", stderr);
