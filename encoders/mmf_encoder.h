@@ -33,7 +33,8 @@ public:
     // whose owner is gone are touched. Returns how many were removed.
     static int removeLeftoverConverterCopies();
     // Tests only: take the converter from `source` instead of the system directory, forget the
-    // current copy (deleting it), and change the polling (period × count per window).
+    // current copy (deleting it), and change how long each window is waited for (period ×
+    // count; 100 ms × 100 by default).
     static void useConverterForTesting(const std::string& source);
     static void setPollingForTesting(std::chrono::milliseconds period, int count);
 
@@ -49,9 +50,11 @@ private:
     std::unique_ptr<platform::window_bus::NamedLock> waitForTurn() const;
     void waitUntilNoConverterRuns(std::chrono::steady_clock::time_point deadline) const;
     RunningConverter startConverter(const std::string& copy,
+                                    platform::window_bus::ChangeWatch& watch,
                                     std::chrono::steady_clock::time_point deadline);
     template <class Find>
-    platform::WindowHandle poll(RunningConverter& converter, Find find) const;
+    platform::WindowHandle poll(RunningConverter& converter,
+                                platform::window_bus::ChangeWatch& watch, Find find) const;
 
     platform::WindowHandle optionsDialog_ = 0;
     platform::WindowHandle resultDialog_ = 0;
