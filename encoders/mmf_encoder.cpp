@@ -57,6 +57,7 @@ constexpr const char* kNoBus = "Cannot encode MMF: no private folder for the con
 // Each window is waited for at most pollPeriod × pollCount (10 s).
 std::atomic<std::chrono::milliseconds::rep> pollPeriodMs{100};
 std::atomic<int> pollCount{100};
+std::atomic<bool> prepareInput{true};
 
 // A window is looked for whenever the bus changes, and at least this often; a turn or the
 // converter's instance, which make no such change, are looked at this often.
@@ -287,6 +288,37 @@ void CMMFEncoder::convert(const TemporaryWav& wav) {
     // The base removes the WAV, its private folder and whatever the converter left there.
 }
 
+void CMMFEncoder::take(const void* data, std::size_t count) {
+    if (!preparation_ && !unprepared_) {
+        if (prepareInput &&
+            kessin::InputPreparation::applies(std::uint32_t(sampleRate_), unsigned(channels_),
+                                              unsigned(bitsPerSample_)))
+            preparation_ = std::make_unique<kessin::InputPreparation>(
+                std::uint32_t(sampleRate_), unsigned(channels_), unsigned(bitsPerSample_));
+        else
+            unprepared_ = true;  // the converter refuses this input: it gets it as it is
+    }
+    if (preparation_)
+        preparation_->write(static_cast<const std::uint8_t*>(data), count);
+    else
+        CTemporaryWavEncoder::take(data, count);
+}
+
+void CMMFEncoder::flush() {
+    if (!preparation_)
+        return;
+    const std::unique_ptr<kessin::InputPreparation> preparation = std::move(preparation_);
+    if (preparation->finish()) {
+        const auto& samples = preparation->samples();
+        writeWav(samples.data(), samples.size() * sizeof samples[0],
+                 std::int32_t(preparation->rate()), 1, 16);
+    } else {
+        // Too short for the converter: it refuses the original, as it always has.
+        const auto& original = preparation->original();
+        writeWav(original.data(), original.size(), sampleRate_, channels_, bitsPerSample_);
+    }
+}
+
 std::unique_ptr<bus::NamedLock> CMMFEncoder::waitForTurn() const {
     static std::atomic<unsigned> turns{0};
     auto deadline = Clock::now() + turnPatience();
@@ -448,6 +480,10 @@ void CMMFEncoder::useConverterForTesting(const std::string& source) {
 void CMMFEncoder::setPollingForTesting(std::chrono::milliseconds period, int count) {
     pollPeriodMs = period.count();
     pollCount = count;
+}
+
+void CMMFEncoder::setInputPreparationForTesting(bool prepare) {
+    prepareInput = prepare;
 }
 
 std::unique_ptr<CEncoder> makeMmfEncoder(const std::string& path) {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "converter/input_preparation.h"
 #include "encoders/temporary_wav_encoder.h"
 #include "platform/window_bus.h"
 
@@ -37,6 +38,8 @@ public:
     // count; 100 ms × 100 by default).
     static void useConverterForTesting(const std::string& source);
     static void setPollingForTesting(std::chrono::milliseconds period, int count);
+    // Tests only: false hands the converter the PCM as it comes, unprepared.
+    static void setInputPreparationForTesting(bool prepare);
 
 private:
     struct Cancelled {};
@@ -46,6 +49,10 @@ private:
     // one once the run is cancelled (the worker discards a cancelled file). EncoderException
     // otherwise.
     void convert(const TemporaryWav& wav) override;
+    // The PCM is prepared as the converter would prepare it (widened, mixed down, at the
+    // ringtone's rate), so that the converter reads a small file and leaves it as it is.
+    void take(const void* data, std::size_t count) override;
+    void flush() override;
     void runConverter(const TemporaryWav& wav);
     std::unique_ptr<platform::window_bus::NamedLock> waitForTurn() const;
     void waitUntilNoConverterRuns(std::chrono::steady_clock::time_point deadline) const;
@@ -56,6 +63,8 @@ private:
     platform::WindowHandle poll(RunningConverter& converter,
                                 platform::window_bus::ChangeWatch& watch, Find find) const;
 
+    std::unique_ptr<kessin::InputPreparation> preparation_;
+    bool unprepared_ = false;
     platform::WindowHandle optionsDialog_ = 0;
     platform::WindowHandle resultDialog_ = 0;
     std::string target_;
