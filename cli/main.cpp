@@ -96,7 +96,13 @@ FileEntry entryFor(const SourceArgument& source) {
     } catch (const std::exception&) {
         entry.fileType = 0;  // the worker reports the unknown type as the file's error line
     }
-    entry.duration = durationOf(entry.path);
+    try {
+        entry.duration = durationOf(entry.path);
+    } catch (const std::exception&) {
+        // Unknown length (a file that cannot be opened, a decoder that cannot be loaded): the
+        // conversion opens the file again and reports why as the file's error line.
+        entry.duration = 0;
+    }
     struct stat st {};
     if (::stat(entry.path.c_str(), &st) == 0)
         entry.size = static_cast<std::uint64_t>(st.st_size);
