@@ -11,15 +11,7 @@ build=${BUILD:-build-bench}
 convert="$build/bin/tolvane-convert"
 rounds=${ROUNDS:-7}
 [ -x "$convert" ] || { echo "no $convert: build it first (make bench)" >&2; exit 1; }
-if [ -f "$here/lib/figures.sh" ]; then
-  . "$here/lib/figures.sh"
-else
-  now() { date +%s.%N; }
-  elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
-  median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-  ratio_of() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-  figure() { printf 'FIGURE %s | ours %s | peer %s | ratio %s | target %s\n' "$1" "$2" "$3" "$4" "$5"; }
-fi
+. "$here/lib/figures.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
