@@ -17,7 +17,7 @@
 #include "cli/terminal_progress.h"
 #include "decoders/source_types.h"
 #include "delivery/carriers.h"
-#include "delivery/sending_phase.h"
+#include "delivery/skylet_client.h"
 #include "encoders/mmf_encoder.h"
 #include "encoders/ringtone_formats.h"
 #include "pipeline/encoder.h"
@@ -192,10 +192,18 @@ void runWithPasswordRetry(const Job& job, RunState& state, TerminalProgress& pro
 }
 
 int convert(const Options& options) {
+    const sending_library::Entries* sendingLibrary = nullptr;
     if (options.sending) {
         if (const auto refusal = checkSendOptions(*options.sending)) {
             std::fprintf(stderr, "%s\n", refusal->c_str());
             return kExitUsage;
+        }
+        // Nothing is converted for sending that cannot happen.
+        std::string whyNot;
+        sendingLibrary = loadSendingLibrary(whyNot);
+        if (sendingLibrary == nullptr) {
+            std::fprintf(stderr, "tolvane-convert: sending is not available: %s\n", whyNot.c_str());
+            return kExitErrors;
         }
         if (options.sending->password)
             passwordExchange().password = *options.sending->password;
@@ -227,7 +235,7 @@ int convert(const Options& options) {
     setConvertedQuestion(&question);
     installCancelHandlers(state.cancelRequested);
 
-    delivery::DeliverySendingPhase delivery;
+    LibrarySendingPhase delivery(sendingLibrary);
     RecordingSendingPhase sending(delivery);
     const Job job{files, settings,
                   Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds},
@@ -244,8 +252,8 @@ int convert(const Options& options) {
     if (sent && state.ErrorText.empty() && options.sending->delivery != delivery::kDeliveryMms) {
         std::fprintf(stderr, "Open %s on your phone and enter your personal code: %s\n",
                      settings.skyletUrl().c_str(), settings.accountNumber().c_str());
-        printPickUpAddress(stderr, isatty(STDOUT_FILENO) ? stdout : nullptr, settings.skyletUrl(),
-                           settings.accountNumber());
+        delivery.printPickUpAddress(stderr, isatty(STDOUT_FILENO) ? stdout : nullptr,
+                                    settings.skyletUrl(), settings.accountNumber());
     }
     std::fflush(stdout);
     for (const std::string& line : state.errorLines())

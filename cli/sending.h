@@ -1,6 +1,6 @@
 // Sending from the command line: the wizard's checks on the phone number and e-mail address, the
-// delivery phase on the worker, and the password question when the service refuses the stored
-// password.
+// delivery phase on the worker (from sending.so, loaded only when sending), and the password
+// question when the service refuses the stored password.
 #pragma once
 
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "delivery/sending_phase.h"
+#include "cli/sending_library.h"
 #include "pipeline/worker.h"
 
 namespace tolvane::cli {
@@ -44,9 +44,25 @@ private:
 // a terminal or the user ends the input.
 std::optional<std::string> askPasswordOnTerminal(const std::string& accountNumber);
 
-// Names the account's pick-up address on `text` and, when `terminal` is given (standard output
-// is a terminal), draws its QR code there for the phone's camera.
-void printPickUpAddress(std::FILE* text, std::FILE* terminal, const std::string& serviceUrl,
-                        const std::string& accountNumber);
+// sending.so's entries, loaded from the application folder the first time they are asked for
+// and kept for the life of the process; null with `error` saying why when it cannot be loaded.
+const sending_library::Entries* loadSendingLibrary(std::string& error);
+
+// The delivery phase of sending.so, seen by the worker as any other sending phase: each failure
+// the library reports comes out as the exception the worker turns into its line. Without a
+// library (a run that does not send) it refuses to send, with the worker's line for that.
+class LibrarySendingPhase : public SendingPhase {
+public:
+    explicit LibrarySendingPhase(const sending_library::Entries* library) : library_(library) {}
+    SendOutcome send(RunState& state, Settings& settings, ProgressView& view) override;
+
+    // Names the account's pick-up address on `text` and, when `terminal` is given (standard
+    // output is a terminal), draws its QR code there for the phone's camera.
+    void printPickUpAddress(std::FILE* text, std::FILE* terminal, const std::string& serviceUrl,
+                            const std::string& accountNumber) const;
+
+private:
+    const sending_library::Entries* library_;
+};
 
 }  // namespace tolvane::cli

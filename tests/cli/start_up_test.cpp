@@ -2,9 +2,13 @@
 // dependencies was most of every start of tolvane-convert, of the wizard and of each converter.
 // FFmpeg comes with ffmpeg_codecs.so, loaded only for Monkey's Audio sources and iPhone
 // ringtones; an installation without it refuses those two clearly and makes everything else.
+// tolvane-convert links no mail, network or QR library either: sending comes with sending.so,
+// loaded only when --send is given.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,7 +44,17 @@ TEST(StartUp, NoProgramLinksFfmpeg) {
     }
 }
 
-TEST(StartUp, ListingTheFormatsLoadsNoFfmpeg) {
+// Libraries only sending needs: the upload service and mail clients, the QR code and its PNG.
+const char* const kSendingLibraries[] = {"libPoco", "libqrencode", "libpng"};
+
+TEST(StartUp, TheCommandLineProgramLinksNoSendingLibrary) {
+    const auto ldd = run({"ldd", (test::binDir() / "tolvane-convert").string()});
+    ASSERT_EQ(ldd.status, 0) << ldd.errors;
+    for (const char* library : kSendingLibraries)
+        EXPECT_EQ(ldd.output.find(library), std::string::npos) << library << "\n" << ldd.output;
+}
+
+TEST(StartUp, ListingTheFormatsLoadsNeitherFfmpegNorTheSendingLibraries) {
     TempDir dir;
     const auto r = run({(test::binDir() / "tolvane-convert").string(), "--list-formats"},
                        {"LD_DEBUG=libs", "XDG_CONFIG_HOME=" + dir.file("config")});
@@ -49,6 +63,36 @@ TEST(StartUp, ListingTheFormatsLoadsNoFfmpeg) {
     // The dynamic loader names every library it opens on standard error.
     EXPECT_NE(r.errors.find("libc.so"), std::string::npos);
     EXPECT_EQ(r.errors.find("libavcodec"), std::string::npos);
+    EXPECT_EQ(r.errors.find("sending.so"), std::string::npos);
+    for (const char* library : kSendingLibraries)
+        EXPECT_EQ(r.errors.find(library), std::string::npos) << library;
+}
+
+// The dynamic symbols `file` defines (or, with `undefined`, needs) of the core's namespace.
+std::set<std::string> coreSymbols(const fs::path& file, bool undefined) {
+    const auto nm = run({"nm", "-D", undefined ? "--undefined-only" : "--defined-only",
+                         "--format=posix", file.string()});
+    EXPECT_EQ(nm.status, 0) << nm.errors;
+    std::set<std::string> symbols;
+    std::istringstream lines(nm.output);
+    for (std::string line; std::getline(lines, line);) {
+        const std::string name = line.substr(0, line.find(' '));
+        if (name.find("7tolvane") != std::string::npos)
+            symbols.insert(name);
+    }
+    return symbols;
+}
+
+// sending.so takes what delivery uses of the layers below it from the program; a symbol the
+// program does not export would make every --send fail when the library is opened.
+TEST(StartUp, TheProgramExportsEverythingTheSendingLibraryTakesFromIt) {
+    const fs::path library = test::appDir() / "sending.so";
+    ASSERT_TRUE(fs::exists(library)) << library;
+    const auto needed = coreSymbols(library, true);
+    EXPECT_FALSE(needed.empty());  // the settings and the password exchange at least
+    const auto exported = coreSymbols(test::binDir() / "tolvane-convert", false);
+    for (const std::string& symbol : needed)
+        EXPECT_TRUE(exported.count(symbol)) << symbol;
 }
 
 // A copy of tolvane-convert "installed" under `prefix`, whose application folder is `appPath`.
@@ -96,6 +140,34 @@ TEST(StartUp, WithoutTheFfmpegLibraryOnlyMonkeysAudioAndIphoneRingtonesFail) {
     EXPECT_EQ(others.status, 1);
     EXPECT_NE(others.errors.find("gone.ape: "), std::string::npos) << others.errors;
     EXPECT_EQ(others.output, out + "/song.amr\n");
+}
+
+TEST(StartUp, WithoutTheSendingLibraryOnlySendingFails) {
+    TempDir dir;
+    TempDir emptyFolder;
+    const std::string program = installCopy(dir.path() / "prefix", emptyFolder.path().string());
+    const std::string song = dir.file("song.wav");
+    ASSERT_TRUE(test::makeTone(song, 44100, 2, 16, 2.0, "sine 300-900"));
+    const std::string out = dir.file("out");
+    const std::string config = "XDG_CONFIG_HOME=" + dir.file("config");
+
+    // Refused before anything is converted: the ringtone could not go anywhere.
+    const auto send =
+        run({program, "-f", "wav-medium", "-o", out, "--send", "WAP", song}, {config});
+    EXPECT_EQ(send.status, 1);
+    EXPECT_NE(send.errors.find("tolvane-convert: sending is not available: "), std::string::npos)
+        << send.errors;
+    EXPECT_NE(send.errors.find("sending.so"), std::string::npos) << send.errors;
+    EXPECT_EQ(send.output, "");
+    EXPECT_FALSE(fs::exists(out + "/song.wav"));
+
+    // A wrong command line is still a usage error, named as such.
+    const auto usage = run({program, "--send", "MMS", "--carrier", "15", song}, {config});
+    EXPECT_EQ(usage.status, 2) << usage.errors;
+
+    const auto convert = run({program, "-f", "wav-medium", "-o", out, song}, {config});
+    EXPECT_EQ(convert.status, 0) << convert.errors;
+    EXPECT_EQ(convert.output, out + "/song.wav\n");
 }
 
 }  // namespace

@@ -3,4 +3,4 @@
 tolvane_test(test_install SOURCES ${CMAKE_CURRENT_LIST_DIR}/install_test.cpp
   LIBS tolvane_local_servers
   TIMEOUT 300)
-add_dependencies(test_install tolvane-convert skyletd tolvane-hive)
+add_dependencies(test_install tolvane-convert sending skyletd tolvane-hive)
