@@ -30,10 +30,10 @@ using namespace tolvane::cli;
 
 namespace {
 
-// Ctrl-C, termination requests and a closed terminal (SIGHUP) cancel the run; the worker polls
-// the flag, and the run ends as a cancelled one: the temporary WAV, a converter's output and the
-// converter copy are removed on the way out. A lock-free atomic store is safe in a signal
-// handler.
+// Ctrl-C, termination requests and a closed terminal (SIGHUP) cancel the run; every file
+// converting polls the flag, and the run ends as a cancelled one: the ringtones in progress, the
+// temporary WAVs, a converter's output and the converter copy are removed on the way out. A
+// lock-free atomic store is safe in a signal handler.
 std::atomic<bool>* cancelFlag = nullptr;
 
 extern "C" void onInterrupt(int) {
@@ -65,7 +65,15 @@ public:
             return ConvertedAnswer::ReconvertAll;
         if (!isatty(STDIN_FILENO))
             return ConvertedAnswer::SkipAll;
-        progress_.clear();
+        // Files converting meanwhile must not draw over the question.
+        progress_.hold();
+        const ConvertedAnswer answer = askOnTerminal();
+        progress_.release();
+        return answer;
+    }
+
+private:
+    ConvertedAnswer askOnTerminal() {
         std::fputs(kAlreadyConvertedText, stderr);
         for (;;) {
             std::fputs("[S]kip all or [R]econvert all? ", stderr);
@@ -79,7 +87,6 @@ public:
         }
     }
 
-private:
     ExistingAnswer preset_;
     TerminalProgress& progress_;
 };
@@ -222,9 +229,10 @@ int convert(const Options& options) {
 
     delivery::DeliverySendingPhase delivery;
     RecordingSendingPhase sending(delivery);
-    const Job job{files, settings,
-                  Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds},
-                  options.sending ? &sending : nullptr};
+    Job job{files, settings,
+            Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds},
+            options.sending ? &sending : nullptr};
+    job.jobs = options.jobs.value_or(processorJobs());
     runWithPasswordRetry(job, state, progress);
 
     setConvertedQuestion(nullptr);

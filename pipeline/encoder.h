@@ -59,7 +59,8 @@ enum class ConvertedAnswer { SkipAll, ReconvertAll };
 class ConvertedQuestion {
 public:
     virtual ~ConvertedQuestion() = default;
-    // Asked at most once per process, on the thread that creates the encoder.
+    // Asked at most once per process, on the thread that creates the encoder; encoders created
+    // meanwhile on other threads wait for the answer.
     virtual ConvertedAnswer askAlreadyConverted() = 0;
 };
 
