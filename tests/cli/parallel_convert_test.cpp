@@ -203,7 +203,7 @@ TEST_F(ParallelConvertTest, BadFilesAndNameClashesGiveTheSameLinesAsOneAfterTheO
 }
 
 // Runs tolvane-convert on a terminal (so that it asks), answers the already-converted question
-// with `reply`, and returns everything it wrote on the terminal.
+// with `reply` ("^C": an interrupt instead), and returns everything it wrote on the terminal.
 std::string runOnTerminal(const std::vector<std::string>& args, const std::string& reply,
                           int* status) {
     int master = -1;
@@ -232,8 +232,12 @@ std::string runOnTerminal(const std::vector<std::string>& args, const std::strin
         seen.append(buffer, std::size_t(n));
         if (!answered && seen.find("econvert all? ") != std::string::npos) {
             answered = true;
-            const std::string line = reply + "\n";
-            EXPECT_EQ(::write(master, line.data(), line.size()), ssize_t(line.size()));
+            if (reply == "^C") {
+                ::kill(pid, SIGINT);
+            } else {
+                const std::string line = reply + "\n";
+                EXPECT_EQ(::write(master, line.data(), line.size()), ssize_t(line.size()));
+            }
         }
     }
     ::close(master);
@@ -267,6 +271,7 @@ TEST_F(ParallelConvertTest, OneQuestionAnswersForEveryAlreadyConvertedFile) {
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), reply == "r" ? 0 : 1) << terminal;
         EXPECT_EQ(count(terminal, "file skipped."), reply == "r" ? 0u : 4u) << terminal;
+        EXPECT_EQ(count(terminal, "Conversion cancelled."), 0u) << terminal;
         for (const std::string& source : sources) {
             const std::string ringtone = folder + "/" + fs::path(source).stem().string() + ".wav";
             if (reply == "r")
@@ -275,6 +280,27 @@ TEST_F(ParallelConvertTest, OneQuestionAnswersForEveryAlreadyConvertedFile) {
                 EXPECT_EQ(readFile(ringtone), old) << ringtone;
         }
     }
+}
+
+TEST_F(ParallelConvertTest, AnInterruptWhileTheQuestionWaitsEndsTheRun) {
+    const std::vector<std::string> sources = {mixedSet_[1], mixedSet_[2], mixedSet_[3],
+                                              mixedSet_[4]};
+    const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
+    fs::create_directories(out());
+    for (const std::string& source : sources)
+        writeFile(out(fs::path(source).stem().string() + ".wav"), old);
+    std::vector<std::string> args = {"-f", "wav-medium", "-o", out(), "--jobs", "4"};
+    args.insert(args.end(), sources.begin(), sources.end());
+    const auto started = Clock::now();
+    int status = -1;
+    const std::string terminal = runOnTerminal(args, "^C", &status);
+
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(60)) << "the question kept waiting";
+    ASSERT_TRUE(WIFEXITED(status)) << terminal;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << terminal;
+    EXPECT_EQ(count(terminal, "Conversion cancelled."), 1u) << terminal;
+    for (const std::string& source : sources)
+        EXPECT_EQ(readFile(out(fs::path(source).stem().string() + ".wav")), old) << source;
 }
 
 // A started tolvane-convert with a private temporary folder, its output in files.
