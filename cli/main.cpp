@@ -87,7 +87,7 @@ public:
                         const std::atomic<bool>& cancel)
         : preset_(preset), progress_(progress), cancel_(cancel) {}
 
-    ConvertedAnswer askAlreadyConverted() override {
+    ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) override {
         if (preset_ == ExistingAnswer::SkipAll)
             return ConvertedAnswer::SkipAll;
         if (preset_ == ExistingAnswer::ReconvertAll)
@@ -96,13 +96,14 @@ public:
             return ConvertedAnswer::SkipAll;
         // Files converting meanwhile must not draw over the question.
         progress_.hold();
-        const ConvertedAnswer answer = askOnTerminal();
+        const ConvertedAnswer answer = askOnTerminal(ringtonePath);
         progress_.release();
         return answer;
     }
 
 private:
-    ConvertedAnswer askOnTerminal() {
+    ConvertedAnswer askOnTerminal(const std::string& ringtonePath) {
+        std::fprintf(stderr, "%s\n", ringtonePath.c_str());
         std::fputs(kAlreadyConvertedText, stderr);
         for (;;) {
             std::fputs("[S]kip all or [R]econvert all? ", stderr);

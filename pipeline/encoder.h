@@ -59,9 +59,10 @@ enum class ConvertedAnswer { SkipAll, ReconvertAll };
 class ConvertedQuestion {
 public:
     virtual ~ConvertedQuestion() = default;
-    // Asked at most once per process, on the thread that creates the encoder; encoders created
-    // meanwhile on other threads wait for the answer.
-    virtual ConvertedAnswer askAlreadyConverted() = 0;
+    // Asked at most once per process, on the thread that creates the encoder, about the first
+    // ringtone found already there (`ringtonePath`); the answer holds for every later one.
+    // Encoders created meanwhile on other threads wait for that answer.
+    virtual ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) = 0;
 };
 
 // The text of the question box.

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <filesystem>
@@ -230,11 +231,30 @@ TEST_F(WizardFlowTest, FullRunFromFilesToSuccessWritesRingtonesThatFfprobeReads)
     const std::string first = tone("First Song.wav", 2);
     const std::string second = tone("second.wav", 3, 22050, 1);
     start();
+    // The Progress page's "File n of m" line, as it changes.
+    auto* progress = page<WizPage6_Progress>(kProgress);
+    QStringList counts;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (QLabel* line = progress->fileCountLine();
+            line && !line->text().isEmpty() && (counts.isEmpty() || counts.last() != line->text()))
+            counts << line->text();
+    });
+    watch.start(1);
     runToProgress({QString::fromStdString(first), QString::fromStdString(second)});
     EXPECT_FALSE(sheet().nextButton()->isEnabled());
     EXPECT_FALSE(sheet().backButton()->isEnabled());
     ASSERT_TRUE(waitForClosingPage());
+    watch.stop();
+    EXPECT_EQ(counts, (QStringList{"File 1 of 2", "File 2 of 2"}));
     EXPECT_EQ(activeId(), kSuccess);
+    // The time left shows once the run is long enough to say (the page's clock started with the
+    // run; the estimate itself is table-tested with its wording).
+    QTest::qWait(2100);
+    progress->setOverallProgress(40);
+    ASSERT_TRUE(waitFor([&] { return !progress->timeLeftLine()->text().isEmpty(); }, 2000));
+    EXPECT_TRUE(progress->timeLeftLine()->text().endsWith(" left"))
+        << progress->timeLeftLine()->text().toStdString();
     EXPECT_TRUE(sheet().finishButton()->isVisible());
     for (const char* name : {"First Song.wav", "second.wav"}) {
         const std::string ringtone = out_.file(name);
@@ -332,6 +352,7 @@ TEST_F(WizardFlowTest, CancelWaitsForTheWorkerAndTheQuestionIsAnsweredOnTheGuiTh
     ASSERT_TRUE(waitForClosingPage());
     EXPECT_FALSE(closedWhileWorking);
     EXPECT_NE(question.find("already converted"), std::string::npos);
+    EXPECT_EQ(question.rfind(out_.file("song.wav"), 0), 0u) << "the box names the ringtone first";
     EXPECT_TRUE(sheet().isVisible());
     EXPECT_EQ(activeId(), kFailure);
     EXPECT_EQ(page<WizPage8_Failure>(kFailure)->errorBox()->toPlainText(), "Conversion cancelled.");

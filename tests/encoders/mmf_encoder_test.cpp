@@ -37,7 +37,9 @@ constexpr long kSlotOffset = 191656;
 
 class ReconvertAll : public ConvertedQuestion {
 public:
-    ConvertedAnswer askAlreadyConverted() override { return ConvertedAnswer::ReconvertAll; }
+    ConvertedAnswer askAlreadyConverted(const std::string&) override {
+        return ConvertedAnswer::ReconvertAll;
+    }
 };
 
 // PCM data of a WAV made by sox (the 44-byte canonical header skipped).

@@ -49,12 +49,14 @@ struct RecordingView : ProgressView {
 
 struct ScriptedQuestion : ConvertedQuestion {
     explicit ScriptedQuestion(ConvertedAnswer a) : answer(a) {}
-    ConvertedAnswer askAlreadyConverted() override {
+    ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) override {
         ++asked;
+        askedAbout = ringtonePath;
         return answer;
     }
     ConvertedAnswer answer;
     int asked = 0;
+    std::string askedAbout;
 };
 
 struct RecordingSending : SendingPhase {
