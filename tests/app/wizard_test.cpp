@@ -246,7 +246,11 @@ TEST_F(WizardFlowTest, FullRunFromFilesToSuccessWritesRingtonesThatFfprobeReads)
     EXPECT_FALSE(sheet().backButton()->isEnabled());
     ASSERT_TRUE(waitForClosingPage());
     watch.stop();
-    EXPECT_EQ(counts, (QStringList{"File 1 of 2", "File 2 of 2"}));
+    // The two files convert at the same time: the second may start before the page has shown
+    // the first one's count.
+    const QStringList both{"File 1 of 2", "File 2 of 2"};
+    EXPECT_TRUE(counts == both || counts == QStringList{"File 2 of 2"})
+        << counts.join(", ").toStdString();
     EXPECT_EQ(activeId(), kSuccess);
     // The time left shows once the run is long enough to say (the page's clock started with the
     // run; the estimate itself is table-tested with its wording).
