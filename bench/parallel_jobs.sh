@@ -10,6 +10,7 @@ convert="$build/bin/tolvane-convert"
 format=${FORMAT:-mp3-medium}
 rounds=${ROUNDS:-3}
 [ -x "$convert" ] || { echo "no $convert: build it first (make bench)" >&2; exit 1; }
+. "$(dirname "$0")/lib/figures.sh"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -23,14 +24,13 @@ for i in 1 2 3 4 5 6 7 8; do
   sources+=("$f")
 done
 
-now() { date +%s.%N; }
 run_jobs() {  # jobs -> seconds
   rm -rf "$work/out$1"
   local t0 t1
   t0=$(now)
   "$convert" -f "$format" -o "$work/out$1" --jobs "$1" "${sources[@]}" >/dev/null
   t1=$(now)
-  awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }'
+  elapsed "$t0" "$t1"
 }
 one=() two=()
 for ((i = 0; i < rounds; i++)); do
@@ -42,13 +42,12 @@ for ((i = 0; i < rounds; i++)); do
 done
 diff -r "$work/out1" "$work/out2" >/dev/null || { echo "--jobs 2 made other ringtones" >&2; exit 1; }
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 a=$(median "${two[@]}")
 b=$(median "${one[@]}")
-ratio=$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.2f", a / b }')
+ratio=$(ratio_of "$a" "$b")
 printf 'tolvane-convert -f %s --jobs 2, 8 x 3 min: %.2f s (median of %d)\n' "$format" "$a" "$rounds"
 printf 'tolvane-convert -f %s --jobs 1, 8 x 3 min: %.2f s\n' "$format" "$b"
 printf 'speed-up: %.2f x (target >= 1.7); load: %s\n' "$(awk -v a="$a" -v b="$b" 'BEGIN { print b / a }')" \
   "$(cut -d' ' -f1-3 /proc/loadavg)"
-printf 'FIGURE 8 x 3 min %s, --jobs 2 vs --jobs 1 | ours %.2f | peer %.2f | ratio %s | target <= 0.59\n' \
-  "$format" "$a" "$b" "$ratio"
+figure "8 x 3 min $format, --jobs 2 vs --jobs 1" "$(printf '%.2f s' "$a")" "$(printf '%.2f s' "$b")" \
+  "$ratio" "<= 0.59"
