@@ -117,6 +117,9 @@ void WizPage6_Progress::onSetActive() {
     job_ = std::make_unique<Job>(
         fileList(), settings_,
         Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds}, sending_);
+    // One file per processor at the same time; the bars follow the file that started last and
+    // count the seconds done over all files.
+    job_->jobs = processorJobs();
     worker_.start(*job_, state_, *this);
 }
 

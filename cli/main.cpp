@@ -1,8 +1,11 @@
 // tolvane-convert: converts music files into ringtones with the wizard's own worker, for scripts
 // and machines without a display. See cli/options.h for the command line.
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -30,10 +33,10 @@ using namespace tolvane::cli;
 
 namespace {
 
-// Ctrl-C, termination requests and a closed terminal (SIGHUP) cancel the run; the worker polls
-// the flag, and the run ends as a cancelled one: the temporary WAV, a converter's output and the
-// converter copy are removed on the way out. A lock-free atomic store is safe in a signal
-// handler.
+// Ctrl-C, termination requests and a closed terminal (SIGHUP) cancel the run; every file
+// converting polls the flag, and the run ends as a cancelled one: the ringtones in progress, the
+// temporary WAVs, a converter's output and the converter copy are removed on the way out. A
+// lock-free atomic store is safe in a signal handler.
 std::atomic<bool>* cancelFlag = nullptr;
 
 extern "C" void onInterrupt(int) {
@@ -52,11 +55,37 @@ void installCancelHandlers(std::atomic<bool>& flag) {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+// One line typed on the terminal, without its line end; none at the end of the input or once
+// the run is cancelled. The signal that cancels may reach another of the run's threads than this
+// one, so the wait looks at the flag instead of counting on an interrupted read.
+std::optional<std::string> readReply(const std::atomic<bool>& cancel) {
+    std::string line;
+    while (!cancel.load()) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&input, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            return std::nullopt;
+        if (ready <= 0)
+            continue;
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return line.empty() ? std::nullopt : std::optional(line);
+        if (c == '\n')
+            return line;
+        line += c;
+    }
+    return std::nullopt;
+}
+
 // The already-converted question: answered by the options, asked on a terminal, else "Skip All".
 class CommandLineQuestion : public ConvertedQuestion {
 public:
-    CommandLineQuestion(ExistingAnswer preset, TerminalProgress& progress)
-        : preset_(preset), progress_(progress) {}
+    CommandLineQuestion(ExistingAnswer preset, TerminalProgress& progress,
+                        const std::atomic<bool>& cancel)
+        : preset_(preset), progress_(progress), cancel_(cancel) {}
 
     ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) override {
         if (preset_ == ExistingAnswer::SkipAll)
@@ -65,14 +94,23 @@ public:
             return ConvertedAnswer::ReconvertAll;
         if (!isatty(STDIN_FILENO))
             return ConvertedAnswer::SkipAll;
-        progress_.clear();
+        // Files converting meanwhile must not draw over the question.
+        progress_.hold();
+        const ConvertedAnswer answer = askOnTerminal(ringtonePath);
+        progress_.release();
+        return answer;
+    }
+
+private:
+    ConvertedAnswer askOnTerminal(const std::string& ringtonePath) {
         std::fprintf(stderr, "%s\n", ringtonePath.c_str());
         std::fputs(kAlreadyConvertedText, stderr);
         for (;;) {
             std::fputs("[S]kip all or [R]econvert all? ", stderr);
-            std::string reply;
-            if (!std::getline(std::cin, reply))
+            const auto typed = readReply(cancel_);
+            if (!typed)
                 return ConvertedAnswer::SkipAll;
+            const std::string& reply = *typed;
             if (reply == "s" || reply == "S" || reply == "skip")
                 return ConvertedAnswer::SkipAll;
             if (reply == "r" || reply == "R" || reply == "reconvert")
@@ -80,9 +118,9 @@ public:
         }
     }
 
-private:
     ExistingAnswer preset_;
     TerminalProgress& progress_;
+    const std::atomic<bool>& cancel_;
 };
 
 // A job entry as the Files page makes one: full path, type, duration and size.
@@ -231,15 +269,16 @@ int convert(const Options& options) {
 
     RunState state;
     TerminalProgress progress(stderr, isatty(STDERR_FILENO) != 0);
-    CommandLineQuestion question(options.existing, progress);
+    CommandLineQuestion question(options.existing, progress, state.cancelRequested);
     setConvertedQuestion(&question);
     installCancelHandlers(state.cancelRequested);
 
     LibrarySendingPhase delivery(sendingLibrary);
     RecordingSendingPhase sending(delivery);
-    const Job job{files, settings,
-                  Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds},
-                  options.sending ? &sending : nullptr};
+    Job job{files, settings,
+            Codecs{openReaderFrom, ringtoneExtension, createEncoder, ringtoneMaximumSeconds},
+            options.sending ? &sending : nullptr};
+    job.jobs = options.jobs.value_or(processorJobs());
     runWithPasswordRetry(job, state, progress);
 
     setConvertedQuestion(nullptr);

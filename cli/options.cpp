@@ -7,6 +7,7 @@
 #include "delivery/carriers.h"
 #include "encoders/ringtone_formats.h"
 #include "pipeline/fade.h"
+#include "pipeline/worker.h"
 
 namespace tolvane::cli {
 namespace {
@@ -33,7 +34,8 @@ enum class Valued {
     Password,
     Phone,
     FadeIn,
-    FadeOut
+    FadeOut,
+    Jobs
 };
 
 Valued valuedOption(std::string_view name) {
@@ -59,6 +61,8 @@ Valued valuedOption(std::string_view name) {
         return Valued::FadeIn;
     if (name == "--fade-out")
         return Valued::FadeOut;
+    if (name == "-j" || name == "--jobs")
+        return Valued::Jobs;
     return Valued::None;
 }
 
@@ -180,6 +184,14 @@ private:
                 (option == Valued::FadeIn ? o.fadeInMs : o.fadeOutMs) = *ms;
                 break;
             }
+            case Valued::Jobs: {
+                const auto jobs = wholeNumber(value);
+                if (!jobs || *jobs < 1 || *jobs > kMaxJobs)
+                    return void(fail("bad job count '" + std::string(value) +
+                                     "': a whole number from 1 to " + std::to_string(kMaxJobs)));
+                o.jobs = *jobs;
+                break;
+            }
             case Valued::None:
                 break;
         }
@@ -270,6 +282,8 @@ const char* const kUsageText =
     "      --fade-in SEC      fade the ringtones in over SEC seconds (0 for none; default: the\n"
     "                         wizard's stored choice)\n"
     "      --fade-out SEC     fade them out over their last SEC seconds\n"
+    "  -j, --jobs N           convert N files at the same time, 1 to 64 (default: one per\n"
+    "                         processor); the ringtones and lines come in the files' order\n"
     "      --skip-existing    answer \"Skip All\" to the already-converted question\n"
     "      --reconvert        answer \"Reconvert All\"\n"
     "      --list-formats     print the nine formats, index and name, and exit\n"
@@ -289,7 +303,7 @@ const char* const kUsageText =
     "\n"
     "Each produced ringtone's path is printed on standard output, one per line; error lines go\n"
     "to standard error. Exit status: 0 without error lines, 1 with error lines, 2 for a usage\n"
-    "error. Ctrl-C cancels: the ringtone in progress is removed.\n";
+    "error. Ctrl-C cancels: the ringtones in progress are removed.\n";
 
 std::optional<int> formatByName(std::string_view text) {
     for (const RingtoneFormatRow& format : kRingtoneFormats)

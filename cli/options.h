@@ -8,6 +8,7 @@
 //         --part START+LEN   mark a part, in whole seconds, of the FILE that follows
 //         --fade-in SEC      fade in over SEC seconds (0 to 60, up to three decimals)
 //         --fade-out SEC     fade out over the last SEC seconds
+//     -j, --jobs N           convert N files at the same time, 1..64 (default: one per processor)
 //         --skip-existing    answer "Skip All" to the already-converted question
 //         --reconvert        answer "Reconvert All"
 //         --list-formats     print the nine formats, index and name, and exit
@@ -57,6 +58,7 @@ struct Options {
     std::optional<SendOptions> sending;      // none: the ringtones are only stored
     std::optional<std::uint32_t> fadeInMs;   // none: the stored choice
     std::optional<std::uint32_t> fadeOutMs;  // none: the stored choice
+    std::optional<unsigned> jobs;            // none: one per processor
 };
 
 // The parsed command line, or the usage error's text (without the program name).

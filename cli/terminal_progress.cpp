@@ -50,22 +50,26 @@ std::string TerminalProgress::line(int overall, int file, const std::string& nam
 }
 
 void TerminalProgress::setFileProgress(int percent) {
+    std::lock_guard lock(mutex_);
     file_ = percent;
     redraw();
 }
 
 void TerminalProgress::setOverallProgress(int percent) {
+    std::lock_guard lock(mutex_);
     overall_ = percent;
     redraw();
 }
 
 void TerminalProgress::setStatus(std::string_view text) {
+    std::lock_guard lock(mutex_);
     status_ = std::string(text);
     redraw(true);
 }
 
 void TerminalProgress::setFileName(std::string_view name) {
     // A new file starts without a status of its own until the worker reports one.
+    std::lock_guard lock(mutex_);
     name_ = std::string(name);
     status_.clear();
     file_ = 0;
@@ -73,11 +77,12 @@ void TerminalProgress::setFileName(std::string_view name) {
 }
 
 void TerminalProgress::postMessage(int message) {
+    std::lock_guard lock(mutex_);
     lastMessage_ = message;
 }
 
 void TerminalProgress::redraw(bool now) {
-    if (!enabled_)
+    if (!enabled_ || held_)
         return;
     const auto time = std::chrono::steady_clock::now();
     if (!now && drawn_ && time - lastDraw_ < std::chrono::milliseconds(100))
@@ -90,6 +95,22 @@ void TerminalProgress::redraw(bool now) {
 }
 
 void TerminalProgress::clear() {
+    std::lock_guard lock(mutex_);
+    wipe();
+}
+
+void TerminalProgress::hold() {
+    std::lock_guard lock(mutex_);
+    held_ = true;
+    wipe();
+}
+
+void TerminalProgress::release() {
+    std::lock_guard lock(mutex_);
+    held_ = false;
+}
+
+void TerminalProgress::wipe() {
     if (!enabled_ || !drawn_)
         return;
     std::fputs("\r\x1b[K", out_);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "pipeline/app_exception.h"
@@ -12,13 +13,17 @@ namespace fs = std::filesystem;
 namespace tolvane {
 namespace {
 
-// The two process-wide flags of the already-converted question: set once, never reset.
+// The two process-wide flags of the already-converted question: set once, never reset. Files
+// converting at the same time share them: the first to meet an existing ringtone asks, and the
+// others wait for that answer instead of asking again.
+std::mutex questionMutex;
 bool questionAsked = false;
 bool skipAll = false;
 ConvertedQuestion* asker = nullptr;
 
 // Reports true when the existing ringtone is to be kept (skip).
 bool skipExisting(const std::string& ringtonePath) {
+    std::lock_guard lock(questionMutex);
     if (!questionAsked) {
         const ConvertedAnswer answer =
             asker != nullptr ? asker->askAlreadyConverted(ringtonePath) : ConvertedAnswer::SkipAll;
@@ -45,10 +50,12 @@ const char* const kAlreadyConvertedText =
     "converted.\n";
 
 void setConvertedQuestion(ConvertedQuestion* a) {
+    std::lock_guard lock(questionMutex);
     asker = a;
 }
 
 void resetConvertedQuestionForTesting() {
+    std::lock_guard lock(questionMutex);
     questionAsked = false;
     skipAll = false;
 }

@@ -61,6 +61,7 @@ public:
     virtual ~ConvertedQuestion() = default;
     // Asked at most once per process, on the thread that creates the encoder, about the first
     // ringtone found already there (`ringtonePath`); the answer holds for every later one.
+    // Encoders created meanwhile on other threads wait for that answer.
     virtual ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) = 0;
 };
 

@@ -3,16 +3,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "pipeline/fade.h"
 #include "pipeline/normalizer.h"
+#include "pipeline/parallel_progress.h"
 #include "pipeline/reader.h"
 #include "pipeline/settings.h"
 #include "pipeline/source_bounds.h"
@@ -109,18 +117,46 @@ FadeLengths fadesOf(const Settings& settings) {
 
 enum class FileOutcome { Produced, Cancelled, Failed, Skipped, FatalFailure };
 
+// What the run fixes before its first file: where the ringtones go and in which format.
+struct RunPlan {
+    std::string folder;
+    int format = 0;
+    std::string extension;
+    // The longest ringtone the format makes, in seconds (0: the whole part).
+    std::int64_t keptLimit = 0;
+    std::int64_t total = 0;
+};
+
+// One file's share of the run, kept apart so that files converted at the same time report in
+// the list's order.
+struct FileResult {
+    bool started = false;
+    bool finished = false;
+    FileOutcome outcome = FileOutcome::Failed;
+    std::string ringtone;
+    std::string errorText;  // its error lines, each ending in "\r\n"
+};
+
+// Converts one file of the run into its ringtone.
 class Conversion {
 public:
-    Conversion(const Job& job, RunState& state, ProgressView& view)
-        : job_(job), state_(state), view_(view) {}
+    // `madeBefore`: an earlier file of this run made the same ringtone.
+    Conversion(const Job& job, const RunPlan& plan, RunState& state, FileProgressView& view,
+               FileResult& result, bool madeBefore)
+        : job_(job),
+          state_(state),
+          view_(view),
+          result_(result),
+          format_(plan.format),
+          keptLimit_(plan.keptLimit) {
+        if (madeBefore)
+            madeThisRun_.insert(result.ringtone);
+    }
 
-    // Converts every file of the list in order, until cancel or a failure that ends the run.
-    void convertAll();
+    // Converts the entry into result.ringtone; the outcome and error lines go to the result.
+    void convertEntry(FileEntry& entry);
 
 private:
-    bool prepare();
-    // Converts one entry; false when a failure ends the run.
-    bool convertEntry(FileEntry& entry);
     FileOutcome convertProtected(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
     // Everything that may fail for one file; true when the ringtone counts as produced.
     bool convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
@@ -136,85 +172,210 @@ private:
     std::unique_ptr<CReader> openSource(const FileEntry& entry) const;
     std::unique_ptr<CEncoder> makeEncoder(const CReader& reader, const std::string& ringtone) const;
 
+    void addError(std::string_view text) {
+        result_.errorText += text;
+        result_.errorText += "\r\n";
+    }
     bool cancelled() const { return state_.cancelRequested.load(); }
     void showFile(std::int64_t position, std::int64_t length) {
         fileBar_.show(view_, percentOf(position, length));
     }
-    void showOverall(std::int64_t seconds) { overallBar_.show(view_, percentOf(seconds, total_)); }
+    // The overall bar counts the seconds of every file of the run: this file reports its own.
+    void showOverall(std::int64_t seconds) { view_.secondsDone(seconds); }
+
+    const Job& job_;
+    RunState& state_;
+    FileProgressView& view_;
+    FileResult& result_;
+    int format_ = 0;
+    // The longest ringtone the format makes, in seconds (0: the whole part).
+    std::int64_t keptLimit_ = 0;
+    // The ringtone when an earlier file of this run made it: two sources with the same name
+    // must not overwrite each other.
+    std::set<std::string> madeThisRun_;
+    Bar fileBar_{&ProgressView::setFileProgress};
+};
+
+// Converts the list's files, up to job.jobs of them at the same time. Files start in the
+// list's order; a file whose ringtone an earlier one makes waits until that one is done, so that
+// it meets that ringtone as it would one after the other. The results are reported in the
+// list's order once every file is done.
+class ConversionRun {
+public:
+    ConversionRun(const Job& job, RunState& state, ProgressView& view)
+        : job_(job), state_(state), view_(view) {}
+
+    // Converts every file of the list, until cancel or a failure that ends the run.
+    void convertAll();
+
+private:
+    bool prepare();
+    void planFiles();
+    // One worker: converts the next file until none is left or the run ends.
+    void work();
+    // The index of the next file to convert, once it may start; none when the run is over.
+    std::optional<std::size_t> nextFile();
+    void convertFile(std::size_t index);
+    void report();
+
+    bool cancelled() const { return state_.cancelRequested.load(); }
 
     const Job& job_;
     RunState& state_;
     ProgressView& view_;
-    std::string folder_;
-    int format_ = 0;
-    std::string extension_;
-    // The longest ringtone the format makes, in seconds (0: the whole part).
-    std::int64_t keptLimit_ = 0;
-    std::int64_t total_ = 0;
-    std::int64_t done_ = 0;
-    // Ringtones made by this run: two sources with the same name must not overwrite each other.
-    std::set<std::string> madeThisRun_;
-    Bar fileBar_{&ProgressView::setFileProgress};
-    Bar overallBar_{&ProgressView::setOverallProgress};
+    RunPlan plan_;
+    std::optional<ParallelProgress> progress_;
+
+    std::mutex mutex_;
+    std::condition_variable fileDone_;
+    std::size_t next_ = 0;
+    bool stopped_ = false;  // a failure ended the run: no further file starts
+    std::vector<FileResult> results_;
+    // For each file, the nearest earlier file with the same ringtone (or -1).
+    std::vector<std::ptrdiff_t> sameRingtoneBefore_;
+    // Ringtones made by this run.
+    std::set<std::string> made_;
 };
 
-bool Conversion::prepare() {
+bool ConversionRun::prepare() {
     const Settings& settings = job_.settings;
     try {
-        format_ = settings.format();
-        extension_ = job_.codecs.ringtoneExtension(format_);
+        plan_.format = settings.format();
+        plan_.extension = job_.codecs.ringtoneExtension(plan_.format);
         if (job_.codecs.maximumSeconds)
-            keptLimit_ = job_.codecs.maximumSeconds(format_);
+            plan_.keptLimit = job_.codecs.maximumSeconds(plan_.format);
     } catch (const std::logic_error& e) {
         // An unknown format index would fail every file the same way: one line, no loop.
         state_.addError(e.what());
         return false;
     }
-    folder_ = outputFolderFor(settings.save(), settings.folder());
-    if (folder_.empty()) {
+    plan_.folder = outputFolderFor(settings.save(), settings.folder());
+    if (plan_.folder.empty()) {
         state_.addError(kLineNoFolder);
         return false;
     }
-    total_ = totalWorkSeconds(job_.files);
+    plan_.total = totalWorkSeconds(job_.files);
     return true;
 }
 
-void Conversion::convertAll() {
+void ConversionRun::planFiles() {
+    const auto& entries = job_.files.entries();
+    results_.resize(entries.size());
+    sameRingtoneBefore_.assign(entries.size(), -1);
+    std::map<std::string, std::ptrdiff_t> lastWith;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        results_[i].ringtone = ringtonePathFor(plan_.folder, entries[i].path, plan_.extension);
+        auto [it, fresh] = lastWith.try_emplace(results_[i].ringtone, std::ptrdiff_t(i));
+        if (!fresh) {
+            sameRingtoneBefore_[i] = it->second;
+            it->second = std::ptrdiff_t(i);
+        }
+    }
+}
+
+void ConversionRun::convertAll() {
     if (!prepare())
         return;
-    for (FileEntry& entry : job_.files.entries()) {
-        if (cancelled())
-            break;
-        if (!convertEntry(entry))
-            break;
-    }
+    planFiles();
+    progress_.emplace(view_, results_.size(), plan_.total);
+    const std::size_t workers =
+        std::min<std::size_t>(std::clamp(job_.jobs, 1u, kMaxJobs), results_.size());
+    {
+        std::vector<std::jthread> helpers;
+        for (std::size_t i = 1; i < workers; ++i) {
+            try {
+                helpers.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break;  // no more threads: the ones running take the remaining files
+            }
+        }
+        work();
+    }  // the helpers are joined here
+    report();
     if (!cancelled() && job_.settings.send() != 0)
         state_.conversionDone = 1;
 }
 
-bool Conversion::convertEntry(FileEntry& entry) {
-    fileBar_.show(view_, 0);
-    showOverall(done_);
+void ConversionRun::work() {
+    while (const auto index = nextFile())
+        convertFile(*index);
+}
+
+std::optional<std::size_t> ConversionRun::nextFile() {
+    std::unique_lock lock(mutex_);
+    if (stopped_ || cancelled() || next_ >= results_.size())
+        return std::nullopt;
+    const std::size_t index = next_++;
+    const std::ptrdiff_t before = sameRingtoneBefore_[index];
+    // The cancel flag is set from a signal handler, which cannot notify: look at it often.
+    while (before >= 0 && !results_[std::size_t(before)].finished) {
+        if (stopped_ || cancelled())
+            return std::nullopt;
+        fileDone_.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    if (stopped_ || cancelled())
+        return std::nullopt;
+    results_[index].started = true;
+    return index;
+}
+
+void ConversionRun::convertFile(std::size_t index) {
+    FileResult& result = results_[index];
+    bool madeBefore = false;
+    {
+        std::lock_guard lock(mutex_);
+        madeBefore = made_.count(result.ringtone) != 0;
+    }
+    FileProgressView view(*progress_, index);
+    try {
+        Conversion(job_, plan_, state_, view, result, madeBefore)
+            .convertEntry(job_.files.entries()[index]);
+    } catch (const std::bad_alloc&) {
+        result.errorText += std::string(kLineOutOfMemory) + "\r\n";
+        result.outcome = FileOutcome::FatalFailure;
+    } catch (...) {
+        result.errorText += std::string(kLineUnhandled) + "\r\n";
+        result.outcome = FileOutcome::FatalFailure;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        result.finished = true;
+        if (result.outcome == FileOutcome::Produced)
+            made_.insert(result.ringtone);
+        if (result.outcome == FileOutcome::FatalFailure)
+            stopped_ = true;
+    }
+    fileDone_.notify_all();
+}
+
+void ConversionRun::report() {
+    for (const FileResult& result : results_) {
+        if (!result.started)
+            continue;
+        state_.ErrorText += result.errorText;
+        if (result.outcome != FileOutcome::Produced)
+            continue;
+        state_.ProducedFiles.push_back(result.ringtone);
+        if (job_.settings.save() == 0)
+            state_.TemporaryFiles.push_back(result.ringtone);
+    }
+}
+
+void Conversion::convertEntry(FileEntry& entry) {
     view_.setFileName(platform::fileNameOf(entry.path));
-    const std::string ringtone = ringtonePathFor(folder_, entry.path, extension_);
+    const std::string& ringtone = result_.ringtone;
 
     const auto before = FileIdentity::of(ringtone);
     std::int64_t n = 0;
     const FileOutcome outcome = convertProtected(entry, ringtone, n);
+    result_.outcome = outcome;
 
-    if (outcome == FileOutcome::Produced) {
-        madeThisRun_.insert(ringtone);
-        state_.ProducedFiles.push_back(ringtone);
-        if (job_.settings.save() == 0)
-            state_.TemporaryFiles.push_back(ringtone);
-    } else if (outcome != FileOutcome::Skipped) {
+    if (outcome != FileOutcome::Produced && outcome != FileOutcome::Skipped) {
         // Remove what this conversion wrote; a ringtone that was there before stays.
         const auto after = FileIdentity::of(ringtone);
         if (after && !(before && *before == *after))
             ::unlink(ringtone.c_str());
     }
-    done_ += n;
-    return outcome != FileOutcome::FatalFailure && outcome != FileOutcome::Cancelled;
 }
 
 FileOutcome Conversion::convertProtected(FileEntry& entry, const std::string& ringtone,
@@ -222,19 +383,19 @@ FileOutcome Conversion::convertProtected(FileEntry& entry, const std::string& ri
     try {
         return convert(entry, ringtone, n) ? FileOutcome::Produced : FileOutcome::Cancelled;
     } catch (const ReaderException& e) {
-        state_.addError(platform::fileNameOf(entry.path) + ": " + e.message() + ".");
+        addError(platform::fileNameOf(entry.path) + ": " + e.message() + ".");
     } catch (const FileSkipped& e) {
-        state_.addError(platform::fileNameOf(ringtone) + ": " + e.message() + ".");
+        addError(platform::fileNameOf(ringtone) + ": " + e.message() + ".");
         return FileOutcome::Skipped;
     } catch (const EncoderException& e) {
-        state_.addError(platform::fileNameOf(ringtone) + ": " + e.message() + ".");
+        addError(platform::fileNameOf(ringtone) + ": " + e.message() + ".");
     } catch (const std::logic_error& e) {
-        state_.addError(e.what());
+        addError(e.what());
     } catch (const std::bad_alloc&) {
-        state_.addError(kLineOutOfMemory);
+        addError(kLineOutOfMemory);
         return FileOutcome::FatalFailure;
     } catch (...) {
-        state_.addError(kLineUnhandled);
+        addError(kLineUnhandled);
         return FileOutcome::FatalFailure;
     }
     return FileOutcome::Failed;
@@ -348,7 +509,7 @@ bool Conversion::copy(const FileEntry& entry, const std::string& ringtone, std::
             encoder->write(buffer.data(), delivered);
         ++n;
         showFile(n, fileLength);
-        showOverall(done_ + n);
+        showOverall(n);
         if (n >= reads || delivered == 0 || cancelled())
             break;
         delivered = reader->read(buffer.data(), buffer.size());
@@ -395,7 +556,7 @@ void runConversion(const Job& job, RunState& state, ProgressView& view) {
     state.ErrorText.clear();
     try {
         if (state.conversionDone == 0) {
-            Conversion conversion(job, state, view);
+            ConversionRun conversion(job, state, view);
             conversion.convertAll();
         }
     } catch (const std::bad_alloc&) {
@@ -413,6 +574,10 @@ void runConversion(const Job& job, RunState& state, ProgressView& view) {
         return;
     }
     sendProtected(job, state, view);
+}
+
+unsigned processorJobs() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxJobs);
 }
 
 void ConversionThread::start(const Job& job, RunState& state, ProgressView& view) {

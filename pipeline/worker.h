@@ -161,7 +161,17 @@ struct Job {
     Codecs codecs;
     // Delivery; without one, a run with sending chosen adds kLineNoSending.
     SendingPhase* sending = nullptr;
+    // How many files convert at the same time (1: one after the other, on the calling thread).
+    // The files start in the list's order and report in it: the produced ringtones and the
+    // error lines stand as one after the other would give them. Above 1, the already-converted
+    // question may be asked from another thread, so its asker must not need the calling one.
+    unsigned jobs = 1;
 };
+
+// The most files converted at the same time.
+inline constexpr unsigned kMaxJobs = 64;
+// One file per processor, within 1..kMaxJobs.
+unsigned processorJobs();
 
 // One run of the worker on the calling thread: erases ErrorText, converts (unless
 // state.conversionDone is 1), sends when chosen, and always ends by posting kMsgWorkFinished (or

@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <new>
 
 struct lame_enc_stream {
@@ -120,6 +121,10 @@ uint32_t beInitStream(const uint8_t* config, uint32_t* samplesPerChunk, uint32_t
     if (const uint32_t check = checkConfig(config); check != BE_OK)
         return check;
 
+    // The coder fills process-wide tables (powers, logarithms) while it sets up a stream; streams
+    // of files converting at the same time set up one after the other.
+    static std::mutex setUp;
+    std::unique_lock setUpLock(setUp);
     lame_global_flags* flags = lame_init();
     if (flags == nullptr)
         return BE_ERR_NO_MORE_HANDLES;
@@ -132,6 +137,7 @@ uint32_t beInitStream(const uint8_t* config, uint32_t* samplesPerChunk, uint32_t
         lame_close(flags);
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     }
+    setUpLock.unlock();
     auto* s = new (std::nothrow) lame_enc_stream;
     if (s == nullptr) {
         lame_close(flags);

@@ -173,6 +173,13 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwoAndConvertNothing) {
         {"--fade-out", "0.0001", f},
         {"--fade-out", "1e3", f},
         {"--fade-in"},
+        {"--jobs", "0", f},
+        {"--jobs", "-2", f},
+        {"--jobs", "two", f},
+        {"--jobs", "1.5", f},
+        {"-j", "65", f},
+        {"--jobs=99999999999999999999", f},
+        {"-j"},
     };
     for (const auto& args : cases) {
         const CommandResult r = convert(args);
@@ -183,6 +190,12 @@ TEST_F(ConvertCliTest, UsageErrorsExitWithTwoAndConvertNothing) {
         EXPECT_EQ(r.errors.rfind("tolvane-convert: ", 0), 0u) << shown << r.errors;
         EXPECT_EQ(r.output, "") << shown;
     }
+    const CommandResult jobs = convert({"-j", "0", f});
+    EXPECT_EQ(jobs.errors,
+              "tolvane-convert: bad job count '0': a whole number from 1 to 64\n"
+              "Try 'tolvane-convert --help'.\n");
+    const CommandResult help = convert({"--help"});
+    EXPECT_NE(help.output.find("-j, --jobs N"), std::string::npos);
 }
 
 TEST_F(ConvertCliTest, APartAfterTheEndOfItsFileIsRefusedBeforeAnythingIsConverted) {
@@ -217,9 +230,10 @@ TEST_F(ConvertCliTest, InterruptCancelsAndRemovesTheRingtoneInProgress) {
     posix_spawn_file_actions_addopen(&actions, 1, stdoutFile.c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT, 0600);
     const std::string prog = program(), outDir = out();
-    std::vector<const char*> argv = {prog.c_str(),   "-f",           "wav-high",
-                                     "-o",           outDir.c_str(), first.c_str(),
-                                     second.c_str(), third.c_str(),  nullptr};
+    // One file after the other: the third has not started when the second is cancelled.
+    std::vector<const char*> argv = {
+        prog.c_str(),   "-f",          "wav-high",     "--jobs",      "1",    "-o",
+        outDir.c_str(), first.c_str(), second.c_str(), third.c_str(), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, prog.c_str(), &actions, nullptr, const_cast<char**>(argv.data()),
                           environ),

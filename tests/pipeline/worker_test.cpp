@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <map>
 #include <new>
 #include <stdexcept>
+#include <thread>
 
 #include "decoders/source_types.h"
 #include "encoders/ringtone_formats.h"
@@ -384,6 +389,78 @@ TEST_F(WorkerTest, OutOfMemoryStopsTheRunButKeepsWhatWasProduced) {
     EXPECT_EQ(state.ProducedFiles, std::vector<std::string>{ringtone("one.wav")});
     EXPECT_TRUE(fs::exists(ringtone("one.wav")));
     EXPECT_FALSE(fs::exists(ringtone("three.wav")));
+}
+
+TEST_F(WorkerTest, FilesConvertingTogetherReportAsOneAfterTheOther) {
+    add(source("long.wav", 8, "sawtooth 220"), 8);
+    add(dir_.file("gone.wav"), 1);
+    add(source("short.wav", 1), 1);
+    add(source("tail.wav", 2, "square 300"), 2);
+    fs::create_directories(dir_.file("again"));
+    add(source("again/short.wav", 1), 1);  // the same ringtone as short.wav
+    std::map<unsigned, RunState> states;
+    std::map<unsigned, std::vector<std::vector<std::uint8_t>>> made;
+    for (const unsigned jobs : {1u, 3u}) {
+        fs::remove_all(out());
+        view_ = RecordingView{};
+        Job j = job();
+        j.jobs = jobs;
+        runConversion(j, states[jobs], view_);
+        for (const std::string& path : states[jobs].ProducedFiles)
+            made[jobs].push_back(readFile(path));
+        EXPECT_EQ(view_.messages, std::vector<int>{kMsgWorkFinished}) << jobs;
+        EXPECT_TRUE(std::is_sorted(view_.overall.begin(), view_.overall.end())) << jobs;
+        EXPECT_EQ(view_.overall.back(), 100) << jobs;
+        std::vector<std::string> names = view_.names;
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"gone.wav", "long.wav", "short.wav", "short.wav",
+                                                   "tail.wav"}))
+            << jobs;
+    }
+    EXPECT_EQ(states[1].errorLines(),
+              (std::vector<std::string>{"gone.wav: cannot open file.",
+                                        "short.wav: already made from another file in this run."}));
+    EXPECT_EQ(states[3].errorLines(), states[1].errorLines());
+    EXPECT_EQ(states[1].ProducedFiles,
+              (std::vector<std::string>{ringtone("long.wav"), ringtone("short.wav"),
+                                        ringtone("tail.wav")}));
+    EXPECT_EQ(states[3].ProducedFiles, states[1].ProducedFiles);
+    EXPECT_TRUE(made[3] == made[1]) << "the ringtones differ";
+}
+
+TEST_F(WorkerTest, AFailureThatEndsTheRunStartsNoFurtherFile) {
+    const std::string first = source("first.wav");
+    add(first, 2);
+    add(source("second.wav"), 2);
+    add(source("third.wav"), 2);
+    // The first file fails while the second one is converting, and the second one goes on
+    // (a moment longer than the failure takes to end the run).
+    std::promise<void> secondStarted, firstFailed;
+    std::shared_future<void> hasStarted = secondStarted.get_future().share();
+    std::shared_future<void> hasFailed = firstFailed.get_future().share();
+    int opened = 0;
+    Job j = job();
+    j.jobs = 2;
+    j.codecs.openReader = [&](const std::string& path, int start) -> std::unique_ptr<CReader> {
+        if (path == first) {
+            hasStarted.wait_for(std::chrono::seconds(10));
+            firstFailed.set_value();
+            throw std::bad_alloc();
+        }
+        if (++opened == 1) {
+            secondStarted.set_value();
+        } else if (opened == 2) {
+            hasFailed.wait_for(std::chrono::seconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return openReaderFrom(path, start);
+    };
+    RunState state;
+    runConversion(j, state, view_);
+    EXPECT_EQ(state.errorLines(), std::vector<std::string>{"Out of memory."});
+    EXPECT_EQ(state.ProducedFiles, std::vector<std::string>{ringtone("second.wav")});
+    EXPECT_FALSE(fs::exists(ringtone("third.wav")));
+    EXPECT_EQ(view_.messages, std::vector<int>{kMsgWorkFinished});
 }
 
 TEST_F(WorkerTest, AWriteFailureRemovesThePartialRingtoneOnly) {
