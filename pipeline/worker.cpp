@@ -14,6 +14,7 @@
 #include "pipeline/fade.h"
 #include "pipeline/normalizer.h"
 #include "pipeline/reader.h"
+#include "pipeline/replaying_reader.h"
 #include "pipeline/settings.h"
 #include "pipeline/source_bounds.h"
 #include "platform/paths.h"
@@ -124,13 +125,21 @@ private:
     FileOutcome convertProtected(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
     // Everything that may fail for one file; true when the ringtone counts as produced.
     bool convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
-    // Measures the level of the source (or its part) into `entry`; false when cancelled.
-    bool analyse(FileEntry& entry, std::int64_t partLength);
-    // Copies the source (or its part), normalised, into the ringtone; `n` counts the seconds
-    // copied. False when cancelled.
-    bool copy(const FileEntry& entry, const std::string& ringtone, std::int64_t partLength,
-              std::int64_t& n);
+    // Measures the level of the source (or its part) into `entry` and returns the source to
+    // convert from, positioned at its start: the PCM the analysis decoded, read back. Null when
+    // cancelled.
+    std::unique_ptr<CReader> analyse(FileEntry& entry, std::int64_t partLength);
+    // Copies `source` (the source or its part), normalised, into the ringtone; `n` counts the
+    // seconds copied. False when cancelled.
+    bool copy(const FileEntry& entry, std::unique_ptr<CReader> source, const std::string& ringtone,
+              std::int64_t partLength, std::int64_t& n);
     std::unique_ptr<CReader> openSource(const FileEntry& entry) const;
+    // The one-second reads the conversion of `entry` makes at most from `reader`.
+    std::int64_t conversionReads(const FileEntry& entry, std::int64_t partLength,
+                                 CReader& reader) const;
+    // `source` wrapped so that what the analysis reads is kept for the conversion.
+    std::unique_ptr<CReplayingReader> keeping(std::unique_ptr<CReader> source,
+                                              std::int64_t reads) const;
     std::unique_ptr<CEncoder> makeEncoder(const CReader& reader, const std::string& ringtone) const;
 
     bool cancelled() const { return state_.cancelRequested.load(); }
@@ -264,14 +273,41 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
         throw EncoderException(kSameNameMessage);
 
     const std::int64_t partLength = entry.partMarked ? effectivePartLength(entry) : 0;
-    if (!analyse(entry, partLength))
+    auto decoded = analyse(entry, partLength);
+    if (!decoded)
         return false;
-    return copy(entry, ringtone, partLength, n);
+    return copy(entry, std::move(decoded), ringtone, partLength, n);
 }
 
-bool Conversion::analyse(FileEntry& entry, std::int64_t partLength) {
+std::int64_t Conversion::conversionReads(const FileEntry& entry, std::int64_t partLength,
+                                         CReader& reader) const {
+    const std::int64_t reads = readsFor(entry, partLength, reader.length());
+    // A format that keeps only its first seconds is fed one second beyond them, so that its
+    // encoder knows the source goes on (and fades out); the rest is not read.
+    return keptLimit_ > 0 ? std::min(reads, keptLimit_ + 1) : reads;
+}
+
+std::unique_ptr<CReplayingReader> Conversion::keeping(std::unique_ptr<CReader> source,
+                                                      std::int64_t reads) const {
+    const std::uint64_t second =
+        std::uint64_t(source->sampleRate()) * source->channels() * (source->bitsPerSample() / 8);
+    // What the conversion can use and no more: a header that understates the audio behind it
+    // must not make the store hold hours the ringtone never takes.
+    const std::uint64_t keep = second == 0 || std::uint64_t(reads) > UINT64_MAX / second
+                                   ? UINT64_MAX
+                                   : std::uint64_t(reads) * second;
+    const PcmKeeping& policy = job_.keeping;
+    auto store = std::make_unique<PcmStore>(policy.memoryLimit, policy.spillFolder.empty()
+                                                                    ? platform::temporaryFolder()
+                                                                    : policy.spillFolder);
+    return std::make_unique<CReplayingReader>(std::move(source), std::move(store), keep);
+}
+
+std::unique_ptr<CReader> Conversion::analyse(FileEntry& entry, std::int64_t partLength) {
     const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
-    auto reader = openSource(entry);
+    auto opened = openSource(entry);
+    const std::int64_t reads = conversionReads(entry, partLength, *opened);
+    auto reader = keeping(std::move(opened), reads);
     view_.setStatus(kStatusAnalyzing);
     // The analysis reads exactly the part; a length that is not positive reads one second.
     FileEntry measured = entry;
@@ -292,12 +328,20 @@ bool Conversion::analyse(FileEntry& entry, std::int64_t partLength) {
     entry.levelPeak = measured.levelPeak;
     entry.peakHigh = measured.peakHigh;
     entry.peakLow = measured.peakLow;
-    return !cancelled();
+    if (cancelled())
+        return nullptr;
+    if (reader->replayable()) {
+        reader->replay();
+        return reader;
+    }
+    // The decoded PCM could not be kept (no room for the spill file): decode the source again.
+    reader.reset();
+    return openSource(entry);
 }
 
-bool Conversion::copy(const FileEntry& entry, const std::string& ringtone, std::int64_t partLength,
-                      std::int64_t& n) {
-    auto reader = wrapWithNormalizer(openSource(entry), entry, kTargetLevel / entry.levelRms);
+bool Conversion::copy(const FileEntry& entry, std::unique_ptr<CReader> source,
+                      const std::string& ringtone, std::int64_t partLength, std::int64_t& n) {
+    auto reader = wrapWithNormalizer(std::move(source), entry, kTargetLevel / entry.levelRms);
     reader = wrapWithFades(
         std::move(reader), fadesOf(job_.settings),
         entry.partMarked ? std::optional(partLength * reader->sampleRate()) : std::nullopt);
@@ -309,13 +353,9 @@ bool Conversion::copy(const FileEntry& entry, const std::string& ringtone, std::
         std::int64_t(reader->sampleRate()) * reader->channels() * reader->bitsPerSample() / 8;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(second));
     std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
-    std::int64_t reads = readsFor(entry, partLength, reader->length());
-    // A format that keeps only its first seconds is fed one second beyond them, so that its
-    // encoder knows the source goes on (and fades out); the rest is not read.
-    if (keptLimit_ > 0) {
+    if (keptLimit_ > 0)
         fileLength = std::min(fileLength, keptLimit_ + 1);
-        reads = std::min(reads, keptLimit_ + 1);
-    }
+    const std::int64_t reads = conversionReads(entry, partLength, *reader);
 
     // A source that delivers no sample at all is broken, whatever its header says: it is refused
     // before the encoder makes a file, so no empty ringtone is ever made.
