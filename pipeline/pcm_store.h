@@ -15,8 +15,9 @@ namespace tolvane {
 
 class PcmStore {
 public:
-    // Enough for a three-minute song of 48 kHz stereo 16-bit audio to stay in memory.
-    static constexpr std::size_t kDefaultMemoryLimit = std::size_t(64) << 20;
+    // Enough for a song of four and a half minutes of 44.1 kHz stereo 16-bit audio to stay in
+    // memory, while a longer source still converts within 100 MiB.
+    static constexpr std::size_t kDefaultMemoryLimit = std::size_t(48) << 20;
 
     // Keeps up to `memoryLimit` bytes in memory; beyond that, spills to a file in `spillFolder`
     // (with a trailing "/" or without). An empty folder means no spilling: the store then takes

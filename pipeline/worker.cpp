@@ -129,6 +129,8 @@ private:
     // convert from, positioned at its start: the PCM the analysis decoded, read back. Null when
     // cancelled.
     std::unique_ptr<CReader> analyse(FileEntry& entry, std::int64_t partLength);
+    // The level analysis proper: reads `reader` (the part, or what the format keeps of it).
+    void measure(FileEntry& entry, std::int64_t partLength, CReader& reader);
     // Copies `source` (the source or its part), normalised, into the ringtone; `n` counts the
     // seconds copied. False when cancelled.
     bool copy(const FileEntry& entry, std::unique_ptr<CReader> source, const std::string& ringtone,
@@ -304,39 +306,49 @@ std::unique_ptr<CReplayingReader> Conversion::keeping(std::unique_ptr<CReader> s
 }
 
 std::unique_ptr<CReader> Conversion::analyse(FileEntry& entry, std::int64_t partLength) {
-    const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
-    auto opened = openSource(entry);
-    const std::int64_t reads = conversionReads(entry, partLength, *opened);
-    auto reader = keeping(std::move(opened), reads);
+    std::unique_ptr<CReader> reader = openSource(entry);
+    // A decoding reader's output is kept for the conversion; a WAV file is simply read again.
+    CReplayingReader* kept = nullptr;
+    if (!reader->cheapToReadAgain()) {
+        const std::int64_t reads = conversionReads(entry, partLength, *reader);
+        auto replaying = keeping(std::move(reader), reads);
+        kept = replaying.get();
+        reader = std::move(replaying);
+    }
     view_.setStatus(kStatusAnalyzing);
+    measure(entry, partLength, *reader);
+    if (cancelled())
+        return nullptr;
+    if (kept != nullptr && kept->replayable()) {
+        kept->replay();
+        return reader;
+    }
+    // Decoded PCM that could not be kept (no room for the spill file) is decoded again.
+    reader.reset();
+    return openSource(entry);
+}
+
+void Conversion::measure(FileEntry& entry, std::int64_t partLength, CReader& reader) {
+    const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
     // The analysis reads exactly the part; a length that is not positive reads one second.
     FileEntry measured = entry;
     if (entry.partMarked)
         measured.partLength = static_cast<std::uint32_t>(partLength);
     // A format that keeps only the start of a long part (the iPhone's 30 seconds) is measured on
     // what it keeps.
-    const std::int64_t whole = entry.partMarked ? partLength : reader->length();
+    const std::int64_t whole = entry.partMarked ? partLength : reader.length();
     if (keptLimit_ > 0 && whole > keptLimit_) {
         measured.partMarked = true;
         measured.partStart = static_cast<std::uint32_t>(partStart);
         measured.partLength = static_cast<std::uint32_t>(keptLimit_);
     }
     const std::int64_t measuredLength = measured.partMarked ? measured.partLength : whole;
-    analyseLevel(*reader, measured, &state_.cancelRequested,
-                 [&] { showFile(reader->tell() - partStart, measuredLength); });
+    analyseLevel(reader, measured, &state_.cancelRequested,
+                 [&] { showFile(reader.tell() - partStart, measuredLength); });
     entry.levelRms = measured.levelRms;
     entry.levelPeak = measured.levelPeak;
     entry.peakHigh = measured.peakHigh;
     entry.peakLow = measured.peakLow;
-    if (cancelled())
-        return nullptr;
-    if (reader->replayable()) {
-        reader->replay();
-        return reader;
-    }
-    // The decoded PCM could not be kept (no room for the spill file): decode the source again.
-    reader.reset();
-    return openSource(entry);
 }
 
 bool Conversion::copy(const FileEntry& entry, std::unique_ptr<CReader> source,

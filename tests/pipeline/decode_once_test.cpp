@@ -134,6 +134,8 @@ protected:
         return folder;
     }
 
+    bool decodes() const { return std::string(GetParam()) != "wav"; }
+
     static TempDir* sources_;
     TempDir dir_;
     std::string part_;
@@ -149,12 +151,14 @@ TempDir* DecodeOnceTest::sources_ = nullptr;
 // one second more than was analysed, from the source after the kept PCM.
 TEST_P(DecodeOnceTest, KeepingThePcmGivesTheRingtonesOfDecodingTwice) {
     for (const auto& [format, maxSeconds] : {std::pair{int(WavHigh), 0}, {int(WavMedium), 2}}) {
+        // A WAV file is read twice: that costs less than keeping a copy of it.
+        const int openedWhenKept = decodes() ? 2 : 4;
         const auto twice = convert(dir_.file("twice"), Keeping::DecodedAgain, format, maxSeconds);
         EXPECT_EQ(opened_, 4);
         const auto inMemory = convert(dir_.file("memory"), Keeping::InMemory, format, maxSeconds);
-        EXPECT_EQ(opened_, 2);
+        EXPECT_EQ(opened_, openedWhenKept);
         const auto spilled = convert(dir_.file("spilled"), Keeping::Spilled, format, maxSeconds);
-        EXPECT_EQ(opened_, 2);
+        EXPECT_EQ(opened_, openedWhenKept);
         EXPECT_TRUE(inMemory == twice) << "format " << format;
         EXPECT_TRUE(spilled == twice) << "format " << format;
         fs::remove_all(dir_.file("twice"));
@@ -163,8 +167,14 @@ TEST_P(DecodeOnceTest, KeepingThePcmGivesTheRingtonesOfDecodingTwice) {
     }
 }
 
-// Once analysed, the source is not read again: removing it changes nothing.
-TEST_P(DecodeOnceTest, TheSourceMayGoAwayOnceItIsAnalysed) {
+INSTANTIATE_TEST_SUITE_P(Sources, DecodeOnceTest, ::testing::Values("wav", "mp3", "flac", "ogg"),
+                         [](const auto& info) { return std::string(info.param); });
+
+// The compressed sources: a WAV file is read again, which costs less than keeping a copy.
+class DecodedSourceTest : public DecodeOnceTest {};
+
+// Once analysed, a compressed source is not read again: removing it changes nothing.
+TEST_P(DecodedSourceTest, MayGoAwayOnceItIsAnalysed) {
     const auto expected = convert(dir_.file("kept"), Keeping::InMemory, WavHigh);
     for (const Keeping keeping : {Keeping::InMemory, Keeping::Spilled}) {
         const std::string copy = dir_.file("copy");
@@ -182,7 +192,7 @@ TEST_P(DecodeOnceTest, TheSourceMayGoAwayOnceItIsAnalysed) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, DecodeOnceTest, ::testing::Values("wav", "mp3", "flac", "ogg"),
+INSTANTIATE_TEST_SUITE_P(Sources, DecodedSourceTest, ::testing::Values("mp3", "flac", "ogg"),
                          [](const auto& info) { return std::string(info.param); });
 
 // An encoder that passes everything on but fails on its second write.
