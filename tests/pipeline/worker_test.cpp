@@ -468,12 +468,12 @@ TEST_F(WorkerTest, AfterThePasswordPageTheNextRunOnlySends) {
     runConversion(j, state, view_);
     EXPECT_EQ(view_.messages, std::vector<int>{kMsgPasswordNeeded});
     EXPECT_EQ(state.conversionDone, 1);
-    EXPECT_EQ(opened, 2);  // one reader per file: the conversion reads back what was analysed
+    EXPECT_EQ(opened, 4);  // two readers per file: a WAV source is read again
 
     RecordingView second;
     state.addError("left from the first run");
     runConversion(j, state, second);
-    EXPECT_EQ(opened, 2);  // nothing converted again
+    EXPECT_EQ(opened, 4);  // nothing converted again
     EXPECT_TRUE(second.names.empty());
     EXPECT_EQ(sending.calls.size(), 2u);
     EXPECT_EQ(sending.calls[1], state.ProducedFiles);
