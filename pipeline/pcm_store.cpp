@@ -1,12 +1,14 @@
 #include "pipeline/pcm_store.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "pipeline/app_exception.h"
 
@@ -34,6 +36,19 @@ int openNamelessFile(const std::string& folder) {
 
 }  // namespace
 
+void PcmStore::ChunkFree::operator()(std::uint8_t* chunk) const {
+    std::free(chunk);
+}
+
+PcmStore::Chunk PcmStore::newChunk() {
+    void* memory = std::aligned_alloc(kChunkBytes, kChunkBytes);
+    if (memory == nullptr)
+        throw std::bad_alloc();
+    // Only a hint: where huge pages are not to be had, the chunk is made of small ones.
+    ::madvise(memory, kChunkBytes, MADV_HUGEPAGE);
+    return Chunk(static_cast<std::uint8_t*>(memory));
+}
+
 PcmStore::PcmStore(std::size_t memoryLimit, std::string spillFolder)
     : memoryLimit_(memoryLimit), spillFolder_(withSlash(std::move(spillFolder))) {}
 
@@ -57,7 +72,7 @@ bool PcmStore::append(const void* data, std::size_t size) {
         const std::size_t index = spilled() ? 0 : static_cast<std::size_t>(inMemory / kChunkBytes);
         const std::size_t within = static_cast<std::size_t>(inMemory % kChunkBytes);
         if (index == chunks_.size())
-            chunks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kChunkBytes));
+            chunks_.push_back(newChunk());
         const std::size_t n = std::min(size, kChunkBytes - within);
         std::memcpy(chunks_[index].get() + within, bytes, n);
         bytes += n;
@@ -89,7 +104,7 @@ bool PcmStore::spill() {
         chunks_[i].reset();
         fileBytes_ += kChunkBytes;
     }
-    std::unique_ptr<std::uint8_t[]> tail;
+    Chunk tail;
     if (full < chunks_.size())
         tail = std::move(chunks_[full]);
     chunks_.clear();

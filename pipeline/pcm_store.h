@@ -41,7 +41,13 @@ public:
     bool spilled() const { return fd_ >= 0; }
 
 private:
-    static constexpr std::size_t kChunkBytes = std::size_t(1) << 20;
+    // One transparent huge page: a chunk costs the kernel one page fault instead of 512.
+    static constexpr std::size_t kChunkBytes = std::size_t(2) << 20;
+    struct ChunkFree {
+        void operator()(std::uint8_t* chunk) const;
+    };
+    using Chunk = std::unique_ptr<std::uint8_t[], ChunkFree>;
+    static Chunk newChunk();
 
     bool spill();
     bool writeChunk(const std::uint8_t* data, std::size_t size);
@@ -51,7 +57,7 @@ private:
     std::string spillFolder_;
     // In memory: the bytes in chunks of kChunkBytes, the last one partly filled. Spilled: the
     // file holds [0, fileBytes_) and the single chunk left holds the bytes after them.
-    std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
+    std::vector<Chunk> chunks_;
     std::uint64_t size_ = 0;
     std::uint64_t fileBytes_ = 0;
     int fd_ = -1;
