@@ -13,6 +13,7 @@
 #include "pipeline/encoder.h"
 #include "pipeline/fade.h"
 #include "pipeline/normalizer.h"
+#include "pipeline/read_ahead.h"
 #include "pipeline/reader.h"
 #include "pipeline/replaying_reader.h"
 #include "pipeline/settings.h"
@@ -376,15 +377,20 @@ bool Conversion::copy(const FileEntry& entry, std::unique_ptr<CReader> source,
         throw ReaderException(kBrokenSourceMessage);
 
     auto encoder = makeEncoder(*reader, ringtone);
-    for (;;) {
-        if (delivered > 0)
-            encoder->write(buffer.data(), delivered);
-        ++n;
-        showFile(n, fileLength);
-        showOverall(done_ + n);
-        if (n >= reads || delivered == 0 || cancelled())
-            break;
-        delivered = reader->read(buffer.data(), buffer.size());
+    {
+        // The rest of the reads run on a thread of their own while this one encodes.
+        ReadAhead ahead(*reader, buffer.size(), reads - 1);
+        const std::uint8_t* data = buffer.data();
+        for (;;) {
+            if (delivered > 0)
+                encoder->write(data, delivered);
+            ++n;
+            showFile(n, fileLength);
+            showOverall(done_ + n);
+            if (n >= reads || delivered == 0 || cancelled())
+                break;
+            data = ahead.next(delivered);
+        }
     }
 
     encoder->finish();
