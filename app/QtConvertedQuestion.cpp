@@ -10,20 +10,23 @@ namespace tolvane::wizard {
 
 QtConvertedQuestion::QtConvertedQuestion(QWidget* owner) : owner_(owner) {}
 
-ConvertedAnswer QtConvertedQuestion::askAlreadyConverted() {
+ConvertedAnswer QtConvertedQuestion::askAlreadyConverted(const std::string& ringtonePath) {
     if (QThread::currentThread() == thread())
-        return ask();
+        return ask(ringtonePath);
     // The worker waits here until the user has answered on the GUI thread. The GUI thread never
     // waits for the worker while the Progress page runs, so this cannot deadlock.
     ConvertedAnswer answer = ConvertedAnswer::SkipAll;
     QMetaObject::invokeMethod(
-        this, [this, &answer] { answer = ask(); }, Qt::BlockingQueuedConnection);
+        this, [this, &answer, &ringtonePath] { answer = ask(ringtonePath); },
+        Qt::BlockingQueuedConnection);
     return answer;
 }
 
-ConvertedAnswer QtConvertedQuestion::ask() {
-    // The text carries the line breaks of a fixed-width box; this box wraps by itself.
-    const QString text = QString::fromUtf8(kAlreadyConvertedText).simplified();
+ConvertedAnswer QtConvertedQuestion::ask(const std::string& ringtonePath) {
+    // The text carries the line breaks of a fixed-width box; this box wraps by itself. The
+    // ringtone it is about comes first, so that "the file" names something.
+    const QString text = QString::fromStdString(ringtonePath) + "\n\n" +
+                         QString::fromUtf8(kAlreadyConvertedText).simplified();
     QMessageBox box(QMessageBox::Question, QString::fromUtf8(kMessageCaption), text,
                     QMessageBox::NoButton, owner_);
     box.setObjectName("alreadyConverted");

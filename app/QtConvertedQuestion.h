@@ -13,10 +13,10 @@ class QtConvertedQuestion : public QObject, public ConvertedQuestion {
 public:
     // Lives on the GUI thread; `parent` is the box's owner window (may be null).
     explicit QtConvertedQuestion(QWidget* owner);
-    ConvertedAnswer askAlreadyConverted() override;
+    ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) override;
 
-    // Shows the box and returns the user's choice (GUI thread only).
-    ConvertedAnswer ask();
+    // Shows the box about `ringtonePath` and returns the user's choice (GUI thread only).
+    ConvertedAnswer ask(const std::string& ringtonePath);
 
 private:
     QWidget* owner_;

@@ -3,12 +3,13 @@
 #include <QAbstractItemView>
 #include <QBitmap>
 #include <QPainter>
+#include <algorithm>
 #include <array>
 
 #include "app/QtUi.h"
+#include "pipeline/job.h"
 #include "sources/file_adding.h"
 #include "sources/part_marker.h"
-#include "pipeline/job.h"
 
 namespace tolvane::wizard {
 
@@ -82,8 +83,11 @@ void QtPartBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
             drawLines(painter, kRedLines, bar.redFrom, bar.redTo, firstLine);
         }
         if (playing && length > 0) {
-            const std::int64_t offset =
-                static_cast<std::int64_t>(bar.innerRight - bar.innerLeft) * position / length;
+            // The picture follows the moment being heard, between whole seconds too.
+            const std::int64_t heardMs =
+                std::clamp<std::int64_t>(marker_->positionMs(), 0, std::int64_t(length) * 1000);
+            const std::int64_t offset = static_cast<std::int64_t>(bar.innerRight - bar.innerLeft) *
+                                        heardMs / (std::int64_t(length) * 1000);
             painter->drawPixmap(bar.innerLeft + static_cast<int>(offset) - 4, firstLine - 3,
                                 positionPicture());
         }

@@ -1,6 +1,7 @@
 // Draws column 1 of the Files page's list: a framed bar per row with the part to convert in red
 // and the rest of the file in blue. The row being played shows its part growing with playback and
-// a picture at the playing position.
+// a picture at the moment being heard. Screen readers get the part as text (the rows'
+// Qt::AccessibleTextRole).
 #pragma once
 
 #include <QStyledItemDelegate>

@@ -4,6 +4,9 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QUrl>
 
 #include "app/wizard_flow.h"
@@ -75,6 +78,22 @@ void QtLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
     QLabel::mouseReleaseEvent(event);
+}
+
+void QtLinkLabel::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (!hasFocus())
+        return;
+    // The frame tells the keyboard user that Enter and Space now follow this link.
+    QPainter painter(this);
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    frame.rect = contentsRect().intersected(
+        QRect(QPoint(0, 0), QSize(fontMetrics().horizontalAdvance(text()) + 4, height())));
+    frame.backgroundColor = palette().color(QPalette::Window);
+    // Shown however the focus came here (some styles draw it only after a Tab otherwise).
+    frame.state |= QStyle::State_KeyboardFocusChange;
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, &painter, this);
 }
 
 void QtLinkLabel::keyPressEvent(QKeyEvent* event) {

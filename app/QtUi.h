@@ -29,7 +29,7 @@ void openUrl(const std::string& url);
 void openHelp(int context);
 
 // Clickable text, shown as a link: blue and underlined, a pointing hand under the mouse, also
-// reachable with the keyboard (Tab, then Space or Enter).
+// reachable with the keyboard (Tab, then Space or Enter), framed while it has the focus.
 class QtLinkLabel : public QLabel {
     Q_OBJECT
 public:
@@ -41,6 +41,7 @@ signals:
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A page's body text: wraps, selectable by nobody, left-aligned at the top.

@@ -101,7 +101,10 @@ QWidget* interiorFrame(WizPageBase* page) {
 QtWizardSheet::QtWizardSheet(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Tolvane"));
     setWindowIcon(picture("tolvane"));
-    setFixedSize(kSheetWidth, kSheetHeight);
+    // The sheet opens at its designed size and may grow; the pages' lists grow with it.
+    setMinimumSize(kSheetWidth, kSheetHeight);
+    resize(kSheetWidth, kSheetHeight);
+    setSizeGripEnabled(true);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 10);
@@ -191,6 +194,32 @@ void QtWizardSheet::showPage(int position) {
     }
     stack_->setCurrentIndex(position);
     shown->onSetActive();
+    settleFocus(shown);
+}
+
+// Enter must do what the default button does, so a page never starts with the focus on a text
+// link (which takes Enter while it has the focus) or on a control that has just gone away: it
+// goes to the page's first control, or to the button that moves on when the page has none.
+void QtWizardSheet::settleFocus(WizPageBase* shown) {
+    const auto usable = [](const QWidget* widget) {
+        return widget && widget->isVisible() && widget->isEnabled() &&
+               (widget->focusPolicy() & Qt::TabFocus) && !qobject_cast<const QtLinkLabel*>(widget);
+    };
+    if (usable(focusWidget()))
+        return;
+    for (QWidget* widget = shown->nextInFocusChain(); widget && widget != shown;
+         widget = widget->nextInFocusChain()) {
+        if (shown->isAncestorOf(widget) && usable(widget)) {
+            widget->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+    for (QPushButton* button : {finish_, next_, back_, cancel_}) {
+        if (usable(button)) {
+            button->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
 
 void QtWizardSheet::setWizardButtons(int flags) {

@@ -59,6 +59,7 @@ private:
     QWidget* frameFor(WizPageBase* page);
     void leaveActivePage();
     void showPage(int position);
+    void settleFocus(WizPageBase* shown);
 
     std::vector<WizPageBase*> pages_;
     std::vector<QWidget*> frames_;

@@ -8,10 +8,12 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSet>
+#include <QShortcut>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -19,12 +21,13 @@
 #include <new>
 
 #include "app/QtPartBarDelegate.h"
-#include "app/QtUi.h"
 #include "app/QtPartEditor.h"
+#include "app/QtUi.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/fade.h"
 #include "pipeline/job.h"
 #include "platform/paths.h"
+#include "sources/part_edit.h"
 
 namespace tolvane::wizard {
 
@@ -53,13 +56,16 @@ struct MarkerLook {
 };
 constexpr MarkerLook kMarkerLooks[] = {
     {"&Mark a part", "mark"},
-    {"Mark start", "mark_start"},
-    {"Mark end", "mark_end"},
+    // The button keeps its access key through the states: Alt+M starts, marks the start and
+    // marks the end.
+    {"&Mark start", "mark_start"},
+    {"&Mark end", "mark_end"},
 };
 
-// How often the marker looks at the player: it notices the end of playback and moves the
-// position picture.
+// How often the marker looks at the player: it notices the end of playback.
 constexpr int kMarkerTimerMs = 500;
+// How often the playing row is redrawn, so that the position picture moves smoothly.
+constexpr int kPositionRedrawMs = 40;
 
 }  // namespace
 
@@ -118,8 +124,11 @@ void WizPage2_Files::buildFileList(QHBoxLayout* row) {
     auto* bar = new QtPartBarDelegate(list_);
     bar->setMarker(&marker_);
     list_->setItemDelegateForColumn(1, bar);
-    // Clicks in the bar of the playing row move playback.
+    list_->setAccessibleName("Files to convert");
+    // Clicks in the bar of the playing row move playback; Space in the list marks while a
+    // file plays.
     list_->viewport()->installEventFilter(this);
+    list_->installEventFilter(this);
     // Drops on the list reach the page.
     list_->setAcceptDrops(false);
     row->addWidget(list_, 1);
@@ -166,9 +175,23 @@ void WizPage2_Files::connectControls() {
     connect(fadeOut_, &QCheckBox::toggled, this,
             [this](bool on) { settings_.setFadeOutMs(on ? kWizardFadeOutMs : 0); });
 
+    // Delete removes the selected files, wherever the focus is on the page.
+    auto* remove = new QShortcut(QKeySequence::Delete, this);
+    remove->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(remove, &QShortcut::activated, this, [this] {
+        if (remove_->isEnabled())
+            removeSelected();
+    });
+
     markerTimer_ = new QTimer(this);
     markerTimer_->setInterval(kMarkerTimerMs);
     connect(markerTimer_, &QTimer::timeout, this, &WizPage2_Files::checkPlayback);
+    positionTimer_ = new QTimer(this);
+    positionTimer_->setInterval(kPositionRedrawMs);
+    connect(positionTimer_, &QTimer::timeout, this, [this] {
+        if (!marker_.idle())
+            redrawRow(marker_.playingId());
+    });
 }
 
 void WizPage2_Files::onSetActive() {
@@ -186,10 +209,12 @@ void WizPage2_Files::showFades() {
 
 void WizPage2_Files::browseForFiles() {
     const QStringList paths = QFileDialog::getOpenFileNames(
-        this, "Add files", QString(),
+        this, "Add files", toQt(settings_.sourceFolder()),
         "Audio Files (*.wav *.mp3 *.wma *.ogg *.ape *.flac);;AllFiles (*)");
     if (paths.isEmpty())
         return;
+    // The dialog opens in this folder next time.
+    settings_.setSourceFolder(fromQt(QFileInfo(paths.first()).absolutePath()));
     addFiles(paths, paths.size() > 1 ? pages::WarningName::FileName : pages::WarningName::FullPath);
 }
 
@@ -251,6 +276,12 @@ void WizPage2_Files::appendRow(const FileEntry& entry) {
     item->setToolTip(0, toQt(entry.path));
     item->setData(0, kEntryIdRole, entry.id);
     item->setData(1, kEntryIdRole, entry.id);
+    describePart(item, entry);
+}
+
+// What a screen reader says for the bar: the part as text ("part 12 s to 18 s of 3:25").
+void WizPage2_Files::describePart(QTreeWidgetItem* item, const FileEntry& entry) {
+    item->setData(1, Qt::AccessibleTextRole, toQt(pages::partDescription(entry)));
 }
 
 void WizPage2_Files::removeSelected() {
@@ -260,6 +291,7 @@ void WizPage2_Files::removeSelected() {
             // The file being marked keeps the part marked up to now, then goes.
             marker_.completeFor(fileList(), id);
             markerTimer_->stop();
+            positionTimer_->stop();
             showMarkerState();
         }
         fileList().remove(id);
@@ -332,8 +364,12 @@ void WizPage2_Files::advanceMarker() {
         showError(this, "Internal error #752.");
         return;
     }
-    if (starting)
+    if (starting) {
         markerTimer_->start();
+        positionTimer_->start();
+        // Alt+M leaves the focus where it was: the button takes it, so that Space marks.
+        mark_->setFocus(Qt::OtherFocusReason);
+    }
     showMarkerState();
     redrawRow(marker_.playingId());
     updateButtons();
@@ -342,6 +378,7 @@ void WizPage2_Files::advanceMarker() {
 void WizPage2_Files::checkPlayback() {
     if (!marker_.tick(fileList())) {
         markerTimer_->stop();
+        positionTimer_->stop();
         showMarkerState();
         updateButtons();
     }
@@ -358,6 +395,8 @@ void WizPage2_Files::redrawRow(std::int32_t id) {
     for (int row = 0; row < list_->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = list_->topLevelItem(row);
         if (item->data(0, kEntryIdRole).toInt() == id) {
+            if (const FileEntry* entry = fileList().find(id))
+                describePart(item, *entry);
             list_->viewport()->update(list_->visualItemRect(item));
             return;
         }
@@ -365,6 +404,12 @@ void WizPage2_Files::redrawRow(std::int32_t id) {
 }
 
 bool WizPage2_Files::eventFilter(QObject* watched, QEvent* event) {
+    if (list_ && watched == list_ && event->type() == QEvent::KeyPress && !marker_.idle() &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+        // While a file plays, Space marks in the list as on the button (instead of selecting).
+        advanceMarker();
+        return true;
+    }
     if (list_ && watched == list_->viewport() && event->type() == QEvent::MouseButtonPress) {
         const auto* click = static_cast<QMouseEvent*>(event);
         if (click->button() == Qt::LeftButton && seekByClick(click->position().toPoint()))

@@ -17,6 +17,7 @@ class QCheckBox;
 class QPushButton;
 class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace tolvane::wizard {
 
@@ -72,6 +73,7 @@ private:
     void filesDescribed(pages::DescribedFiles described, const char* failure);
     void showNewEntries();
     void appendRow(const FileEntry& entry);
+    static void describePart(QTreeWidgetItem* item, const FileEntry& entry);
     void updateButtons();
     std::optional<std::int32_t> firstSelectedId() const;
     void checkPlayback();
@@ -94,6 +96,7 @@ private:
     std::function<pages::MarkerPlayer&()> playerSource_ = pages::sharedPreviewPlayer;
     pages::PartMarker marker_;
     QTimer* markerTimer_ = nullptr;
+    QTimer* positionTimer_ = nullptr;  // redraws the playing row while a file plays
 };
 
 }  // namespace tolvane::wizard

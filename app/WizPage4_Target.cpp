@@ -1,14 +1,15 @@
 #include "app/WizPage4_Target.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QToolButton>
 
 #include "app/QtUi.h"
 
@@ -65,16 +66,23 @@ void WizPage4_Target::buildStoreSection(QGridLayout* grid) {
     folder_ = new QLineEdit(toQt(choices.folder), this);
     folder_->setObjectName("folderField");
     folder_->setMaxLength(259);
-    // The browse button sits inside the field's right end.
-    QAction* browse = folder_->addAction(style()->standardIcon(QStyle::SP_DirOpenIcon),
-                                         QLineEdit::TrailingPosition);
-    browse->setObjectName("browseFolder");
-    browse->setToolTip("Select folder");
-    connect(browse, &QAction::triggered, this, &WizPage4_Target::browseFolder);
+    folder_->setAccessibleName("Folder for the ringtones");
+    // The browse button follows the field, as a Tab stop of its own.
+    browse_ = new QToolButton(this);
+    browse_->setObjectName("browseFolder");
+    browse_->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    browse_->setToolTip("Select folder");
+    browse_->setAccessibleName("Select folder");
+    browse_->setFocusPolicy(Qt::StrongFocus);
+    connect(browse_, &QToolButton::clicked, this, &WizPage4_Target::browseFolder);
+    auto* folderRow = new QHBoxLayout;
+    folderRow->setSpacing(4);
+    folderRow->addWidget(folder_, 1);
+    folderRow->addWidget(browse_);
 
     grid->addWidget(sectionPicture("store", this), 0, 0, 2, 1);
     grid->addWidget(store_, 0, 1, 1, 2);
-    grid->addWidget(folder_, 1, 1, 1, 2);
+    grid->addLayout(folderRow, 1, 1, 1, 2);
     grid->setRowMinimumHeight(2, 14);
 }
 
@@ -165,6 +173,7 @@ void WizPage4_Target::applyEnabling() {
         return;
     const delivery::TargetEnabling enabling = rules_->enabling();
     folder_->setEnabled(enabling.folderField);
+    browse_->setEnabled(enabling.folderField);
     carriers_->setEnabled(enabling.carrierList);
     deliveries_->setEnabled(enabling.deliveryList);
     phone_->setEnabled(enabling.phoneNumber);

@@ -6,14 +6,15 @@
 #include <memory>
 
 #include "app/WizPageBase.h"
-#include "pipeline/settings.h"
 #include "delivery/target_rules.h"
+#include "pipeline/settings.h"
 
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
+class QToolButton;
 
 namespace tolvane::wizard {
 
@@ -31,6 +32,7 @@ public:
     QCheckBox* storeBox() const { return store_; }
     QCheckBox* sendBox() const { return send_; }
     QLineEdit* folderField() const { return folder_; }
+    QToolButton* browseButton() const { return browse_; }
     QComboBox* carrierList() const { return carriers_; }
     QComboBox* deliveryList() const { return deliveries_; }
     QLineEdit* phoneField() const { return phone_; }
@@ -50,6 +52,7 @@ private:
     std::unique_ptr<delivery::TargetRules> rules_;
     QCheckBox* store_ = nullptr;
     QLineEdit* folder_ = nullptr;
+    QToolButton* browse_ = nullptr;
     QCheckBox* send_ = nullptr;
     QComboBox* carriers_ = nullptr;
     QComboBox* deliveries_ = nullptr;

@@ -15,6 +15,7 @@
 #include "app/WizPage8_Failure.h"
 #include "decoders/source_types.h"
 #include "encoders/ringtone_formats.h"
+#include "pipeline/progress_text.h"
 
 namespace tolvane::wizard {
 
@@ -66,16 +67,24 @@ void WizPage6_Progress::onInitDialog() {
     fileName_ = new QLabel(this);
     fileName_->setObjectName("fileName");
     fileName_->setTextFormat(Qt::PlainText);
+    fileCount_ = new QLabel(this);
+    fileCount_->setObjectName("fileCount");
+    timeLeft_ = new QLabel(this);
+    timeLeft_->setObjectName("timeLeft");
     fileBar_ = new QProgressBar(this);
     fileBar_->setObjectName("fileBar");
     fileBar_->setRange(0, 100);
+    fileBar_->setAccessibleName(tr("File progress"));
     overallBar_ = new QProgressBar(this);
     overallBar_->setObjectName("overallBar");
     overallBar_->setRange(0, 100);
+    overallBar_->setAccessibleName(tr("Overall progress"));
 
     auto* lines = new QVBoxLayout;
     lines->addWidget(status_);
     lines->addWidget(fileName_);
+    lines->addWidget(fileCount_);
+    lines->addWidget(timeLeft_);
     lines->addStretch(1);
     layout->addWidget(animation_, 0, 0, Qt::AlignTop);
     layout->addLayout(lines, 0, 1);
@@ -98,6 +107,12 @@ void WizPage6_Progress::onSetActive() {
     fileBar_->setValue(0);
     overallBar_->setValue(0);
     sendingPictures_ = state_.conversionDone != 0;
+    // A run that only sends has no files to count.
+    filesStarted_ = 0;
+    filesTotal_ = sendingPictures_ ? 0 : static_cast<int>(fileList().entries().size());
+    fileCount_->clear();
+    timeLeft_->clear();
+    runClock_.start();
     timer_.start();
     job_ = std::make_unique<Job>(
         fileList(), settings_,
@@ -122,7 +137,12 @@ void WizPage6_Progress::setFileProgress(int percent) {
 
 void WizPage6_Progress::setOverallProgress(int percent) {
     QMetaObject::invokeMethod(
-        this, [this, percent] { overallBar_->setValue(percent); }, Qt::QueuedConnection);
+        this,
+        [this, percent] {
+            overallBar_->setValue(percent);
+            showTimeLeft(percent);
+        },
+        Qt::QueuedConnection);
 }
 
 void WizPage6_Progress::setStatus(std::string_view text) {
@@ -132,8 +152,15 @@ void WizPage6_Progress::setStatus(std::string_view text) {
         this,
         [this, status, sending] {
             status_->setText(status);
-            if (sending)
+            if (sending && !sendingPictures_) {
+                // Sending is a phase of its own: its time is estimated afresh, and the files it
+                // sends are not the ones counted while converting.
                 sendingPictures_ = true;
+                filesTotal_ = 0;
+                fileCount_->clear();
+                timeLeft_->clear();
+                runClock_.restart();
+            }
         },
         Qt::QueuedConnection);
 }
@@ -141,7 +168,13 @@ void WizPage6_Progress::setStatus(std::string_view text) {
 void WizPage6_Progress::setFileName(std::string_view name) {
     QString text = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     QMetaObject::invokeMethod(
-        this, [this, text] { fileName_->setText(text); }, Qt::QueuedConnection);
+        this,
+        [this, text] {
+            fileName_->setText(text);
+            ++filesStarted_;
+            fileCount_->setText(toQt(fileCountText(filesStarted_, filesTotal_)));
+        },
+        Qt::QueuedConnection);
 }
 
 void WizPage6_Progress::postMessage(int message) {
@@ -181,6 +214,11 @@ void WizPage6_Progress::passwordNeeded() {
         return;
     sheet()->selectPageById(kPassword);
     QApplication::beep();
+}
+
+void WizPage6_Progress::showTimeLeft(int percent) {
+    const auto left = estimateSecondsLeft(runClock_.elapsed(), percent);
+    timeLeft_->setText(left ? toQt(timeLeftText(*left)) : QString());
 }
 
 void WizPage6_Progress::advanceAnimation() {

@@ -2,6 +2,7 @@
 // moves on to the closing page (or to the Password page when the service wants a password).
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <memory>
 
@@ -39,6 +40,8 @@ public:
     const RunState& runState() const { return state_; }
     QLabel* statusLine() const { return status_; }
     QLabel* fileNameLine() const { return fileName_; }
+    QLabel* fileCountLine() const { return fileCount_; }
+    QLabel* timeLeftLine() const { return timeLeft_; }
     QProgressBar* fileBar() const { return fileBar_; }
     QProgressBar* overallBar() const { return overallBar_; }
     int animationFrame() const { return frame_; }
@@ -48,6 +51,7 @@ protected:
 
 private:
     void advanceAnimation();
+    void showTimeLeft(int percent);
     void showAnimationFrame();
     void finishWorker();
     void workFinished();
@@ -65,6 +69,11 @@ private:
     QLabel* animation_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* fileName_ = nullptr;
+    QLabel* fileCount_ = nullptr;  // "File n of m" while converting
+    QLabel* timeLeft_ = nullptr;   // the estimate, once there is one
+    int filesStarted_ = 0;
+    int filesTotal_ = 0;
+    QElapsedTimer runClock_;
     QProgressBar* fileBar_ = nullptr;
     QProgressBar* overallBar_ = nullptr;
 };

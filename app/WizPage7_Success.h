@@ -5,9 +5,12 @@
 #include "app/WizPageBase.h"
 #include "pipeline/settings.h"
 
+class QLabel;
 class QPlainTextEdit;
 
 namespace tolvane::wizard {
+
+class QtLinkLabel;
 
 class WizPage7_Success : public WizPageBase {
     Q_OBJECT
@@ -16,8 +19,14 @@ public:
     void onInitDialog() override;
     void onSetActive() override;
 
+    // "The ringtones are in <folder>" and its "Open folder" link.
+    QLabel* folderLine() const { return folder_; }
+    QtLinkLabel* openFolderLink() const { return openFolder_; }
+
 private:
     Settings settings_;
+    QLabel* folder_ = nullptr;
+    QtLinkLabel* openFolder_ = nullptr;
 };
 
 }  // namespace tolvane::wizard

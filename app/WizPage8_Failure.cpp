@@ -21,6 +21,7 @@ void WizPage8_Failure::onInitDialog() {
     errors_ = new QPlainTextEdit(this);
     errors_->setObjectName("errors");
     errors_->setReadOnly(true);
+    errors_->setAccessibleName(tr("Errors"));
     errors_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     layout->addWidget(errors_, 1);
     layout->addWidget(new QtSiteLinks(settings_, this));

@@ -39,7 +39,9 @@ void WizSkylet3_Negotiate::setPasswords(std::string oldPassword, std::string new
 void WizSkylet3_Negotiate::onInitDialog() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(bodyText("Please wait while wizard performs requested operations", this));
+    intro_ = bodyText(kNegotiateWaitText, this);
+    intro_->setObjectName("intro");
+    layout->addWidget(intro_);
     layout->addSpacing(10);
     auto* row = new QHBoxLayout;
     animation_ = new QLabel(this);
@@ -53,6 +55,15 @@ void WizSkylet3_Negotiate::onInitDialog() {
     row->addWidget(animation_, 0, Qt::AlignTop);
     row->addWidget(status_, 1);
     layout->addLayout(row);
+    layout->addSpacing(10);
+    // A new account's personal code, which the phone's pick-up page asks for.
+    code_ = new QLabel(this);
+    code_->setObjectName("personalCode");
+    code_->setTextFormat(Qt::PlainText);
+    code_->setFont(boldFont(this));
+    code_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    code_->hide();
+    layout->addWidget(code_);
     layout->addStretch(1);
 }
 
@@ -61,7 +72,10 @@ void WizSkylet3_Negotiate::onSetActive() {
     result_ = delivery::AccountTaskResult{};
     setWizardButtons(0);
     settings_.load();
+    accountBefore_ = settings_.accountNumber();
+    intro_->setText(kNegotiateWaitText);
     status_->clear();
+    code_->hide();
     timer_.start();
     startTask();
 }
@@ -109,6 +123,14 @@ void WizSkylet3_Negotiate::taskFinished() {
     timer_.stop();
     if (!isActivePage())
         return;
+    intro_->setText(QString::fromUtf8(taskEndText(result_.outcome)));
+    // The task made a new account (asked for, or in place of an expired one): its code is new.
+    const std::string account = settings_.accountNumber();
+    if (result_.outcome == delivery::TaskOutcome::Done && !account.empty() &&
+        account != accountBefore_) {
+        code_->setText(tr("Your new personal code: %1").arg(toQt(account)));
+        code_->show();
+    }
     setWizardButtons((taskBackPage(result_.outcome) != kNoTarget ? kBack : 0) |
                      (taskNextPage(result_.outcome) != kNoTarget ? kNext : 0));
     QApplication::beep();

@@ -41,6 +41,8 @@ public:
     void postMessage(int message) override;
 
     QLabel* statusLine() const { return status_; }
+    QLabel* introLine() const { return intro_; }
+    QLabel* personalCodeLine() const { return code_; }
 
 protected:
     bool event(QEvent* event) override;
@@ -58,6 +60,9 @@ private:
     int frame_ = 0;
     QLabel* animation_ = nullptr;
     QLabel* status_ = nullptr;
+    QLabel* intro_ = nullptr;
+    QLabel* code_ = nullptr;
+    std::string accountBefore_;  // the account number when the task started
 };
 
 }  // namespace tolvane::wizard

@@ -115,4 +115,18 @@ int taskNextPage(delivery::TaskOutcome outcome) {
     return outcome == delivery::TaskOutcome::Done ? kWelcome : kNoTarget;
 }
 
+std::string_view taskEndText(delivery::TaskOutcome outcome) {
+    switch (outcome) {
+        case delivery::TaskOutcome::Done:
+            return "Done. Click Next to return to the first page.";
+        case delivery::TaskOutcome::WrongOldPassword:
+            return "The password was not changed. Click Back to enter the old password again.";
+        case delivery::TaskOutcome::Failed:
+            return "The operation did not succeed. Click Back to choose again.";
+        case delivery::TaskOutcome::None:
+            break;
+    }
+    return kNegotiateWaitText;
+}
+
 }  // namespace tolvane::wizard

@@ -78,6 +78,11 @@ int passwordNextPage(PasswordRequest request);
 // page after a failure; kNoTarget for the other button, and for both while the task runs.
 int taskBackPage(delivery::TaskOutcome outcome);
 int taskNextPage(delivery::TaskOutcome outcome);
+// The Negotiate page's first line: "Please wait ..." while the task runs, then what happened
+// and where the buttons lead (the status line below gives the details).
+inline constexpr const char* kNegotiateWaitText =
+    "Please wait while wizard performs requested operations";
+std::string_view taskEndText(delivery::TaskOutcome outcome);
 
 // The help page file inside the application folder, and the address that opens it at a topic.
 constexpr const char* kHelpFileName = "tolvanehelp.html";

@@ -21,9 +21,7 @@ sox -D -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth 180 sawtooth 110-440 trian
 sox -D -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth 180 pinknoise
 sox -D -m -v 0.6 "$work/tones.wav" -v 0.07 "$work/noise.wav" "$work/in.wav"
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { print b - a }'; }
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+. "$(dirname "$0")/lib/figures.sh"
 
 # compare NAME FORMAT FFMPEG-ARGS...: alternating runs of ours and ffmpeg's.
 compare() {
@@ -41,7 +39,8 @@ compare() {
   a=$(median "${ours[@]}")
   b=$(median "${theirs[@]}")
   printf '%s: tolvane-convert -f %s %.3f s, ffmpeg %.3f s (medians of %d), ratio %.2f (target <= 1.10)\n' \
-    "$name" "$format" "$a" "$b" "$rounds" "$(awk -v a="$a" -v b="$b" 'BEGIN { print a / b }')"
+    "$name" "$format" "$a" "$b" "$rounds" "$(ratio_of "$a" "$b")"
+  figure "WAV -> $format vs ffmpeg ($name)" "$a s" "$b s" "$(ratio_of "$a" "$b")" "<= 1.1"
 }
 
 compare "iPhone ringtone" m4r -t 30 -c:a aac -b:a 128k "$work/ffmpeg.m4a"

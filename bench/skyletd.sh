@@ -8,6 +8,7 @@
 set -euo pipefail
 build=${BUILD:-build-bench}
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib/figures.sh"
 skyletd="$build/bin/skyletd"
 seconds=${BENCH_SECONDS:-10}
 command -v wrk >/dev/null || { echo "wrk is not installed (scripts/install-deps.sh)"; exit 1; }
@@ -60,7 +61,10 @@ curl -s "${url}reg.ashx" >/dev/null
 account=$(curl -s "${url}reg.ashx")
 page=$(wrk -t2 -c32 -d"${seconds}s" "${url}?id=$account" | rate)
 echo "SQLite: pick-up page $page requests/s (32 connections)"
-echo "SQLite: 100 KB uploads $(uploads "$url") per second (32 connections)"
+figure "skyletd pick-up page, SQLite, 32 connections" "$page requests/s" - - ">= 2000"
+sqlite_uploads=$(uploads "$url")
+echo "SQLite: 100 KB uploads $sqlite_uploads per second (32 connections)"
+figure "skyletd 100 KB uploads, SQLite, 32 connections" "$sqlite_uploads uploads/s" - - ">= 200"
 
 pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1 || true)
 if [ -z "$pgbin" ]; then echo "PostgreSQL: not installed, skipped"; exit 0; fi
@@ -79,3 +83,5 @@ start pg2 --database "$db"; two=$url
 double=$(uploads "$one" "$two")
 [ -n "${BENCH_CPU:-}" ] && ps -eo comm,cputime,args --sort=-cputime | grep -E "skyletd|postgres: post" | head -8
 echo "PostgreSQL: 100 KB uploads, one instance ${single} per second, two instances ${double} per second"
+figure "skyletd uploads on PostgreSQL, two instances vs one" "${double%% *} uploads/s" \
+  "${single%% *} uploads/s" "$(ratio_of "${double%% *}" "${single%% *}")" ">= 1.6"

@@ -58,7 +58,7 @@ public:
     CommandLineQuestion(ExistingAnswer preset, TerminalProgress& progress)
         : preset_(preset), progress_(progress) {}
 
-    ConvertedAnswer askAlreadyConverted() override {
+    ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) override {
         if (preset_ == ExistingAnswer::SkipAll)
             return ConvertedAnswer::SkipAll;
         if (preset_ == ExistingAnswer::ReconvertAll)
@@ -66,6 +66,7 @@ public:
         if (!isatty(STDIN_FILENO))
             return ConvertedAnswer::SkipAll;
         progress_.clear();
+        std::fprintf(stderr, "%s\n", ringtonePath.c_str());
         std::fputs(kAlreadyConvertedText, stderr);
         for (;;) {
             std::fputs("[S]kip all or [R]econvert all? ", stderr);
@@ -95,7 +96,13 @@ FileEntry entryFor(const SourceArgument& source) {
     } catch (const std::exception&) {
         entry.fileType = 0;  // the worker reports the unknown type as the file's error line
     }
-    entry.duration = durationOf(entry.path);
+    try {
+        entry.duration = durationOf(entry.path);
+    } catch (const std::exception&) {
+        // Unknown length (a file that cannot be opened, a decoder that cannot be loaded): the
+        // conversion opens the file again and reports why as the file's error line.
+        entry.duration = 0;
+    }
     struct stat st {};
     if (::stat(entry.path.c_str(), &st) == 0)
         entry.size = static_cast<std::uint64_t>(st.st_size);

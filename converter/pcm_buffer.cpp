@@ -13,18 +13,7 @@ constexpr std::uint32_t kMaxRate = 48000;
 constexpr long kMinPlaytimeMs = 20;  // this long or shorter is refused
 
 int check(const SourceFormat& f) {
-    if (f.channels == 0)
-        return kUnsupportedFormat;
-    if (f.sampleRate < kMinRate || f.sampleRate > kMaxRate)
-        return kUnsupportedRate;
-    if (f.bitsPerSample != 8 && f.bitsPerSample != 16)
-        return kUnsupportedBits;
-    if (f.channels > 2)
-        return kUnsupportedChannels;
-    const long playtimeMs = long(double(f.frameCount) / f.sampleRate * 1000);
-    if (playtimeMs <= kMinPlaytimeMs)
-        return kShortPlaytime;
-    return kAnalysisOk;
+    return shapeCode(f.channels, f.sampleRate, f.bitsPerSample, f.frameCount);
 }
 
 template <class Source>
@@ -45,6 +34,27 @@ int load(const Source& source, PcmInfo& info, std::vector<std::int16_t>& samples
 
 }  // namespace
 
+int shapeCode(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
+              std::uint32_t frames) {
+    if (channels == 0)
+        return kUnsupportedFormat;
+    if (rate < kMinRate || rate > kMaxRate)
+        return kUnsupportedRate;
+    if (bits != 8 && bits != 16)
+        return kUnsupportedBits;
+    if (channels > 2)
+        return kUnsupportedChannels;
+    const long playtimeMs = long(double(frames) / rate * 1000);
+    if (playtimeMs <= kMinPlaytimeMs)
+        return kShortPlaytime;
+    return kAnalysisOk;
+}
+
+std::uint32_t resampledFrameCount(std::uint32_t frames, std::uint32_t from, std::uint32_t to) {
+    const double ratio = double(to) / from;
+    return std::uint32_t(std::ceil(double(frames) * ratio));
+}
+
 int PcmBuffer::analyse(bool aiff, const std::uint8_t* bytes, std::size_t length) {
     info_ = PcmInfo{};
     samples_.clear();
@@ -61,10 +71,8 @@ int PcmBuffer::downmix() {
     if (info_.channels != 2)
         return 0;
     const std::uint32_t frames = info_.frameCount;
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        // Each half is truncated before the sum, so the result cannot overflow.
-        samples_[i] = std::int16_t(samples_[2 * i] / 2 + samples_[2 * i + 1] / 2);
-    }
+    for (std::uint32_t i = 0; i < frames; ++i)
+        samples_[i] = mixDown(samples_[2 * i], samples_[2 * i + 1]);
     samples_.resize(frames);
     info_.channels = 1;
     info_.blockAlign = 2;
@@ -82,7 +90,8 @@ int PcmBuffer::resample(int targetRate, int taps) {
     if (converter.setup(samples_.data(), frames, int(info_.sampleRate), targetRate, taps) != 0)
         return -1;
     const double ratio = double(targetRate) / info_.sampleRate;
-    const auto outFrames = std::uint32_t(std::ceil(double(info_.frameCount) * ratio));
+    const std::uint32_t outFrames =
+        resampledFrameCount(info_.frameCount, info_.sampleRate, std::uint32_t(targetRate));
     // The array is sized from the byte count (room for twice the frames); the converter stops
     // after outFrames samples when its input ends.
     const std::size_t capacity =

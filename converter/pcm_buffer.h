@@ -27,6 +27,15 @@ struct PcmInfo {
     std::uint32_t frameCount = 0;
 };
 
+// The analysis code for input of this shape: kAnalysisOk or the refusal it gets.
+int shapeCode(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits, std::uint32_t frames);
+// One stereo frame mixed down: each half truncated before the sum, so it cannot overflow.
+inline std::int16_t mixDown(std::int16_t left, std::int16_t right) {
+    return std::int16_t(left / 2 + right / 2);
+}
+// The frame count after resample(): ceil(frames × to / from), computed in floating point.
+std::uint32_t resampledFrameCount(std::uint32_t frames, std::uint32_t from, std::uint32_t to);
+
 class PcmBuffer {
 public:
     // Parses a whole WAV (aiff = false) or AIFF (aiff = true) file image and reads its samples.

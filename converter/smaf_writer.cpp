@@ -195,8 +195,7 @@ Bytes buildTrack(Bytes wave, std::uint32_t frames, std::uint32_t rate) {
     Bytes track = beginChunk(std::string_view("ATR\0", 4));
     append(track, {0x00, 0x00, std::uint8_t(rate == 4000 ? 0x10 : 0x11), 0x00, 0x02, 0x02});
 
-    const auto ms = std::uint32_t(double(frames) / rate * 1000);
-    std::uint32_t ticks = (ms + kTickMs - 1) / kTickMs;
+    std::uint32_t ticks = playTicks(frames, rate);
     if (ticks > kMaxTicks) {
         ticks = kMaxTicks;
         wave.resize(std::size_t(rate) * kMaxPlayMs / 1000 / 2, 0);
@@ -263,6 +262,20 @@ constexpr std::array<std::uint16_t, 256> makeCrcTable() {
 constexpr auto kCrcTable = makeCrcTable();
 
 }  // namespace
+
+std::uint32_t playTicks(std::uint32_t frames, std::uint32_t rate) {
+    const auto ms = std::uint32_t(double(frames) / rate * 1000);
+    return (ms + kTickMs - 1) / kTickMs;
+}
+
+std::uint32_t framesThatMatter(std::uint32_t rate) {
+    // Beyond the cut only the first rate × 66.04 s samples are coded; the count is first past
+    // the cut a few milliseconds later.
+    std::uint32_t frames = std::uint32_t(std::uint64_t(rate) * kMaxPlayMs / 1000);
+    while (playTicks(frames, rate) <= kMaxTicks)
+        ++frames;
+    return frames;
+}
 
 void SmafOptions::setText(std::size_t slot, std::string_view value) {
     auto& s = text.at(slot);

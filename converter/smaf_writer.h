@@ -39,6 +39,12 @@ enum SmafResult : int {
 // The longest play time stored, in ticks of 4 ms (66.04 s).
 constexpr std::uint32_t kMaxTicks = 16510;
 
+// The play time of `frames` at `rate`, in ticks, before the cut to kMaxTicks.
+std::uint32_t playTicks(std::uint32_t frames, std::uint32_t rate);
+// The fewest frames at `rate` that the writer cuts to kMaxTicks. Any longer input gives the same
+// file as its first framesThatMatter(rate) frames.
+std::uint32_t framesThatMatter(std::uint32_t rate);
+
 // Codes `pcm` (mono, 16 bits, 4000 or 8000 Hz) and builds the complete file image; copies it to
 // `destination` when it fits in `capacity`. Returns the image length or a SmafResult code.
 std::int32_t encodeSmaf(const PcmBuffer& pcm, const SmafOptions& options, std::uint8_t* destination,

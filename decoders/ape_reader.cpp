@@ -6,6 +6,8 @@
 #include "decoders/readers.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/source_bounds.h"
+#include "platform/paths.h"
+#include "plugins/ffmpeg_codecs/ffmpeg_codecs.h"
 
 namespace tolvane {
 namespace {
@@ -22,6 +24,16 @@ std::size_t narrowTo16(std::uint8_t* data, std::size_t bytes, int bits) {
         data[out++] = data[in + 2];
     }
     return out;
+}
+
+// The decompressor lives in ffmpeg_codecs.so, loaded the first time a Monkey's Audio file is met.
+std::unique_ptr<ape::IAPEDecompress> openDecompressor(ape::CIO* io, int* error) {
+    const ffmpeg_codecs::Entries* codecs = ffmpeg_codecs::load(platform::applicationFolder());
+    if (codecs == nullptr)
+        throw ReaderException(
+            "Monkey's Audio decoding libraries aren't installed (ffmpeg_codecs.so cannot be "
+            "loaded)");
+    return std::unique_ptr<ape::IAPEDecompress>(codecs->createApeDecompressor(io, error));
 }
 
 }  // namespace
@@ -44,7 +56,7 @@ std::shared_ptr<CAPEReader::Source> CAPEReader::openSource(const std::string& pa
     if (!source->io->isOpen())
         throw ReaderException("cannot open");
     int error = 0;
-    source->decompress = ape::CreateIAPEDecompressEx(source->io.get(), &error);
+    source->decompress = openDecompressor(source->io.get(), &error);
     if (!source->decompress)
         throw ReaderException("cannot open");
     source->rate = static_cast<int>(source->decompress->GetInfo(ape::APE_INFO_SAMPLE_RATE));
@@ -121,7 +133,7 @@ int apeDurationOf(const std::string& path) {
     if (!io.isOpen())
         throw ReaderException("cannot open");
     int error = 0;
-    const auto decompress = ape::CreateIAPEDecompressEx(&io, &error);
+    const auto decompress = openDecompressor(&io, &error);
     if (!decompress)
         return 0;
     return static_cast<int>(decompress->GetInfo(ape::APE_INFO_TOTAL_BLOCKS) /

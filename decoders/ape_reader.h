@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "decoders/ape_decompressor.h"
 #include "decoders/decoding_pipe.h"
 #include "decoders/file_handle.h"
 #include "pipeline/reader.h"
+#include "plugins/ffmpeg_codecs/ape_decompressor.h"
 
 namespace tolvane {
 

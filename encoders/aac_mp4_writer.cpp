@@ -1,225 +1,68 @@
 #include "encoders/aac_mp4_writer.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/dict.h>
-#include <libavutil/frame.h>
-#include <libavutil/log.h>
-}
-
-#include <algorithm>
-#include <mutex>
+#include <new>
 
 #include "pipeline/app_exception.h"
+#include "platform/paths.h"
+#include "plugins/ffmpeg_codecs/ffmpeg_codecs.h"
 
 namespace tolvane {
 namespace {
 
-constexpr const char* kNoEncoder = "AAC encoder not available";
-// The brand iPhones expect of an AAC ringtone; "faststart" puts the index first, so that a
-// phone's browser can start playing a ringtone it is still fetching.
-constexpr const char* kBrand = "M4A ";
-constexpr const char* kMovFlags = "+faststart";
+namespace ff = ffmpeg_codecs;
 
-struct FormatDeleter {
-    void operator()(AVFormatContext* fmt) const {
-        if (fmt->pb != nullptr)
-            avio_closep(&fmt->pb);
-        avformat_free_context(fmt);
+constexpr const char* kNoLibrary =
+    "AAC encoding libraries aren't installed (ffmpeg_codecs.so cannot be loaded)";
+
+// The library's codes as this program's errors.
+void check(ff::Result result) {
+    switch (result) {
+        case ff::kOk:
+            return;
+        case ff::kCannotCreateFile:
+            throw EncoderException("cannot create file");
+        case ff::kNoEncoder:
+            throw EncoderException("AAC encoder not available");
+        case ff::kUnableToEncode:
+            throw EncoderException("unable to encode");
+        case ff::kOutOfMemory:
+            throw std::bad_alloc();
+        case ff::kWriteError:
+        default:
+            throw EncoderException("write error");
     }
-};
-struct CodecDeleter {
-    void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
+}
 
-class FfmpegAacMp4Writer : public AacMp4Writer {
+class LoadedAacMp4Writer : public AacMp4Writer {
 public:
-    FfmpegAacMp4Writer(const std::string& path, const AacMp4Settings& settings);
-    void write(const std::int16_t* pcm, std::size_t frames) override;
-    void finish() override;
+    explicit LoadedAacMp4Writer(ff::AacMp4Sink* sink) : sink_(sink) {}
+    void write(const std::int16_t* pcm, std::size_t frames) override {
+        check(sink_->write(pcm, frames));
+    }
+    void finish() override { check(sink_->finish()); }
 
 private:
-    void openCodec(const AacMp4Settings& settings);
-    void openFile(const std::string& path, const AacMp4Settings& settings);
-    // Codes the frame buffer's `filled_` samples (a null frame drains the coder).
-    void sendFrame(bool last);
-    void drainPackets();
-    void checkOutput() const;
-
-    std::unique_ptr<AVFormatContext, FormatDeleter> format_;
-    std::unique_ptr<AVCodecContext, CodecDeleter> codec_;
-    std::unique_ptr<AVFrame, FrameDeleter> frame_;
-    std::unique_ptr<AVPacket, PacketDeleter> packet_;
-    AVStream* stream_ = nullptr;
-    int channels_ = 0;
-    int frameSize_ = 0;
-    int filled_ = 0;            // samples per channel waiting in frame_
-    std::int64_t samples_ = 0;  // samples per channel handed to the coder: the next frame's time
-    bool finished_ = false;
+    std::unique_ptr<ff::AacMp4Sink> sink_;
 };
-
-FfmpegAacMp4Writer::FfmpegAacMp4Writer(const std::string& path, const AacMp4Settings& settings)
-    : channels_(settings.channels) {
-    // The program keeps no log: FFmpeg's notes on standard error would only confuse.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-    if (channels_ < 1 || channels_ > 2 || settings.sampleRate <= 0)
-        throw EncoderException(kNoEncoder);
-    AVFormatContext* fmt = nullptr;
-    if (avformat_alloc_output_context2(&fmt, nullptr, "mp4", path.c_str()) < 0 || fmt == nullptr)
-        throw EncoderException("cannot create file");
-    format_.reset(fmt);
-    openCodec(settings);
-    openFile(path, settings);
-}
-
-void FfmpegAacMp4Writer::openCodec(const AacMp4Settings& settings) {
-    const AVCodec* codec = avcodec_find_encoder_by_name(settings.codecName.c_str());
-    if (codec == nullptr || codec->type != AVMEDIA_TYPE_AUDIO)
-        throw EncoderException(kNoEncoder);
-    codec_.reset(avcodec_alloc_context3(codec));
-    if (codec_ == nullptr)
-        throw std::bad_alloc();
-    AVCodecContext* ctx = codec_.get();
-    ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    ctx->sample_rate = settings.sampleRate;
-    av_channel_layout_default(&ctx->ch_layout, channels_);
-    ctx->bit_rate = settings.bitRate;
-    ctx->profile = FF_PROFILE_AAC_LOW;
-    ctx->time_base = AVRational{1, settings.sampleRate};
-    if ((format_->oformat->flags & AVFMT_GLOBALHEADER) != 0)
-        ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (avcodec_open2(ctx, codec, nullptr) < 0)
-        throw EncoderException(kNoEncoder);
-    frameSize_ = ctx->frame_size > 0 ? ctx->frame_size : 1024;
-
-    frame_.reset(av_frame_alloc());
-    packet_.reset(av_packet_alloc());
-    if (frame_ == nullptr || packet_ == nullptr)
-        throw std::bad_alloc();
-    frame_->format = ctx->sample_fmt;
-    frame_->sample_rate = ctx->sample_rate;
-    frame_->nb_samples = frameSize_;
-    if (av_channel_layout_copy(&frame_->ch_layout, &ctx->ch_layout) < 0 ||
-        av_frame_get_buffer(frame_.get(), 0) < 0)
-        throw std::bad_alloc();
-}
-
-void FfmpegAacMp4Writer::openFile(const std::string& path, const AacMp4Settings& settings) {
-    stream_ = avformat_new_stream(format_.get(), nullptr);
-    if (stream_ == nullptr || avcodec_parameters_from_context(stream_->codecpar, codec_.get()) < 0)
-        throw std::bad_alloc();
-    stream_->time_base = codec_->time_base;
-    if (!settings.title.empty())
-        av_dict_set(&format_->metadata, "title", settings.title.c_str(), 0);
-    if (avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
-        throw EncoderException("cannot create file");
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "brand", kBrand, 0);
-    av_dict_set(&options, "movflags", kMovFlags, 0);
-    const int status = avformat_write_header(format_.get(), &options);
-    av_dict_free(&options);
-    if (status < 0)
-        throw EncoderException("write error");
-    checkOutput();
-}
-
-void FfmpegAacMp4Writer::write(const std::int16_t* pcm, std::size_t frames) {
-    constexpr float kScale = 1.0f / 32768.0f;
-    while (frames > 0) {
-        const std::size_t room = static_cast<std::size_t>(frameSize_ - filled_);
-        const std::size_t take = std::min(room, frames);
-        for (int c = 0; c < channels_; ++c) {
-            float* plane = reinterpret_cast<float*>(frame_->extended_data[c]) + filled_;
-            const std::int16_t* in = pcm + c;
-            for (std::size_t i = 0; i < take; ++i)
-                plane[i] = static_cast<float>(in[i * static_cast<std::size_t>(channels_)]) * kScale;
-        }
-        pcm += take * static_cast<std::size_t>(channels_);
-        frames -= take;
-        filled_ += static_cast<int>(take);
-        if (filled_ == frameSize_)
-            sendFrame(false);
-    }
-}
-
-void FfmpegAacMp4Writer::finish() {
-    if (finished_)
-        return;
-    finished_ = true;
-    if (filled_ > 0)
-        sendFrame(true);
-    if (avcodec_send_frame(codec_.get(), nullptr) < 0)
-        throw EncoderException("write error");
-    drainPackets();
-    if (av_write_trailer(format_.get()) < 0)
-        throw EncoderException("write error");
-    checkOutput();
-    if (avio_closep(&format_->pb) < 0)
-        throw EncoderException("write error");
-}
-
-void FfmpegAacMp4Writer::sendFrame(bool last) {
-    AVFrame* frame = frame_.get();
-    if (last && filled_ < frameSize_) {
-        const bool shortLastFrame =
-            (codec_->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) != 0;
-        if (shortLastFrame) {
-            frame->nb_samples = filled_;
-        } else {
-            for (int c = 0; c < channels_; ++c)
-                std::fill_n(reinterpret_cast<float*>(frame->extended_data[c]) + filled_,
-                            frameSize_ - filled_, 0.0f);
-        }
-    }
-    frame->pts = samples_;
-    samples_ += frame->nb_samples;
-    filled_ = 0;
-    if (avcodec_send_frame(codec_.get(), frame) < 0)
-        throw EncoderException("unable to encode");
-    drainPackets();
-    // The coder may keep a reference to the buffer it was given: the next samples need one of
-    // their own.
-    if (!last && av_frame_make_writable(frame) < 0)
-        throw std::bad_alloc();
-}
-
-void FfmpegAacMp4Writer::drainPackets() {
-    for (;;) {
-        const int status = avcodec_receive_packet(codec_.get(), packet_.get());
-        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF)
-            return;
-        if (status < 0)
-            throw EncoderException("unable to encode");
-        av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
-        packet_->stream_index = stream_->index;
-        const int written = av_write_frame(format_.get(), packet_.get());
-        av_packet_unref(packet_.get());
-        if (written < 0)
-            throw EncoderException("write error");
-        checkOutput();
-    }
-}
-
-void FfmpegAacMp4Writer::checkOutput() const {
-    // A failed write (a full disk) is remembered by the I/O context, not always returned.
-    if (format_->pb == nullptr || format_->pb->error < 0)
-        throw EncoderException("write error");
-}
 
 }  // namespace
 
 std::unique_ptr<AacMp4Writer> openAacMp4Writer(const std::string& path,
                                                const AacMp4Settings& settings) {
-    return std::make_unique<FfmpegAacMp4Writer>(path, settings);
+    const ff::Entries* codecs = ff::load(platform::applicationFolder());
+    if (codecs == nullptr)
+        throw EncoderException(kNoLibrary);
+    ff::AacMp4Options options;
+    options.sampleRate = settings.sampleRate;
+    options.channels = settings.channels;
+    options.bitRate = settings.bitRate;
+    options.title = settings.title.c_str();
+    options.codecName = settings.codecName.c_str();
+    ff::AacMp4Sink* sink = nullptr;
+    const ff::Result result = codecs->openAacMp4(path.c_str(), &options, &sink);
+    std::unique_ptr<ff::AacMp4Sink> owned(sink);
+    check(result);
+    return std::make_unique<LoadedAacMp4Writer>(owned.release());
 }
 
 }  // namespace tolvane

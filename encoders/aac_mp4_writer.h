@@ -1,6 +1,6 @@
-// AAC-LC in an MPEG-4 file (brand "M4A "), the container iPhones take as ringtones. All use of
-// FFmpeg for the M4R ringtone stays behind this interface, in aac_mp4_writer.cpp, so that the
-// rest of the encoder knows nothing of libavcodec or libavformat.
+// AAC-LC in an MPEG-4 file (brand "M4A "), the container iPhones take as ringtones. The coding is
+// FFmpeg's, inside ffmpeg_codecs.so, which is loaded from the application folder the first time
+// an M4R ringtone is made; the rest of the encoder knows nothing of libavcodec or libavformat.
 #pragma once
 
 #include <cstddef>
@@ -30,7 +30,8 @@ public:
 
 // Creates the MPEG-4 file at `path` (which must not exist yet) and prepares the coder.
 // EncoderException: "cannot create file" when the file cannot be made, "AAC encoder not
-// available" when FFmpeg lacks the encoder or refuses the settings. A writer destroyed without
+// available" when FFmpeg lacks the encoder or refuses the settings, "AAC encoding libraries
+// aren't installed (…)" when ffmpeg_codecs.so cannot be loaded. A writer destroyed without
 // finish leaves an incomplete file that the caller removes.
 std::unique_ptr<AacMp4Writer> openAacMp4Writer(const std::string& path,
                                                const AacMp4Settings& settings);

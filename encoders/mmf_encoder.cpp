@@ -54,8 +54,15 @@ constexpr const char* kNoResult = "Internal error #46. Cannot encode MMF";
 constexpr const char* kCannotMove = "Internal error #48. Cannot encode MMF";
 constexpr const char* kNoBus = "Cannot encode MMF: no private folder for the converter's windows";
 
+// Each window is waited for at most pollPeriod × pollCount (10 s).
 std::atomic<std::chrono::milliseconds::rep> pollPeriodMs{100};
 std::atomic<int> pollCount{100};
+std::atomic<bool> prepareInput{true};
+
+// A window is looked for whenever the bus changes, and at least this often; a turn or the
+// converter's instance, which make no such change, are looked at this often.
+constexpr auto kQuietRecheck = std::chrono::milliseconds(20);
+constexpr auto kLockRecheck = std::chrono::milliseconds(2);
 
 std::chrono::milliseconds pollPeriod() {
     return std::chrono::milliseconds(pollPeriodMs.load());
@@ -281,6 +288,37 @@ void CMMFEncoder::convert(const TemporaryWav& wav) {
     // The base removes the WAV, its private folder and whatever the converter left there.
 }
 
+void CMMFEncoder::take(const void* data, std::size_t count) {
+    if (!preparation_ && !unprepared_) {
+        if (prepareInput &&
+            kessin::InputPreparation::applies(std::uint32_t(sampleRate_), unsigned(channels_),
+                                              unsigned(bitsPerSample_)))
+            preparation_ = std::make_unique<kessin::InputPreparation>(
+                std::uint32_t(sampleRate_), unsigned(channels_), unsigned(bitsPerSample_));
+        else
+            unprepared_ = true;  // the converter refuses this input: it gets it as it is
+    }
+    if (preparation_)
+        preparation_->write(static_cast<const std::uint8_t*>(data), count);
+    else
+        CTemporaryWavEncoder::take(data, count);
+}
+
+void CMMFEncoder::flush() {
+    if (!preparation_)
+        return;
+    const std::unique_ptr<kessin::InputPreparation> preparation = std::move(preparation_);
+    if (preparation->finish()) {
+        const auto& samples = preparation->samples();
+        writeWav(samples.data(), samples.size() * sizeof samples[0],
+                 std::int32_t(preparation->rate()), 1, 16);
+    } else {
+        // Too short for the converter: it refuses the original, as it always has.
+        const auto& original = preparation->original();
+        writeWav(original.data(), original.size(), sampleRate_, channels_, bitsPerSample_);
+    }
+}
+
 std::unique_ptr<bus::NamedLock> CMMFEncoder::waitForTurn() const {
     static std::atomic<unsigned> turns{0};
     auto deadline = Clock::now() + turnPatience();
@@ -299,7 +337,7 @@ std::unique_ptr<bus::NamedLock> CMMFEncoder::waitForTurn() const {
         }
         if (Clock::now() >= deadline)
             throw EncoderException(kNoMainWindow);
-        std::this_thread::sleep_for(pollPeriod());
+        std::this_thread::sleep_for(kLockRecheck);
     }
 }
 
@@ -310,27 +348,34 @@ void CMMFEncoder::waitUntilNoConverterRuns(Clock::time_point deadline) const {
             throw Cancelled{};
         if (Clock::now() >= deadline)
             throw EncoderException(kNoMainWindow);
-        std::this_thread::sleep_for(pollPeriod());
+        std::this_thread::sleep_for(kLockRecheck);
     }
 }
 
-// Polls `find` every pollPeriod, up to pollCount times; gives up early once the converter has
-// ended, since its windows can no longer appear.
+// Looks for a window with `find` whenever the bus changes, for at most pollPeriod × pollCount;
+// gives up early once the converter has ended, since its windows can no longer appear.
 template <class Find>
-WindowHandle CMMFEncoder::poll(RunningConverter& converter, Find find) const {
-    for (int i = 0; i < pollCount.load(); ++i) {
-        std::this_thread::sleep_for(pollPeriod());
+WindowHandle CMMFEncoder::poll(RunningConverter& converter, bus::ChangeWatch& watch,
+                               Find find) const {
+    const auto deadline = Clock::now() + pollPeriod() * pollCount.load();
+    for (;;) {
         if (cancelRequested())
             throw Cancelled{};
         if (const WindowHandle h = find())
             return h;
         if (!converter.process().running())
-            break;
+            return 0;
+        const auto now = Clock::now();
+        if (now >= deadline)
+            return 0;
+        // A converter that dies makes no change on the bus: look again now and then anyway.
+        watch.wait(
+            std::min(std::chrono::ceil<std::chrono::milliseconds>(deadline - now), kQuietRecheck));
     }
-    return 0;
 }
 
 CMMFEncoder::RunningConverter CMMFEncoder::startConverter(const std::string& copy,
+                                                          bus::ChangeWatch& watch,
                                                           Clock::time_point deadline) {
     const std::string environment = bus::directoryEnvironment();
     for (;;) {
@@ -343,7 +388,7 @@ CMMFEncoder::RunningConverter CMMFEncoder::startConverter(const std::string& cop
         // Only the windows of our own converter count: another program's converter would
         // convert another file.
         const WindowHandle main =
-            poll(converter, [pid] { return bus::findWindow(kMainWindowTitle, pid); });
+            poll(converter, watch, [pid] { return bus::findWindow(kMainWindowTitle, pid); });
         if (main != 0)
             return converter;
         // A converter that left at once lost the instance to one started by someone else in
@@ -363,17 +408,21 @@ void CMMFEncoder::runConverter(const TemporaryWav& wav) {
     const auto turn = waitForTurn();
     if (!writeInputSlot(copy, wav.path()))
         throw EncoderException(kCannotPrepare);
-    RunningConverter converter = startConverter(copy, Clock::now() + turnPatience());
+    // Watching starts before the converter does, so that no window it shows goes unnoticed.
+    bus::ChangeWatch watch;
+    RunningConverter converter = startConverter(copy, watch, Clock::now() + turnPatience());
     const pid_t pid = converter.pid();
     const WindowHandle main = bus::findWindow(kMainWindowTitle, pid);
     bus::postMessage(main, kMsgConvert, 0, 0);
 
-    optionsDialog_ = poll(converter, [pid] { return findDialogByControl(pid, kOptionsMarker); });
+    optionsDialog_ =
+        poll(converter, watch, [pid] { return findDialogByControl(pid, kOptionsMarker); });
     if (optionsDialog_ == 0)
         throw EncoderException(kNoOptions);
     bus::postMessage(optionsDialog_, platform::kWmCommand, kCmdOk, 0);
 
-    resultDialog_ = poll(converter, [pid] { return findDialogByControl(pid, kResultMarker); });
+    resultDialog_ =
+        poll(converter, watch, [pid] { return findDialogByControl(pid, kResultMarker); });
     if (resultDialog_ == 0)
         throw EncoderException(kNoResult);
     bus::postMessage(resultDialog_, platform::kWmCommand, kCmdPower, 0);
@@ -431,6 +480,10 @@ void CMMFEncoder::useConverterForTesting(const std::string& source) {
 void CMMFEncoder::setPollingForTesting(std::chrono::milliseconds period, int count) {
     pollPeriodMs = period.count();
     pollCount = count;
+}
+
+void CMMFEncoder::setInputPreparationForTesting(bool prepare) {
+    prepareInput = prepare;
 }
 
 std::unique_ptr<CEncoder> makeMmfEncoder(const std::string& path) {

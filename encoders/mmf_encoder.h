@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "converter/input_preparation.h"
 #include "encoders/temporary_wav_encoder.h"
 #include "platform/window_bus.h"
 
@@ -33,9 +34,12 @@ public:
     // whose owner is gone are touched. Returns how many were removed.
     static int removeLeftoverConverterCopies();
     // Tests only: take the converter from `source` instead of the system directory, forget the
-    // current copy (deleting it), and change the polling (period × count per window).
+    // current copy (deleting it), and change how long each window is waited for (period ×
+    // count; 100 ms × 100 by default).
     static void useConverterForTesting(const std::string& source);
     static void setPollingForTesting(std::chrono::milliseconds period, int count);
+    // Tests only: false hands the converter the PCM as it comes, unprepared.
+    static void setInputPreparationForTesting(bool prepare);
 
 private:
     struct Cancelled {};
@@ -45,14 +49,22 @@ private:
     // one once the run is cancelled (the worker discards a cancelled file). EncoderException
     // otherwise.
     void convert(const TemporaryWav& wav) override;
+    // The PCM is prepared as the converter would prepare it (widened, mixed down, at the
+    // ringtone's rate), so that the converter reads a small file and leaves it as it is.
+    void take(const void* data, std::size_t count) override;
+    void flush() override;
     void runConverter(const TemporaryWav& wav);
     std::unique_ptr<platform::window_bus::NamedLock> waitForTurn() const;
     void waitUntilNoConverterRuns(std::chrono::steady_clock::time_point deadline) const;
     RunningConverter startConverter(const std::string& copy,
+                                    platform::window_bus::ChangeWatch& watch,
                                     std::chrono::steady_clock::time_point deadline);
     template <class Find>
-    platform::WindowHandle poll(RunningConverter& converter, Find find) const;
+    platform::WindowHandle poll(RunningConverter& converter,
+                                platform::window_bus::ChangeWatch& watch, Find find) const;
 
+    std::unique_ptr<kessin::InputPreparation> preparation_;
+    bool unprepared_ = false;
     platform::WindowHandle optionsDialog_ = 0;
     platform::WindowHandle resultDialog_ = 0;
     std::string target_;

@@ -23,18 +23,30 @@ std::string CTemporaryWavEncoder::temporaryWavPath() const {
 void CTemporaryWavEncoder::write(const void* data, std::size_t count, std::size_t* written) {
     if (!writer_)
         throw EncoderException("write error");
+    take(data, count);
+    if (written != nullptr)
+        *written = count;
+}
+
+void CTemporaryWavEncoder::take(const void* data, std::size_t count) {
+    writeWav(data, count, sampleRate_, channels_, bitsPerSample_);
+}
+
+void CTemporaryWavEncoder::writeWav(const void* data, std::size_t count, std::int32_t rate,
+                                    std::int32_t channels, std::int32_t bits) {
     if (formatPending_) {
-        writer_->setInputFormat(sampleRate_, channels_, bitsPerSample_);
+        writer_->setInputFormat(rate, channels, bits);
         formatPending_ = false;
     }
-    writer_->write(data, count, written);
+    writer_->write(data, count);
 }
 
 void CTemporaryWavEncoder::finish() {
     if (!writer_)
         return;
+    flush();
     if (formatPending_)
-        write(nullptr, 0);
+        writeWav(nullptr, 0, sampleRate_, channels_, bitsPerSample_);
     writer_->finish();
     writer_.reset();  // closes the temporary WAV
     // The WAV and its private folder go, whatever the conversion's outcome.

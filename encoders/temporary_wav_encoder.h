@@ -39,6 +39,15 @@ protected:
     // Turns the completed temporary WAV into the ringtone; EncoderException on failure.
     virtual void convert(const TemporaryWav& wav) = 0;
 
+    // Where the PCM goes: by default into the temporary WAV as it comes, in the input format. A
+    // subclass may change it on the way or hold it back, writing it with writeWav() at the
+    // latest in flush(), which runs once the stream has ended.
+    virtual void take(const void* data, std::size_t count);
+    virtual void flush() {}
+    // Into the temporary WAV; the first call (or the end of an empty stream) fixes its format.
+    void writeWav(const void* data, std::size_t count, std::int32_t rate, std::int32_t channels,
+                  std::int32_t bits);
+
 private:
     std::unique_ptr<TemporaryWav> wav_;
     std::unique_ptr<CWaveEncoder> writer_;

@@ -18,10 +18,10 @@ bool skipAll = false;
 ConvertedQuestion* asker = nullptr;
 
 // Reports true when the existing ringtone is to be kept (skip).
-bool skipExisting() {
+bool skipExisting(const std::string& ringtonePath) {
     if (!questionAsked) {
         const ConvertedAnswer answer =
-            asker != nullptr ? asker->askAlreadyConverted() : ConvertedAnswer::SkipAll;
+            asker != nullptr ? asker->askAlreadyConverted(ringtonePath) : ConvertedAnswer::SkipAll;
         questionAsked = true;
         skipAll = answer != ConvertedAnswer::ReconvertAll;
     }
@@ -56,7 +56,7 @@ void resetConvertedQuestionForTesting() {
 void prepareTarget(const std::string& path) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(path, ec))) {
-        if (skipExisting())
+        if (skipExisting(path))
             throw FileSkipped();
         // Reconvert: make the old ringtone writable again and remove it.
         ::chmod(path.c_str(), 0644);

@@ -59,8 +59,9 @@ enum class ConvertedAnswer { SkipAll, ReconvertAll };
 class ConvertedQuestion {
 public:
     virtual ~ConvertedQuestion() = default;
-    // Asked at most once per process, on the thread that creates the encoder.
-    virtual ConvertedAnswer askAlreadyConverted() = 0;
+    // Asked at most once per process, on the thread that creates the encoder, about the first
+    // ringtone found already there (`ringtonePath`); the answer holds for every later one.
+    virtual ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) = 0;
 };
 
 // The text of the question box.

@@ -75,6 +75,7 @@ void Settings::load() {
     readNumber(*key, "SkyletAccountCreationDateHigh", creationDateHigh_);
     readNumber(*key, "LastUsedFadeIn", fadeInMs_);
     readNumber(*key, "LastUsedFadeOut", fadeOutMs_);
+    sourceFolder_ = readString(*key, "LastUsedSourceFolder");
 
     delivery_ = readString(*key, "LastUsedDelivery");
     if (delivery_.empty())
@@ -205,6 +206,11 @@ void Settings::setFadeInMs(std::uint32_t ms) {
 void Settings::setFadeOutMs(std::uint32_t ms) {
     fadeOutMs_ = ms;
     writeNumber(Kind::Choice, "LastUsedFadeOut", ms);
+}
+
+void Settings::setSourceFolder(std::string_view folder) {
+    sourceFolder_ = folder;
+    writeString(Kind::Choice, "LastUsedSourceFolder", sourceFolder_);
 }
 
 }  // namespace tolvane

@@ -58,6 +58,8 @@ public:
     // Fade lengths in milliseconds, 0 for none (the default: ringtones without fades).
     void setFadeInMs(std::uint32_t ms);
     void setFadeOutMs(std::uint32_t ms);
+    // The folder the Add files dialog showed last (empty until files were added once).
+    void setSourceFolder(std::string_view folder);
 
     std::string folder() const { return folder_; }
     std::int32_t vendorPosition() const { return vendorPosition_; }
@@ -76,6 +78,7 @@ public:
     std::uint32_t creationDateHigh() const { return creationDateHigh_; }
     std::uint32_t fadeInMs() const { return fadeInMs_; }
     std::uint32_t fadeOutMs() const { return fadeOutMs_; }
+    std::string sourceFolder() const { return sourceFolder_; }
 
     // Machine-wide, read-only. HomeURL and SkyletURL are read only when AppPath exists.
     std::string homeUrl() const { return homeUrl_; }
@@ -105,6 +108,7 @@ private:
     std::uint32_t creationDateHigh_ = 0;
     std::uint32_t fadeInMs_ = 0;
     std::uint32_t fadeOutMs_ = 0;
+    std::string sourceFolder_;
     std::string homeUrl_;
     std::string appPath_;
     std::string skyletUrl_;

@@ -136,6 +136,9 @@ private:
     // seconds copied. False when cancelled.
     bool copy(const FileEntry& entry, std::unique_ptr<CReader> source, const std::string& ringtone,
               std::int64_t partLength, std::int64_t& n);
+    // Where the fade stage ends the stream, in seconds after the start (none: the source's end).
+    std::optional<std::int64_t> fadedSeconds(const FileEntry& entry, std::int64_t partLength,
+                                             std::int64_t sourceLength) const;
     std::unique_ptr<CReader> openSource(const FileEntry& entry) const;
     // The one-second reads the conversion of `entry` makes at most from `reader`.
     std::int64_t conversionReads(const FileEntry& entry, std::int64_t partLength,
@@ -282,6 +285,20 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
     return copy(entry, std::move(decoded), ringtone, partLength, n);
 }
 
+std::optional<std::int64_t> Conversion::fadedSeconds(const FileEntry& entry,
+                                                     std::int64_t partLength,
+                                                     std::int64_t sourceLength) const {
+    std::optional<std::int64_t> seconds;
+    if (entry.partMarked)
+        seconds = partLength;
+    // A format that keeps only its first seconds cuts the ringtone there: a fade-out placed at
+    // the end of the part would never be heard, so the stream ends (faded) where the cut is.
+    const bool cut = keptLimit_ > 0 && seconds.value_or(sourceLength) >= keptLimit_;
+    if (cut && job_.settings.fadeOutMs() > 0)
+        seconds = keptLimit_;
+    return seconds;
+}
+
 std::int64_t Conversion::conversionReads(const FileEntry& entry, std::int64_t partLength,
                                          CReader& reader) const {
     const std::int64_t reads = readsFor(entry, partLength, reader.length());
@@ -355,9 +372,11 @@ void Conversion::measure(FileEntry& entry, std::int64_t partLength, CReader& rea
 bool Conversion::copy(const FileEntry& entry, std::unique_ptr<CReader> source,
                       const std::string& ringtone, std::int64_t partLength, std::int64_t& n) {
     auto reader = wrapWithNormalizer(std::move(source), entry, kTargetLevel / entry.levelRms);
-    reader = wrapWithFades(
-        std::move(reader), fadesOf(job_.settings),
-        entry.partMarked ? std::optional(partLength * reader->sampleRate()) : std::nullopt);
+    // (The limit is worked out before the reader is handed over.)
+    const std::optional<std::int64_t> faded = fadedSeconds(entry, partLength, reader->length());
+    const std::optional<std::int64_t> limitFrames =
+        faded ? std::optional(*faded * reader->sampleRate()) : std::nullopt;
+    reader = wrapWithFades(std::move(reader), fadesOf(job_.settings), limitFrames);
     view_.setStatus(kStatusConverting);
 
     // The one-second buffer is sized by the source's format, so never by one no reader delivers.

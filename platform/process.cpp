@@ -1,8 +1,10 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -145,17 +147,43 @@ bool ChildProcess::running() {
     return !reap(false);
 }
 
+namespace {
+
+// A descriptor that becomes readable when `pid` ends; -1 where the kernel has none.
+int exitDescriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return int(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+}  // namespace
+
 std::optional<int> ChildProcess::waitFor(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + timeout;
+    if (reap(false))
+        return exitCode_;
+    // Woken by the exit itself where the kernel can tell; otherwise looked at in short pauses.
+    const int exited = exitDescriptor(pid_);
     auto pause = std::chrono::milliseconds(1);
     while (!reap(false)) {
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = Clock::now();
         if (now >= deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min(pause * 2, std::chrono::milliseconds(10));
+            break;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        if (exited >= 0) {
+            pollfd p{exited, POLLIN, 0};
+            ::poll(&p, 1, int(std::min<std::chrono::milliseconds::rep>(left.count(), 1000)));
+        } else {
+            std::this_thread::sleep_for(std::min(pause, left));
+            pause = std::min(pause * 2, std::chrono::milliseconds(10));
+        }
     }
+    if (exited >= 0)
+        ::close(exited);
     return exitCode_;
 }
 

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,6 +24,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -391,6 +393,49 @@ bool postMessage(WindowHandle window, std::uint32_t message, std::uint64_t wpara
                                   reinterpret_cast<const sockaddr*>(&address), sizeof address);
     ::close(fd);
     return sent == ssize_t(text.size());
+}
+
+namespace {
+
+// Without inotify a waiter looks again after this long.
+constexpr auto kUnwatchedPause = std::chrono::milliseconds(3);
+// Tables are published by rename and removed by unlink; sockets are created by bind.
+constexpr std::uint32_t kChangeEvents = IN_MOVED_TO | IN_CREATE | IN_DELETE;
+
+}  // namespace
+
+ChangeWatch::ChangeWatch() {
+    const auto dir = directory();
+    if (!dir)
+        return;
+    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd_ >= 0 && ::inotify_add_watch(fd_, dir->c_str(), kChangeEvents | IN_ONLYDIR) < 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+ChangeWatch::~ChangeWatch() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool ChangeWatch::wait(std::chrono::milliseconds timeout) {
+    if (timeout.count() < 0)
+        timeout = std::chrono::milliseconds(0);
+    if (fd_ < 0) {
+        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(timeout, kUnwatchedPause));
+        return false;
+    }
+    pollfd p{fd_, POLLIN, 0};
+    const int timeoutMs = int(std::min<std::chrono::milliseconds::rep>(timeout.count(), INT_MAX));
+    if (::poll(&p, 1, timeoutMs) <= 0)
+        return false;
+    // Drain every queued notice: one look at the tables answers all of them.
+    alignas(inotify_event) char buffer[4096];
+    while (::read(fd_, buffer, sizeof buffer) > 0) {
+    }
+    return true;
 }
 
 std::unique_ptr<NamedLock> NamedLock::tryAcquire(std::string_view name) {

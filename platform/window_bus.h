@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -91,6 +92,27 @@ WindowHandle parentOf(WindowHandle window);  // 0 for a top-level or unknown win
 // such process, its queue full, no bus).
 bool postMessage(WindowHandle window, std::uint32_t message, std::uint64_t wparam = 0,
                  std::int64_t lparam = 0);
+
+// Lets a driver wait for the bus to change instead of reading it at fixed intervals: wait()
+// returns as soon as a window table is published or removed (or a socket appears) in the bus
+// folder after the watch was made, or when the time-out passes. Make the watch before the event
+// that is waited for can happen (before starting the process whose windows are awaited), then
+// read the tables, wait, read again. Where the folder cannot be watched, wait() simply sleeps
+// a few milliseconds, so the caller degrades to a short poll.
+class ChangeWatch {
+public:
+    ChangeWatch();
+    ~ChangeWatch();
+    ChangeWatch(const ChangeWatch&) = delete;
+    ChangeWatch& operator=(const ChangeWatch&) = delete;
+
+    // True when something changed (consumes the notices), false when the time ran out.
+    bool wait(std::chrono::milliseconds timeout);
+    bool watching() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
 
 // A lock named on the bus (the stand-in for a named mutex), held while the object lives.
 class NamedLock {

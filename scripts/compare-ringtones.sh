@@ -24,7 +24,8 @@ current_build=$(realpath -m "${2:-$source_dir/build}")
 ref_dir=$(realpath -m "${REF_DIR:-$source_dir/build-ref}")
 jobs=${JOBS:-$(nproc)}
 generator=$(command -v ninja >/dev/null 2>&1 && echo "-G Ninja" || true)
-programs=(tolvane-convert kessin lame_enc qscl wmvcore machine_hive)
+programs=(tolvane-convert kessin machine_hive)
+runtime_libraries=(lame_enc qscl wmvcore ffmpeg_codecs)
 
 work=${WORK_DIR:-$(mktemp -d)}
 cleanup_work() { [ -n "${WORK_DIR:-}" ] || rm -rf "$work"; }
@@ -38,7 +39,13 @@ build_tree() {  # source build
     cmake -S "$1" -B "$2" $generator -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLVANE_TESTS=OFF \
       >/dev/null
   fi
-  cmake --build "$2" -j "$jobs" --target "${programs[@]}" >/dev/null
+  # Only the programs the revision has (run-time libraries come and go between revisions).
+  local known=("${programs[@]}") library targets
+  targets=$(cmake --build "$2" --target help 2>/dev/null)
+  for library in "${runtime_libraries[@]}"; do
+    grep -Eq "^$library: " <<<"$targets" && known+=("$library")
+  done
+  cmake --build "$2" -j "$jobs" --target "${known[@]}" >/dev/null
 }
 
 echo "Reference: $revision ($(git -C "$source_dir" rev-parse --short "$revision"))"

@@ -1,6 +1,10 @@
 #include "sources/file_adding.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
 #include "decoders/source_types.h"
@@ -24,12 +28,26 @@ void requireOneSample(const std::string& path) {
         throw ReaderException("broken file");
 }
 
+// A file the user may not read is refused as such, not as a broken file: the readers would only
+// see that they cannot open it.
+void requireReadable(const std::string& path) {
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    if (errno == EACCES || errno == EPERM)
+        throw ReaderException("permission denied");
+}
+
 }  // namespace
 
 FileEntry describeSourceFile(const std::string& path) {
     FileEntry entry;
     entry.path = path;
     entry.fileType = fileTypeOf(path);
+    requireReadable(path);
     entry.duration = checkedDurationOf(path);
     requireOneSample(path);
     std::error_code error;

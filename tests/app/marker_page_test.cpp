@@ -2,6 +2,7 @@
 // timer, the part bar, clicks in the bar, removing the file being marked and the error box.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
 #include <QPushButton>
 #include <QTest>
@@ -10,9 +11,9 @@
 #include <filesystem>
 
 #include "app/QtUi.h"
-#include "pipeline/settings.h"
 #include "app/WizPage2_Files.h"
 #include "pipeline/job.h"
+#include "pipeline/settings.h"
 #include "qt_wizard_fixture.h"
 #include "scripted_player.h"
 #include "support/test_support.h"
@@ -111,7 +112,7 @@ TEST_F(MarkerPageTest, StartAt12AndEndAt17GivePart12Plus6DrawnInRed) {
     ASSERT_TRUE(files_->markButton()->isEnabled());
 
     pressMark();
-    EXPECT_EQ(markText(), "Mark start");
+    EXPECT_EQ(markText(), "&Mark start");
     EXPECT_EQ(player_.opened, music_.file("song.wav"));
     EXPECT_TRUE(wizardButtonsDisabled()) << "the page cannot be left while a file plays";
     files_->list()->clearSelection();
@@ -119,7 +120,7 @@ TEST_F(MarkerPageTest, StartAt12AndEndAt17GivePart12Plus6DrawnInRed) {
 
     player_.at = 12;
     pressMark();
-    EXPECT_EQ(markText(), "Mark end");
+    EXPECT_EQ(markText(), "&Mark end");
     player_.at = 17;
     {
         // While waiting for the end, the part grows to the playing second and the position
@@ -147,6 +148,76 @@ TEST_F(MarkerPageTest, StartAt12AndEndAt17GivePart12Plus6DrawnInRed) {
     EXPECT_EQ(b.at(b.x(12) + 3), Colour::Red);
     EXPECT_EQ(b.at(b.x(18) - 3), Colour::Red);
     EXPECT_EQ(b.at(b.x(18) + 3), Colour::Blue);
+}
+
+// Without a mouse: Alt+M starts and marks (the button keeps its access key through its
+// states), Space on the focused button marks, and Space in the list marks while a file plays.
+TEST_F(MarkerPageTest, KeyboardUsersMarkWithAltMAndSpace) {
+    openFilesPage({{"song.wav", 30}});
+    useScriptedPlayer();
+    sheet().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet()));
+    const auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    };
+    const auto waitForText = [&](const QString& text) {
+        return waitFor([&] { return markText() == text; }, 2000);
+    };
+    files_->list()->setFocus();
+    files_->list()->setCurrentItem(files_->list()->topLevelItem(0));
+
+    press(Qt::Key_M, Qt::AltModifier);
+    ASSERT_TRUE(waitForText("&Mark start"));
+    EXPECT_EQ(QApplication::focusWidget(), files_->markButton()) << "Space would miss it";
+    player_.at = 4;
+    press(Qt::Key_Space);
+    ASSERT_TRUE(waitForText("&Mark end"));
+    player_.at = 9;
+    press(Qt::Key_M, Qt::AltModifier);
+    ASSERT_TRUE(waitForText("&Mark a part"));
+    EXPECT_EQ(fileList().entries()[0].partStart, 4u);
+    EXPECT_EQ(fileList().entries()[0].partLength, 6u);
+
+    // Back in the list, Space marks while the file plays and selects otherwise.
+    files_->list()->setFocus();
+    press(Qt::Key_M, Qt::AltModifier);
+    ASSERT_TRUE(waitForText("&Mark start"));
+    files_->list()->setFocus();
+    player_.at = 2;
+    press(Qt::Key_Space);
+    ASSERT_EQ(markText(), "&Mark end");
+    player_.at = 3;
+    press(Qt::Key_Space);
+    ASSERT_EQ(markText(), "&Mark a part");
+    EXPECT_EQ(fileList().entries()[0].partStart, 2u);
+    EXPECT_EQ(fileList().entries()[0].partLength, 2u);
+}
+
+// The position picture follows the moment heard between whole seconds: it moves at 12.5 s
+// although the second being played is still 12.
+TEST_F(MarkerPageTest, ThePositionPictureMovesSmoothly) {
+    openFilesPage({{"song.wav", 30}});
+    useScriptedPlayer();
+    selectOnly(0);
+    pressMark();
+    player_.at = 12;
+    player_.atMs = 12000;
+    const Bar early = bar(0);
+    player_.atMs = 12500;
+    const Bar later = bar(0);
+    int firstChange = -1;
+    int lastChange = -1;
+    for (int x = early.cell.left(); x < early.cell.right(); ++x)
+        for (int y = early.firstLine - 3; y < early.firstLine + 9; ++y)
+            if (early.image.pixel(x, y) != later.image.pixel(x, y)) {
+                firstChange = firstChange < 0 ? x : firstChange;
+                lastChange = x;
+            }
+    ASSERT_GE(firstChange, 0) << "the picture did not move within the second";
+    EXPECT_GE(firstChange, early.x(12) - 10);
+    EXPECT_LE(lastChange, early.x(13) + 10);
+    pressMark();
+    pressMark();
 }
 
 TEST_F(MarkerPageTest, TheMarkedPartIsWhatTheConversionTakes) {
@@ -206,7 +277,7 @@ TEST_F(MarkerPageTest, RemovingTheFileBeingMarkedStopsAndGivesTheButtonsBack) {
     pressMark();
     player_.at = 3;
     pressMark();
-    ASSERT_EQ(markText(), "Mark end");
+    ASSERT_EQ(markText(), "&Mark end");
     player_.at = 5;
     selectOnly(0);
     QTest::mouseClick(files_->removeButton(), Qt::LeftButton);
@@ -238,7 +309,7 @@ TEST_F(MarkerPageTest, PlaybackRunningOutEndsTheMarkingInEachState) {
     selectOnly(0);
 
     pressMark();
-    ASSERT_EQ(markText(), "Mark start");
+    ASSERT_EQ(markText(), "&Mark start");
     ASSERT_TRUE(waitFor([&] { return files_->marker().idle(); }, 6000));
     EXPECT_EQ(markText(), "&Mark a part");
     EXPECT_FALSE(fileList().entries()[0].partMarked)
@@ -247,7 +318,7 @@ TEST_F(MarkerPageTest, PlaybackRunningOutEndsTheMarkingInEachState) {
 
     pressMark();
     pressMark();  // the start, at once
-    ASSERT_EQ(markText(), "Mark end");
+    ASSERT_EQ(markText(), "&Mark end");
     const std::uint32_t start = fileList().entries()[0].partStart;
     ASSERT_TRUE(waitFor([&] { return files_->marker().idle(); }, 6000));
     EXPECT_EQ(markText(), "&Mark a part");

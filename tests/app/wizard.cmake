@@ -6,6 +6,7 @@ if(TARGET tolvane_wizard)
   tolvane_test(test_wizard SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/wizard_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/access_keys_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/keyboard_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/qt_wizard_fixture.cpp
     LIBS tolvane_wizard Qt6::Test
     TIMEOUT 300)

@@ -87,16 +87,20 @@ TEST(WizardFlow, PasswordRequestsAndTaskOutcomesLeadToTheirPages) {
     struct TaskCase {
         TaskOutcome outcome;
         int back, next;
+        const char* endText;  // the page's first line once the task has ended
     };
     const TaskCase tasks[] = {
-        {TaskOutcome::None, kNoTarget, kNoTarget},
-        {TaskOutcome::Done, kNoTarget, kWelcome},
-        {TaskOutcome::WrongOldPassword, kSetPassword, kNoTarget},
-        {TaskOutcome::Failed, kManage, kNoTarget},
+        {TaskOutcome::None, kNoTarget, kNoTarget, kNegotiateWaitText},
+        {TaskOutcome::Done, kNoTarget, kWelcome, "Done. Click Next to return to the first page."},
+        {TaskOutcome::WrongOldPassword, kSetPassword, kNoTarget,
+         "The password was not changed. Click Back to enter the old password again."},
+        {TaskOutcome::Failed, kManage, kNoTarget,
+         "The operation did not succeed. Click Back to choose again."},
     };
     for (const TaskCase& c : tasks) {
         EXPECT_EQ(taskBackPage(c.outcome), c.back);
         EXPECT_EQ(taskNextPage(c.outcome), c.next);
+        EXPECT_EQ(taskEndText(c.outcome), c.endText);
     }
 }
 

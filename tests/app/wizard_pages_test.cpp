@@ -12,12 +12,12 @@
 #include <fstream>
 
 #include "app/QtUi.h"
-#include "app/WizPage9_Uploads.h"
-#include "pipeline/settings.h"
+#include "app/WizPage2_Files.h"
 #include "app/WizPage4_Target.h"
+#include "app/WizPage9_Uploads.h"
 #include "app/WizSkylet3_Negotiate.h"
 #include "local_servers.h"
-#include "app/WizPage2_Files.h"
+#include "pipeline/settings.h"
 #include "platform/registry.h"
 #include "qt_wizard_fixture.h"
 #include "support/test_support.h"
@@ -239,10 +239,15 @@ TEST_F(WizardDeliveryTest, LostPasswordTaskCreatesANewAccountOnTheNegotiatePage)
     auto* negotiate = page<WizSkylet3_Negotiate>(kNegotiate);
     ASSERT_TRUE(waitFor([&] { return sheet().nextButton()->isEnabled(); })) << skylet.log();
     EXPECT_EQ(negotiate->statusLine()->text(), "Success. New account created.");
+    EXPECT_EQ(negotiate->introLine()->text(), "Done. Click Next to return to the first page.")
+        << "the page says it is done, not to wait";
     Settings stored;
     stored.load();
     EXPECT_NE(stored.accountNumber(), "0777");
     EXPECT_EQ(stored.accountStatus(), 1);
+    EXPECT_TRUE(negotiate->personalCodeLine()->isVisible());
+    EXPECT_EQ(negotiate->personalCodeLine()->text().toStdString(),
+              "Your new personal code: " + stored.accountNumber());
     clickNext();
     EXPECT_EQ(activeId(), kWelcome);
 }

@@ -9,21 +9,22 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
 #include <mutex>
 
 #include "app/QtUi.h"
 #include "app/WizPage1_Welcome.h"
+#include "app/WizPage2_Files.h"
+#include "app/WizPage4_Target.h"
 #include "app/WizPage5_Password.h"
 #include "app/WizPage6_Progress.h"
 #include "app/WizPage8_Failure.h"
 #include "app/WizPage9_Uploads.h"
-#include "pipeline/settings.h"
-#include "app/WizPage4_Target.h"
 #include "app/WizSkylet2_Password.h"
-#include "app/WizPage2_Files.h"
 #include "pipeline/job.h"
+#include "pipeline/settings.h"
 #include "pipeline/worker.h"
 #include "qt_wizard_fixture.h"
 #include "support/test_support.h"
@@ -228,11 +229,30 @@ TEST_F(WizardFlowTest, FullRunFromFilesToSuccessWritesRingtonesThatFfprobeReads)
     const std::string first = tone("First Song.wav", 2);
     const std::string second = tone("second.wav", 3, 22050, 1);
     start();
+    // The Progress page's "File n of m" line, as it changes.
+    auto* progress = page<WizPage6_Progress>(kProgress);
+    QStringList counts;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (QLabel* line = progress->fileCountLine();
+            line && !line->text().isEmpty() && (counts.isEmpty() || counts.last() != line->text()))
+            counts << line->text();
+    });
+    watch.start(1);
     runToProgress({QString::fromStdString(first), QString::fromStdString(second)});
     EXPECT_FALSE(sheet().nextButton()->isEnabled());
     EXPECT_FALSE(sheet().backButton()->isEnabled());
     ASSERT_TRUE(waitForClosingPage());
+    watch.stop();
+    EXPECT_EQ(counts, (QStringList{"File 1 of 2", "File 2 of 2"}));
     EXPECT_EQ(activeId(), kSuccess);
+    // The time left shows once the run is long enough to say (the page's clock started with the
+    // run; the estimate itself is table-tested with its wording).
+    QTest::qWait(2100);
+    progress->setOverallProgress(40);
+    ASSERT_TRUE(waitFor([&] { return !progress->timeLeftLine()->text().isEmpty(); }, 2000));
+    EXPECT_TRUE(progress->timeLeftLine()->text().endsWith(" left"))
+        << progress->timeLeftLine()->text().toStdString();
     EXPECT_TRUE(sheet().finishButton()->isVisible());
     for (const char* name : {"First Song.wav", "second.wav"}) {
         const std::string ringtone = out_.file(name);
@@ -284,6 +304,7 @@ TEST_F(WizardFlowTest, CancelWaitsForTheWorkerAndTheQuestionIsAnsweredOnTheGuiTh
     ASSERT_TRUE(waitForClosingPage());
     EXPECT_FALSE(closedWhileWorking);
     EXPECT_NE(question.find("already converted"), std::string::npos);
+    EXPECT_EQ(question.rfind(out_.file("song.wav"), 0), 0u) << "the box names the ringtone first";
     EXPECT_TRUE(sheet().isVisible());
     EXPECT_EQ(activeId(), kFailure);
     EXPECT_EQ(page<WizPage8_Failure>(kFailure)->errorBox()->toPlainText(), "Conversion cancelled.");

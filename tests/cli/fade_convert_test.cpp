@@ -118,3 +118,59 @@ TEST_F(FadeConvertTest, ZeroFadesMakeTheSameRingtoneByteForByte) {
     EXPECT_EQ(readFile(dir_.file("plain") + "/song.wav"),
               readFile(dir_.file("zero") + "/song.wav"));
 }
+
+// An iPhone ringtone keeps 30 seconds of a longer part (or source): the chosen fade-out must end
+// where the ringtone ends, not at the end of the part, which is never heard.
+TEST_F(FadeConvertTest, AnIphoneRingtoneFadesOutWhereItIsCut) {
+    constexpr int kM4rRate = 44100;
+    const std::string longSource = dir_.file("long.wav");
+    const std::string noise = dir_.file("long-noise.wav");
+    const std::string chord = dir_.file("long-chord.wav");
+    ASSERT_EQ(run({"sox", "-n", "-r", "44100", "-c", "1", "-b", "16", noise, "synth", "45",
+                   "pinknoise", "vol", "0.2"})
+                  .status,
+              0);
+    ASSERT_EQ(run({"sox", "-n", "-r", "44100", "-c", "1", "-b", "16", chord, "synth", "45", "sine",
+                   "220", "sine", "330", "vol", "0.5"})
+                  .status,
+              0);
+    ASSERT_EQ(run({"sox", "-m", noise, chord, longSource}).status, 0);
+
+    const struct {
+        const char* name;
+        std::vector<std::string> part;
+    } cases[] = {{"part of 40 s", {"--part", "5+40"}}, {"whole 45 s source", {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir_.file(c.part.empty() ? "m4r-whole" : "m4r-part");
+        std::vector<std::string> args = {(binDir() / "tolvane-convert").string(),
+                                         "-f",
+                                         "m4r",
+                                         "-o",
+                                         folder,
+                                         "--fade-out",
+                                         "1.5"};
+        args.insert(args.end(), c.part.begin(), c.part.end());
+        args.push_back(longSource);
+        const CommandResult r = run(args);
+        ASSERT_EQ(r.status, 0) << r.errors;
+        const auto decoded = decodeWithFfmpeg(folder + "/long.m4r", kM4rRate, 1);
+        const std::size_t cut = std::size_t(30) * kM4rRate;
+        ASSERT_GE(decoded.size(), cut - 2048);
+        ASSERT_LE(decoded.size(), cut + 4096);
+
+        // The steady level of the music, then the level in 100 ms windows before the cut as a
+        // share of it: full until 1.5 s before the cut, then falling along the ramp.
+        const std::size_t window = kM4rRate / 10;
+        double level = 0;
+        for (std::size_t s = 10 * kM4rRate; s < 25 * kM4rRate; s += window)
+            level += rms(decoded, s, window);
+        level /= (15.0 * kM4rRate) / double(window);
+        for (double before = 2.5; before > 0.1; before -= 0.1) {
+            const auto from = cut - std::size_t(before * kM4rRate);
+            const double share = rms(decoded, from, window) / level;
+            const double left = before - 0.05;  // seconds to the cut at the window's centre
+            EXPECT_NEAR(share, std::min(1.0, left / 1.5), 0.1) << before << " s before the cut";
+        }
+    }
+}

@@ -37,7 +37,9 @@ constexpr long kSlotOffset = 191656;
 
 class ReconvertAll : public ConvertedQuestion {
 public:
-    ConvertedAnswer askAlreadyConverted() override { return ConvertedAnswer::ReconvertAll; }
+    ConvertedAnswer askAlreadyConverted(const std::string&) override {
+        return ConvertedAnswer::ReconvertAll;
+    }
 };
 
 // PCM data of a WAV made by sox (the 44-byte canonical header skipped).
@@ -174,6 +176,113 @@ TEST_F(MmfEncoderTest, ProducesSmafThroughKessinAndReusesTheCopy) {
     EXPECT_EQ(CMMFEncoder::converterCopyPath(), copy);
     // FFmpeg reads the stream as 4-bit ADPCM.
     EXPECT_EQ(test::probe(second, "codec_name").rfind("adpcm_", 0), 0u);
+}
+
+// Music with noise made by sox: three tones over pink noise with a beat, as `channels` channels.
+Bytes musicPcm(const TempDir& dir, int rate, int channels, int bits, double seconds) {
+    const std::string wav = dir.file("music.wav");
+    std::vector<std::string> argv = {
+        "sox", "-D", "-n", "-r", std::to_string(rate), "-c", "2", "-b", std::to_string(bits)};
+    if (bits == 8)
+        argv.insert(argv.end(), {"-e", "unsigned-integer"});
+    argv.insert(argv.end(), {wav,
+                             "synth",
+                             std::to_string(seconds),
+                             "sine",
+                             "220",
+                             "sine",
+                             "277",
+                             "sine",
+                             "330",
+                             "pinknoise",
+                             "tremolo",
+                             "3",
+                             "60",
+                             "remix",
+                             "-",
+                             "gain",
+                             "-n",
+                             "-3",
+                             "channels",
+                             std::to_string(channels)});
+    const auto made = test::run(argv);
+    EXPECT_EQ(made.status, 0) << made.errors;
+    const Bytes bytes = readFile(wav);
+    return Bytes(bytes.begin() + 44, bytes.end());
+}
+
+// The SMAF file without its contents-information chunk (title, date, check codes) and its CRC.
+Bytes smafBody(const std::string& path) {
+    const Bytes data = readFile(path);
+    EXPECT_GE(data.size(), 18u);
+    if (data.size() < 18)
+        return data;
+    const std::size_t cntiEnd = 16 + (std::size_t(data[12]) << 24 | std::size_t(data[13]) << 16 |
+                                      std::size_t(data[14]) << 8 | data[15]);
+    Bytes body(data.begin(), data.begin() + 16);
+    body.insert(body.end(), data.begin() + long(std::min(cntiEnd, data.size())), data.end() - 2);
+    return body;
+}
+
+// The ringtone, or the encoder's error, for PCM handed over in pieces of `piece` bytes.
+std::string encodeSmaf(const std::string& target, const Bytes& pcm, int rate, int channels,
+                       int bits, std::size_t piece) {
+    auto encoder = createEncoder(Smaf, PcmFormat::pcm(channels, rate, bits), target);
+    for (std::size_t at = 0; at < pcm.size(); at += piece)
+        encoder->write(pcm.data() + at, std::min(piece, pcm.size() - at));
+    try {
+        encoder->finish();
+    } catch (const EncoderException& e) {
+        return e.message();
+    }
+    return "ok";
+}
+
+TEST_F(MmfEncoderTest, PreparedInputGivesTheRingtoneTheConverterMakesOfTheOriginal) {
+    // The encoder widens, mixes down and resamples with the converter's own arithmetic, so the
+    // converter codes what it is given: the file must be the one it makes of the original PCM.
+    CMMFEncoder::setPollingForTesting(20ms, 25);  // the refused inputs need not wait 10 s
+    const struct {
+        int rate, channels, bits;
+        double seconds;
+        std::size_t piece;  // odd sizes split frames between writes
+        const char* result;
+        std::size_t frames = 0;  // the PCM cut to this many frames (0: as made)
+    } cases[] = {
+        {44100, 2, 16, 3.0, 176400, "ok"},
+        {22050, 1, 16, 2.0, 1001, "ok"},
+        {11025, 1, 8, 2.0, 333, "ok"},
+        {8000, 2, 16, 1.5, 4097, "ok"},     // mixed down only
+        {6000, 1, 16, 1.0, 12000, "ok"},    // below 8000 Hz: 4000 Hz
+        {48000, 2, 8, 1.0, 96000, "ok"},    // 8-bit stereo
+        {44101, 1, 16, 0.3, 8820, "ok"},    // coefficients computed on demand
+        {16000, 1, 16, 70.0, 32000, "ok"},  // past the longest play time of 66.04 s
+        {44100, 2, 16, 0.0211, 7, "ok"},    // 930 frames: 21 ms, accepted
+        {44100, 2, 16, 0.0204, 7, "Internal error #45. Cannot encode MMF"},     // 900: 20 ms
+        {8000, 1, 16, 0.05, 64, "Internal error #45. Cannot encode MMF", 160},  // 20 ms
+        {8000, 1, 16, 0.05, 64, "ok", 168},                                     // 21 ms
+        {3000, 1, 16, 0.5, 6000, "Internal error #45. Cannot encode MMF"},      // refused rate
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " ch, " +
+                     std::to_string(c.bits) + " bits, " + std::to_string(c.seconds) + " s");
+        Bytes pcm = musicPcm(dir_, c.rate, c.channels, c.bits, c.seconds);
+        if (c.frames != 0)
+            pcm.resize(c.frames * std::size_t(c.channels * c.bits / 8));
+        CMMFEncoder::setInputPreparationForTesting(false);
+        const std::string original = dir_.file("original/song.mmf");
+        EXPECT_EQ(encodeSmaf(original, pcm, c.rate, c.channels, c.bits, c.piece), c.result);
+        CMMFEncoder::setInputPreparationForTesting(true);
+        const std::string prepared = dir_.file("prepared/song.mmf");
+        EXPECT_EQ(encodeSmaf(prepared, pcm, c.rate, c.channels, c.bits, c.piece), c.result);
+        if (std::string(c.result) == "ok") {
+            EXPECT_EQ(smafBody(prepared), smafBody(original));
+            // The whole file, title and date included, when both were made the same day.
+            EXPECT_EQ(readFile(prepared).size(), readFile(original).size());
+        }
+        fs::remove_all(dir_.file("original"));
+        fs::remove_all(dir_.file("prepared"));
+    }
 }
 
 TEST_F(MmfEncoderTest, MissingConverterIsError41) {

@@ -21,12 +21,14 @@ namespace {
 class ScriptedQuestion : public ConvertedQuestion {
 public:
     explicit ScriptedQuestion(ConvertedAnswer a) : answer(a) {}
-    ConvertedAnswer askAlreadyConverted() override {
+    ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) override {
         ++asked;
+        askedAbout = ringtonePath;
         return answer;
     }
     ConvertedAnswer answer;
     int asked = 0;
+    std::string askedAbout;
 };
 
 class QuestionTest : public ::testing::Test {
@@ -135,6 +137,7 @@ TEST_F(QuestionTest, SkipAllIsAskedOnceAndKeepsExistingRingtones) {
         EXPECT_EQ(readFile(dir.file(name)), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
     }
     EXPECT_EQ(question.asked, 1);
+    EXPECT_EQ(question.askedAbout, dir.file("one.wav")) << "the question names its ringtone";
 }
 
 TEST_F(QuestionTest, ReconvertAllReplacesEveryExistingRingtoneWithoutAskingAgain) {

@@ -8,12 +8,12 @@
 #include <new>
 #include <stdexcept>
 
-#include "pipeline/settings.h"
 #include "decoders/source_types.h"
 #include "encoders/ringtone_formats.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/encoder.h"
 #include "pipeline/reader.h"
+#include "pipeline/settings.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
 
@@ -44,12 +44,14 @@ struct RecordingView : ProgressView {
 
 struct ScriptedQuestion : ConvertedQuestion {
     explicit ScriptedQuestion(ConvertedAnswer a) : answer(a) {}
-    ConvertedAnswer askAlreadyConverted() override {
+    ConvertedAnswer askAlreadyConverted(const std::string& ringtonePath) override {
         ++asked;
+        askedAbout = ringtonePath;
         return answer;
     }
     ConvertedAnswer answer;
     int asked = 0;
+    std::string askedAbout;
 };
 
 struct RecordingSending : SendingPhase {

@@ -269,6 +269,33 @@ TEST(WindowBus, NamedLockIsHeldByOneOwnerAtATime) {
     EXPECT_TRUE(bus::NamedLock::tryAcquire("TESTLOCK"));
 }
 
+TEST(WindowBus, ChangeWatchWakesWhenWindowsArePublishedOrRemoved) {
+    bus::ChangeWatch watch;
+    ASSERT_TRUE(watch.watching());
+    EXPECT_FALSE(watch.wait(20ms));  // nothing changed
+
+    // Another process's windows: its table appears, then goes with it.
+    auto child = ChildProcess::start("/bin/sh", {"-c", "sleep 0.2"});
+    ASSERT_TRUE(child);
+    const auto table = *bus::directory() / (std::to_string(child->pid()) + ".windows");
+    std::thread publisher(
+        [&] {
+            std::this_thread::sleep_for(50ms);
+            const auto temporary = table.string() + ".new";
+            std::ofstream(temporary)
+                << bus::formatRecord({WindowHandle(child->pid()) << 20 | 1, 0, "KESSIN"}) << '\n';
+            std::filesystem::rename(temporary, table);
+        });
+    // Woken by the publication, not by the time-out.
+    EXPECT_TRUE(watch.wait(10s));
+    publisher.join();
+    EXPECT_EQ(bus::findWindow("KESSIN", child->pid()), WindowHandle(child->pid()) << 20 | 1);
+    ASSERT_TRUE(child->waitFor(10s));
+    bus::removeEntriesOf(child->pid());
+    EXPECT_TRUE(watch.wait(10s));
+    EXPECT_FALSE(std::filesystem::exists(table));
+}
+
 TEST(ChildProcess, ExitCodesTimeOutsAndTermination) {
     auto quick = ChildProcess::start("/bin/sh", {"-c", "exit 3"});
     ASSERT_TRUE(quick);

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
 
 #include "decoders/source_types.h"
-#include "sources/file_adding.h"
 #include "pipeline/app_exception.h"
 #include "pipeline/reader.h"
+#include "sources/file_adding.h"
 #include "support/test_support.h"
 
 namespace tolvane::pages {
@@ -73,6 +78,73 @@ TEST(AddSourceFiles, ASourceWithoutASingleSampleIsABrokenFile) {
     EXPECT_EQ(result.warnings, "header.wav: broken file.\nmetadata.flac: broken file.\n");
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files.entries()[0].path, dir.file("tone.wav"));
+}
+
+// Runs `body` as an ordinary user and returns what it returns: in place when the tests run as
+// one, else in a child process that has given up root for "nobody" (root reads every file,
+// whatever its modes say).
+std::string asOrdinaryUser(const std::function<std::string()>& body) {
+    if (::geteuid() != 0)
+        return body();
+    int channel[2];
+    if (::pipe(channel) != 0)
+        return "!pipe";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        std::string result = "!cannot become nobody";
+        if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
+            result = body();
+        const ssize_t written = ::write(channel[1], result.data(), result.size());
+        ::_exit(written == ssize_t(result.size()) ? 0 : 1);
+    }
+    ::close(channel[1]);
+    std::string result;
+    char block[512];
+    for (ssize_t got; (got = ::read(channel[0], block, sizeof block)) > 0;)
+        result.append(block, std::size_t(got));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return result;
+}
+
+// Real files an ordinary user may not read: one whose modes forbid it, one in a folder that may
+// not be entered. Both are named "permission denied", and a readable file beside them goes in.
+TEST(AddSourceFiles, AnUnreadableFileIsReportedAsPermissionDenied) {
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/tolvane-modes-XXXXXX";  // open to "nobody" on the way in
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    fs::permissions(dir, fs::perms(0755), fs::perm_options::replace);
+    const auto file = [&](const char* name) { return (dir / name).string(); };
+    ASSERT_TRUE(tolvane::test::makeTone(file("song.wav"), 22050, 2, 16, 2.0, "pinknoise"));
+    ASSERT_EQ(
+        tolvane::test::run({"ffmpeg", "-v", "error", "-i", file("song.wav"), file("locked.mp3")})
+            .status,
+        0);
+    fs::create_directories(dir / "closed");
+    fs::copy_file(file("locked.mp3"), file("closed/inside.mp3"));
+    fs::permissions(file("song.wav"), fs::perms(0644), fs::perm_options::replace);
+    fs::permissions(file("locked.mp3"), fs::perms::none, fs::perm_options::replace);
+    fs::permissions(dir / "closed", fs::perms::none, fs::perm_options::replace);
+
+    const std::string outcome = asOrdinaryUser([&] {
+        FileList files;
+        const AddResult result =
+            addSourceFiles(files, {file("locked.mp3"), file("closed/inside.mp3"), file("song.wav")},
+                           WarningName::FileName);
+        std::string added;
+        for (const FileEntry& entry : files.entries())
+            added += entry.path + ";";
+        return result.warnings + "added: " + added;
+    });
+    fs::permissions(dir / "closed", fs::perms::owner_all, fs::perm_options::replace);
+    fs::remove_all(dir);
+    EXPECT_EQ(outcome,
+              "locked.mp3: permission denied.\ninside.mp3: permission denied.\n"
+              "added: " +
+                  file("song.wav") + ";");
 }
 
 TEST(AddSourceFiles, AMissingFileIsRefused) {

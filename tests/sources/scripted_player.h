@@ -1,11 +1,12 @@
 // A preview player whose position the test sets, for exact marker figures.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "sources/part_marker.h"
 #include "pipeline/app_exception.h"
+#include "sources/part_marker.h"
 
 namespace tolvane::test {
 
@@ -15,8 +16,9 @@ public:
     int plays = 0;
     int stops = 0;
     std::vector<int> seeks;
-    int at = 0;        // the position reported
-    int seconds = 30;  // the length reported
+    int at = 0;              // the position reported
+    std::int64_t atMs = -1;  // the moment heard, in milliseconds (-1: the start of `at`)
+    int seconds = 30;        // the length reported
     bool running = false;
     std::string openFailure;  // a ReaderException message for open, when set
 
@@ -39,6 +41,7 @@ public:
         at = second;
     }
     int position() override { return at; }
+    std::int64_t positionMs() override { return atMs >= 0 ? atMs : std::int64_t(at) * 1000; }
     int length() override { return seconds; }
     bool stopped() override { return !running; }
 };

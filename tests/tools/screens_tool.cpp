@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -21,16 +22,16 @@
 #include <fstream>
 #include <vector>
 
+#include "app/PhoneNotifyDlg.h"
 #include "app/QtConvertedQuestion.h"
 #include "app/QtUi.h"
 #include "app/QtWizardApp.h"
+#include "app/WizPage2_Files.h"
 #include "app/WizPage6_Progress.h"
 #include "app/WizPage8_Failure.h"
-#include "pipeline/settings.h"
-#include "app/PhoneNotifyDlg.h"
 #include "app/WizSkylet3_Negotiate.h"
-#include "app/WizPage2_Files.h"
 #include "pipeline/job.h"
+#include "pipeline/settings.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "support/test_support.h"
@@ -142,6 +143,10 @@ int main(int argc, char** argv) {
     marked.partLength = 12;
     files->list()->topLevelItem(1)->setSelected(true);
     shoot(kFiles);
+    // The window made larger: the list takes the room.
+    sheet.resize(900, 620);
+    save(&sheet, "WizPage2_Files_Resized");
+    sheet.resize(sheet.minimumSize());
 
     shoot(kFormat);
     shoot(kTarget);
@@ -151,11 +156,18 @@ int main(int argc, char** argv) {
     // lines are set directly for a steady picture.
     auto* progress = qobject_cast<WizPage6_Progress*>(sheet.pageById(kProgress));
     sheet.selectPageById(kProgress);
+    // The worker's own updates are queued: let them in first, then stage the lines and grab at
+    // once, before more arrive.
+    QApplication::processEvents();
     progress->statusLine()->setText("Converting...");
     progress->fileNameLine()->setText("Rain on the Window.wav");
+    progress->fileCountLine()->setText("File 2 of 3");
+    progress->timeLeftLine()->setText("About 15 seconds left");
     progress->fileBar()->setValue(40);
     progress->overallBar()->setValue(55);
-    save(&sheet, "WizPage6_Progress");
+    progress->layout()->activate();
+    if (!sheet.grab().save(outDir + "/WizPage6_Progress.png"))
+        ++failures;
     // Let that run end; its closing page is chosen by the page itself.
     for (int i = 0; i < 200 && sheet.activePage() == progress; ++i) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -164,6 +176,11 @@ int main(int argc, char** argv) {
 
     setService("http://127.0.0.1:8099/");
     shoot(kSuccess);
+    // A link with the focus shows it (Enter then follows the link instead of finishing).
+    if (auto* link = sheet.activePage()->findChild<QtLinkLabel*>("openFolderLink")) {
+        link->setFocus(Qt::TabFocusReason);
+        save(&sheet, "WizPage7_Success_LinkFocus");
+    }
     auto* failure = qobject_cast<WizPage8_Failure*>(sheet.pageById(kFailure));
     failure->setErrorText(
         "notes.wav: cannot open file.\r\nTheme.mp3: file skipped.\r\nSMTP server error.\r\n");
@@ -209,7 +226,7 @@ int main(int argc, char** argv) {
                 box->reject();
             }
     });
-    question.ask();
+    question.ask("/home/user/Documents/My Ringtones/Summer Song.mmf");
 
     {
         QMessageBox warning(QMessageBox::Warning, kMessageCaption,

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "decoders/ape_decompressor.h"
 #include "decoders/ape_reader.h"
 #include "fuzz_input_file.h"
 #include "pipeline/app_exception.h"
+#include "plugins/ffmpeg_codecs/ape_decompressor.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "decoders/ape_decompressor.h"
+#include "plugins/ffmpeg_codecs/ape_decompressor.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

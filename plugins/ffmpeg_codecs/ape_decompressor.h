@@ -61,7 +61,8 @@ public:
 };
 
 // Opens the Monkey's Audio stream read through `io`; null with `errorCode` set when it is not one
-// this decompressor can decode.
+// this decompressor can decode. Inside ffmpeg_codecs.so; programs reach it through the library's
+// entries (ffmpeg_codecs.h).
 std::unique_ptr<IAPEDecompress> CreateIAPEDecompressEx(CIO* io, int* errorCode);
 
 }  // namespace tolvane::ape
