@@ -42,10 +42,15 @@ music "$work/in.wav" 180
 ffmpeg -v error -i "$work/in.wav" -c:a libmp3lame -b:a 192k "$work/in.mp3"
 
 # "wall cpu maxrss_kib" of one run of the command; its output goes to the bin.
+# The wall-clock time is taken in nanoseconds (GNU time's own has 10 ms steps, too coarse for a
+# run of 0.1 s).
 measure() {
-  /usr/bin/time -o "$work/stats" -f '%e %U %S %M' "$@" >/dev/null 2>"$work/errors" ||
+  local t0 t1
+  t0=$(date +%s.%N)
+  /usr/bin/time -o "$work/stats" -f '%U %S %M' "$@" >/dev/null 2>"$work/errors" ||
     { cat "$work/errors" >&2; return 1; }
-  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/stats"
+  t1=$(date +%s.%N)
+  awk -v a="$t0" -v b="$t1" '{ printf "%.4f %.2f %s\n", b - a, $1 + $2, $3 }' "$work/stats"
 }
 
 median_of() {  # "wall cpu rss" lines on stdin -> the line of the median wall time
