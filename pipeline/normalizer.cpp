@@ -16,6 +16,7 @@ namespace tolvane {
 namespace {
 
 constexpr int kWindowBlocks = 100;  // 100 blocks of 10 ms: one second
+constexpr std::size_t kBlocksPerRead = 100;
 
 // Mean-square values of the last second of 10 ms blocks of one channel.
 struct SlidingSecond {
@@ -159,34 +160,41 @@ void analyseLevel(CReader& reader, FileEntry& entry, const std::atomic<bool>* ca
         std::vector<SlidingSecond> windows(static_cast<std::size_t>(channels));
         const std::size_t frameBytes = static_cast<std::size_t>(channels) * b;
         const std::size_t blockFrames = static_cast<std::size_t>(rate / 100);
-        std::vector<std::uint8_t> block(frameBytes * blockFrames);
+        // The source is read a hundred blocks at a time (a decoding reader pays a call into its
+        // pipe per read) and measured block by block. Every reader fills what it is asked for
+        // until its stream ends, so the blocks fall exactly where reads of one block each would.
+        std::vector<std::uint8_t> buffer(frameBytes * blockFrames * kBlocksPerRead);
         const std::uint64_t partBytes =
             std::uint64_t(readWidth) * entry.partLength * channels * rate;
         std::uint64_t bytesRead = 0;
         std::vector<std::int64_t> sums(static_cast<std::size_t>(channels));
 
-        for (;;) {
+        for (bool going = true; going;) {
             std::size_t delivered = 0;
             if (entry.partMarked) {
                 if (bytesRead >= partBytes)
                     break;
                 const auto want = static_cast<std::size_t>(
-                    std::min<std::uint64_t>(block.size(), partBytes - bytesRead));
-                reader.read(block.data(), want, &delivered);
+                    std::min<std::uint64_t>(buffer.size(), partBytes - bytesRead));
+                reader.read(buffer.data(), want, &delivered);
                 bytesRead += delivered;
             } else {
-                reader.read(block.data(), block.size(), &delivered);
+                reader.read(buffer.data(), buffer.size(), &delivered);
             }
-            const std::size_t frames = delivered / channels / readWidth;
-            if (frames == 0)
+            const std::size_t framesRead = delivered / channels / readWidth;
+            if (framesRead == 0)
                 break;
-            measureBlock(block.data(), frames, channels, b, sums.data(), peaks);
-            for (int c = 0; c < channels; ++c)
-                loudest = std::max(loudest, windows[c].add(static_cast<double>(sums[c]) / frames));
-            if (progress)
-                progress();
-            if (cancel != nullptr && cancel->load())
-                break;
+            for (std::size_t at = 0; at < framesRead && going; at += blockFrames) {
+                const std::size_t frames = std::min(blockFrames, framesRead - at);
+                measureBlock(buffer.data() + at * frameBytes, frames, channels, b, sums.data(),
+                             peaks);
+                for (int c = 0; c < channels; ++c)
+                    loudest =
+                        std::max(loudest, windows[c].add(static_cast<double>(sums[c]) / frames));
+                if (progress)
+                    progress();
+                going = !(cancel != nullptr && cancel->load());
+            }
         }
     }
 

@@ -27,6 +27,9 @@ public:
     virtual int tell() = 0;
     // Duration in whole seconds (truncated).
     virtual int length() = 0;
+    // True when the source stores its PCM as it is delivered (a WAV file): reading it a second
+    // time costs less than keeping a copy of what was read. A decoding reader answers false.
+    virtual bool cheapToReadAgain() const { return false; }
 
     // Format of the decoded stream; -1 until the constructor has read the source.
     std::int32_t totalBytes() const { return totalBytes_; }

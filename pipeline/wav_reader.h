@@ -19,6 +19,7 @@ public:
     void seek(int second) override;
     int tell() override;
     int length() override;
+    bool cheapToReadAgain() const override { return true; }
 
     std::uint16_t formatTag() const;
     std::uint32_t avgBytesPerSec() const;

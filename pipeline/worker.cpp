@@ -21,7 +21,9 @@
 #include "pipeline/fade.h"
 #include "pipeline/normalizer.h"
 #include "pipeline/parallel_progress.h"
+#include "pipeline/read_ahead.h"
 #include "pipeline/reader.h"
+#include "pipeline/replaying_reader.h"
 #include "pipeline/settings.h"
 #include "pipeline/source_bounds.h"
 #include "platform/paths.h"
@@ -160,16 +162,26 @@ private:
     FileOutcome convertProtected(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
     // Everything that may fail for one file; true when the ringtone counts as produced.
     bool convert(FileEntry& entry, const std::string& ringtone, std::int64_t& n);
-    // Measures the level of the source (or its part) into `entry`; false when cancelled.
-    bool analyse(FileEntry& entry, std::int64_t partLength);
-    // Copies the source (or its part), normalised, into the ringtone; `n` counts the seconds
-    // copied. False when cancelled.
-    bool copy(const FileEntry& entry, const std::string& ringtone, std::int64_t partLength,
-              std::int64_t& n);
+    // Measures the level of the source (or its part) into `entry` and returns the source to
+    // convert from, positioned at its start: the PCM the analysis decoded, read back. Null when
+    // cancelled.
+    std::unique_ptr<CReader> analyse(FileEntry& entry, std::int64_t partLength);
+    // The level analysis proper: reads `reader` (the part, or what the format keeps of it).
+    void measure(FileEntry& entry, std::int64_t partLength, CReader& reader);
+    // Copies `source` (the source or its part), normalised, into the ringtone; `n` counts the
+    // seconds copied. False when cancelled.
+    bool copy(const FileEntry& entry, std::unique_ptr<CReader> source, const std::string& ringtone,
+              std::int64_t partLength, std::int64_t& n);
     // Where the fade stage ends the stream, in seconds after the start (none: the source's end).
     std::optional<std::int64_t> fadedSeconds(const FileEntry& entry, std::int64_t partLength,
                                              std::int64_t sourceLength) const;
     std::unique_ptr<CReader> openSource(const FileEntry& entry) const;
+    // The one-second reads the conversion of `entry` makes at most from `reader`.
+    std::int64_t conversionReads(const FileEntry& entry, std::int64_t partLength,
+                                 CReader& reader) const;
+    // `source` wrapped so that what the analysis reads is kept for the conversion.
+    std::unique_ptr<CReplayingReader> keeping(std::unique_ptr<CReader> source,
+                                              std::int64_t reads) const;
     std::unique_ptr<CEncoder> makeEncoder(const CReader& reader, const std::string& ringtone) const;
 
     void addError(std::string_view text) {
@@ -428,9 +440,10 @@ bool Conversion::convert(FileEntry& entry, const std::string& ringtone, std::int
         throw EncoderException(kSameNameMessage);
 
     const std::int64_t partLength = entry.partMarked ? effectivePartLength(entry) : 0;
-    if (!analyse(entry, partLength))
+    auto decoded = analyse(entry, partLength);
+    if (!decoded)
         return false;
-    return copy(entry, ringtone, partLength, n);
+    return copy(entry, std::move(decoded), ringtone, partLength, n);
 }
 
 std::optional<std::int64_t> Conversion::fadedSeconds(const FileEntry& entry,
@@ -447,35 +460,79 @@ std::optional<std::int64_t> Conversion::fadedSeconds(const FileEntry& entry,
     return seconds;
 }
 
-bool Conversion::analyse(FileEntry& entry, std::int64_t partLength) {
-    const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
-    auto reader = openSource(entry);
+std::int64_t Conversion::conversionReads(const FileEntry& entry, std::int64_t partLength,
+                                         CReader& reader) const {
+    const std::int64_t reads = readsFor(entry, partLength, reader.length());
+    // A format that keeps only its first seconds is fed one second beyond them, so that its
+    // encoder knows the source goes on (and fades out); the rest is not read.
+    return keptLimit_ > 0 ? std::min(reads, keptLimit_ + 1) : reads;
+}
+
+std::unique_ptr<CReplayingReader> Conversion::keeping(std::unique_ptr<CReader> source,
+                                                      std::int64_t reads) const {
+    const std::uint64_t second =
+        std::uint64_t(source->sampleRate()) * source->channels() * (source->bitsPerSample() / 8);
+    // What the conversion can use and no more: a header that understates the audio behind it
+    // must not make the store hold hours the ringtone never takes.
+    const std::uint64_t keep = second == 0 || std::uint64_t(reads) > UINT64_MAX / second
+                                   ? UINT64_MAX
+                                   : std::uint64_t(reads) * second;
+    const PcmKeeping& policy = job_.keeping;
+    auto store = std::make_unique<PcmStore>(policy.memoryLimit, policy.spillFolder.empty()
+                                                                    ? platform::temporaryFolder()
+                                                                    : policy.spillFolder);
+    return std::make_unique<CReplayingReader>(std::move(source), std::move(store), keep);
+}
+
+std::unique_ptr<CReader> Conversion::analyse(FileEntry& entry, std::int64_t partLength) {
+    std::unique_ptr<CReader> reader = openSource(entry);
+    // A decoding reader's output is kept for the conversion; a WAV file is simply read again.
+    CReplayingReader* kept = nullptr;
+    if (!reader->cheapToReadAgain()) {
+        const std::int64_t reads = conversionReads(entry, partLength, *reader);
+        auto replaying = keeping(std::move(reader), reads);
+        kept = replaying.get();
+        reader = std::move(replaying);
+    }
     view_.setStatus(kStatusAnalyzing);
+    measure(entry, partLength, *reader);
+    if (cancelled())
+        return nullptr;
+    if (kept != nullptr && kept->replayable()) {
+        kept->replay();
+        return reader;
+    }
+    // Decoded PCM that could not be kept (no room for the spill file) is decoded again.
+    reader.reset();
+    return openSource(entry);
+}
+
+void Conversion::measure(FileEntry& entry, std::int64_t partLength, CReader& reader) {
+    const std::int64_t partStart = entry.partMarked ? entry.partStart : 0;
     // The analysis reads exactly the part; a length that is not positive reads one second.
     FileEntry measured = entry;
     if (entry.partMarked)
         measured.partLength = static_cast<std::uint32_t>(partLength);
     // A format that keeps only the start of a long part (the iPhone's 30 seconds) is measured on
     // what it keeps.
-    const std::int64_t whole = entry.partMarked ? partLength : reader->length();
+    const std::int64_t whole = entry.partMarked ? partLength : reader.length();
     if (keptLimit_ > 0 && whole > keptLimit_) {
         measured.partMarked = true;
         measured.partStart = static_cast<std::uint32_t>(partStart);
         measured.partLength = static_cast<std::uint32_t>(keptLimit_);
     }
     const std::int64_t measuredLength = measured.partMarked ? measured.partLength : whole;
-    analyseLevel(*reader, measured, &state_.cancelRequested,
-                 [&] { showFile(reader->tell() - partStart, measuredLength); });
+    analyseLevel(reader, measured, &state_.cancelRequested,
+                 [&] { showFile(reader.tell() - partStart, measuredLength); });
     entry.levelRms = measured.levelRms;
     entry.levelPeak = measured.levelPeak;
     entry.peakHigh = measured.peakHigh;
     entry.peakLow = measured.peakLow;
-    return !cancelled();
 }
 
-bool Conversion::copy(const FileEntry& entry, const std::string& ringtone, std::int64_t partLength,
-                      std::int64_t& n) {
-    auto reader = wrapWithNormalizer(openSource(entry), entry, kTargetLevel / entry.levelRms);
+bool Conversion::copy(const FileEntry& entry, std::unique_ptr<CReader> source,
+                      const std::string& ringtone, std::int64_t partLength, std::int64_t& n) {
+    auto reader = wrapWithNormalizer(std::move(source), entry, kTargetLevel / entry.levelRms);
     // (The limit is worked out before the reader is handed over.)
     const std::optional<std::int64_t> faded = fadedSeconds(entry, partLength, reader->length());
     const std::optional<std::int64_t> limitFrames =
@@ -489,13 +546,9 @@ bool Conversion::copy(const FileEntry& entry, const std::string& ringtone, std::
         std::int64_t(reader->sampleRate()) * reader->channels() * reader->bitsPerSample() / 8;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(second));
     std::int64_t fileLength = entry.partMarked ? partLength : reader->length();
-    std::int64_t reads = readsFor(entry, partLength, reader->length());
-    // A format that keeps only its first seconds is fed one second beyond them, so that its
-    // encoder knows the source goes on (and fades out); the rest is not read.
-    if (keptLimit_ > 0) {
+    if (keptLimit_ > 0)
         fileLength = std::min(fileLength, keptLimit_ + 1);
-        reads = std::min(reads, keptLimit_ + 1);
-    }
+    const std::int64_t reads = conversionReads(entry, partLength, *reader);
 
     // A source that delivers no sample at all is broken, whatever its header says: it is refused
     // before the encoder makes a file, so no empty ringtone is ever made.
@@ -504,15 +557,20 @@ bool Conversion::copy(const FileEntry& entry, const std::string& ringtone, std::
         throw ReaderException(kBrokenSourceMessage);
 
     auto encoder = makeEncoder(*reader, ringtone);
-    for (;;) {
-        if (delivered > 0)
-            encoder->write(buffer.data(), delivered);
-        ++n;
-        showFile(n, fileLength);
-        showOverall(n);
-        if (n >= reads || delivered == 0 || cancelled())
-            break;
-        delivered = reader->read(buffer.data(), buffer.size());
+    {
+        // The rest of the reads run on a thread of their own while this one encodes.
+        ReadAhead ahead(*reader, buffer.size(), reads - 1);
+        const std::uint8_t* data = buffer.data();
+        for (;;) {
+            if (delivered > 0)
+                encoder->write(data, delivered);
+            ++n;
+            showFile(n, fileLength);
+            showOverall(n);
+            if (n >= reads || delivered == 0 || cancelled())
+                break;
+            data = ahead.next(delivered);
+        }
     }
 
     encoder->finish();

@@ -18,6 +18,7 @@
 
 #include "pipeline/job.h"
 #include "pipeline/pcm_format.h"
+#include "pipeline/pcm_store.h"
 
 namespace tolvane {
 
@@ -149,6 +150,16 @@ struct Codecs {
     std::function<int(int format)> maximumSeconds;
 };
 
+// Where the decoded PCM of a source waits between its level analysis and its conversion, so that
+// the source is decoded once.
+struct PcmKeeping {
+    // Held in memory up to this many bytes per source.
+    std::size_t memoryLimit = PcmStore::kDefaultMemoryLimit;
+    // Beyond it, in a nameless file in this folder; empty: the temporary folder. When no file can
+    // be made there, the conversion decodes the source again.
+    std::string spillFolder;
+};
+
 // Everything one run needs besides its page and run state.
 struct Job {
     Job(FileList& files, Settings& settings, Codecs codecs, SendingPhase* sending = nullptr)
@@ -166,6 +177,7 @@ struct Job {
     // error lines stand as one after the other would give them. Above 1, the already-converted
     // question may be asked from another thread, so its asker must not need the calling one.
     unsigned jobs = 1;
+    PcmKeeping keeping;
 };
 
 // The most files converted at the same time.

@@ -92,7 +92,8 @@ TEST(LevelAnalysis, CancelStopsAfterTheCurrentBlock) {
             cancel = true;
     });
     EXPECT_EQ(blocks, 3);
-    EXPECT_EQ(reader.position(), 3u * 441 * 2);
+    // The source is read a second at a time: nothing beyond the second being measured.
+    EXPECT_EQ(reader.position(), 100u * 441 * 2);
 }
 
 TEST(LevelAnalysis, EveryLayoutMeasuresExactlyWhatTheDefinitionGives) {

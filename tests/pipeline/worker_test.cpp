@@ -547,7 +547,7 @@ TEST_F(WorkerTest, AfterThePasswordPageTheNextRunOnlySends) {
     runConversion(j, state, view_);
     EXPECT_EQ(view_.messages, std::vector<int>{kMsgPasswordNeeded});
     EXPECT_EQ(state.conversionDone, 1);
-    EXPECT_EQ(opened, 4);  // two readers per file
+    EXPECT_EQ(opened, 4);  // two readers per file: a WAV source is read again
 
     RecordingView second;
     state.addError("left from the first run");
