@@ -7,12 +7,14 @@ namespace tolvane {
 namespace {
 
 // The one-shot start position: set by a StartPositionGuard, taken by the next reader
-// constructor.
+// constructor on the same thread. One per thread, because files converting at the same time, the
+// waveform's two scanning readers and the preview player open readers on their own threads; a
+// reader constructor always runs on the thread that set the position.
 struct StartPosition {
     bool set = false;
     int second = 0;
 };
-StartPosition startPosition;
+thread_local StartPosition startPosition;
 
 }  // namespace
 

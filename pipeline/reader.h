@@ -45,14 +45,14 @@ protected:
     std::int32_t bitsPerSample_ = -1;
 };
 
-// The process-wide one-shot start position. Every reader constructor calls this once after it
+// The calling thread's one-shot start position. Every reader constructor calls this once after it
 // has read the source's format: it returns true (and clears the slot) when a start second was
-// set by openReaderAt, and the reader then positions itself there as seek would.
+// set by openReaderAt on this thread, and the reader then positions itself there as seek would.
 bool takeStartPosition(int& second);
 
-// Sets the start position for the reader constructed while it lives, and clears it again when
-// it ends, whether or not a reader took it. Only the conversion worker opens readers at a
-// position, and construction runs on its thread.
+// Sets the start position for the reader constructed on this thread while it lives, and clears
+// it again when it ends, whether or not a reader took it. Readers opened at the same time on
+// other threads do not see it.
 class StartPositionGuard {
 public:
     explicit StartPositionGuard(int second);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "decoders/source_types.h"
 #include "pipeline/app_exception.h"
@@ -171,6 +173,28 @@ TEST(WavReader, FailedOpenReaderAtLeavesNoStalePosition) {
     EXPECT_EQ(openReader(good)->tell(), 0);
     EXPECT_THROW(openReaderAt(dir.file("bad.wav"), 2), ReaderException);
     EXPECT_EQ(openReader(good)->tell(), 0);
+}
+
+// Files converting at the same time and the waveform's two scanning readers open readers at
+// different seconds on different threads: each reader must start where its own thread asked.
+TEST(WavReader, ReadersOpenedAtOnceOnTwoThreadsStartAtTheirOwnSeconds) {
+    TempDir dir;
+    const std::string path = dir.file("long.wav");
+    ASSERT_TRUE(makeTone(path, 8000, 1, 16, 12.0));
+    std::barrier bothSet(2);
+    std::barrier bothOpened(2);
+    auto openAt = [&](int second, int& started) {
+        const StartPositionGuard start(second);
+        bothSet.arrive_and_wait();  // both positions are set before either reader is made
+        started = openReader(path)->tell();
+        bothOpened.arrive_and_wait();
+    };
+    int first = -1, second = -1;
+    std::thread other([&] { openAt(9, second); });
+    openAt(4, first);
+    other.join();
+    EXPECT_EQ(first, 4);
+    EXPECT_EQ(second, 9);
 }
 
 TEST(WavReader, DurationProbeRefusesNonPcmAndShortFiles) {
