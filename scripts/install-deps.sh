@@ -13,7 +13,7 @@ packages=(
   libmp3lame-dev libopencore-amrnb-dev
   libsdl2-dev libpng-dev zlib1g-dev
   sox libsox-fmt-mp3 ffmpeg espeak-ng python3 python3-aiosmtpd xvfb libxml2-utils
-  libsodium-dev libqrencode-dev libpq-dev postgresql zbar-tools wrk
+  libsodium-dev libqrencode-dev libpq-dev postgresql zbar-tools wrk time
 )
 
 missing=()
