@@ -17,7 +17,7 @@ FIGURES = {
     "BM_LevelAnalysisAndGain": ("level analysis plus gain stage",
                                 ("counter", "x_realtime", "x real time"), ">= 3000"),
     "BM_Mp3Reader": ("3-min MP3 decoding vs ffmpeg -f s16le",
-                     ("vs", "ffmpeg_wall_s", "wall_ratio"), "<= 1.5"),
+                     ("vs", "ffmpeg_wall_s", "wall_ratio"), "-"),
     "SmafRingtoneEndToEnd": ("SMAF ringtone of a 30-s source, end to end", ("seconds",),
                              "<= 0.25"),
     "BM_EncodeThirtySeconds": ("QCELP-13K encoding", ("counter", "realtime", "x real time"),
