@@ -18,7 +18,8 @@ std::string loudQuietLoud(const TempDir& dir) {
     const std::string loud = dir.file("loud.wav");
     const std::string quiet = dir.file("quiet.wav");
     const std::string whole = dir.file("whole.wav");
-    EXPECT_EQ(run({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", loud, "synth", "10",
+    // -R: the same noise on every run, so a column's peak does not depend on the draw.
+    EXPECT_EQ(run({"sox", "-R", "-n", "-r", "44100", "-c", "2", "-b", "16", loud, "synth", "10",
                    "pinknoise", "vol", "0.8"})
                   .status,
               0);
@@ -46,9 +47,11 @@ TEST(PeakScan, ALongSourceScannedInTwoHalvesShowsEveryPartWhereItIs) {
         EXPECT_NEAR(double(waveform.durationMs), 50000.0, 100.0);
         for (int i = 0; i < 100; ++i) {
             const PeakColumn& c = waveform.columns[std::size_t(i)];
+            // Loud: the noise reaches well past 0.1 either way in every half second (a column's
+            // peak varies with the draw and the MP3 coder, around 0.3 to 0.8); silent: under 0.01.
             if (i <= 18 || i >= 81) {
-                EXPECT_GT(c.high, 0.3f) << "column " << i << " should be loud";
-                EXPECT_LT(c.low, -0.3f) << "column " << i << " should be loud";
+                EXPECT_GT(c.high, 0.1f) << "column " << i << " should be loud";
+                EXPECT_LT(c.low, -0.1f) << "column " << i << " should be loud";
             } else if (i >= 21 && i <= 78) {
                 EXPECT_LT(c.high, 0.01f) << "column " << i << " should be silent";
                 EXPECT_GT(c.low, -0.01f) << "column " << i << " should be silent";
