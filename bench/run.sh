@@ -19,9 +19,9 @@ for b in "$build"/bench/bench_*; do
   echo "== $name"
   # Google Benchmark programs also write JSON, from which their figures are taken; the wizard's
   # timing program prints its figures itself.
-  if grep -qa benchmark_out_format "$b"; then
+  if ldd "$b" 2>/dev/null | grep -q libbenchmark || grep -qa benchmark_out_format "$b"; then
     "$b" --benchmark_out="$work/$name.json" --benchmark_out_format=json | tee -a "$log" || status=1
-    [ -s "$work/$name.json" ] && "$here/lib/gbench_figures.py" "$work/$name.json" >>"$log"
+    [ -s "$work/$name.json" ] && "$here/lib/gbench_figures.py" "$work/$name.json" | tee -a "$log"
   else
     "$b" | tee -a "$log" || status=1
   fi
