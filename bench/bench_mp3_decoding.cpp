@@ -2,61 +2,26 @@
 // `ffmpeg -i x.mp3 -f s16le -y /dev/null` on the same file, with the parts of our path (the scan,
 // libmad with the dither, the pipe) measured on their own to show where the time goes.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <time.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "decoders/mapped_file.h"
 #include "decoders/mp3_decoding.h"
 #include "decoders/source_types.h"
 #include "pipeline/reader.h"
 
-extern char** environ;
-
 namespace {
 
-int runQuietly(std::vector<std::string> argv) {
-    std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using tolvane::bench::processCpuSeconds;
+using tolvane::bench::runQuietly;
 
-// Music-like content: noise under two tones, so that the frames carry a realistic load of bits.
+// Music-like content: noise under a tone, so that the frames carry a realistic load of bits.
 const std::string& sourceFile() {
-    static const std::string path = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        const std::filesystem::path dir = std::filesystem::path(tmp ? tmp : "/tmp");
-        const std::string wav = (dir / "tolvane-bench-3min.wav").string();
-        const std::string mp3 = (dir / "tolvane-bench-3min.mp3").string();
-        if (!std::filesystem::exists(mp3)) {
-            runQuietly({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "180",
-                        "pinknoise", "mix", "sine", "440", "gain", "-12"});
-            runQuietly({"ffmpeg", "-y", "-i", wav, "-c:a", "libmp3lame", "-b:a", "128k", mp3});
-            std::filesystem::remove(wav);
-        }
-        return mp3;
-    }();
+    static const std::string path = tolvane::bench::musicMp3(180, 440, 128);
     return path;
 }
 
@@ -70,12 +35,6 @@ double childrenCpuSeconds() {
     getrusage(RUSAGE_CHILDREN, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double processCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 // ffmpeg's own decode of the same file to 16-bit PCM; CPU time counts on a loaded machine too.

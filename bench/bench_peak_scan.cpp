@@ -1,67 +1,24 @@
 // The part editor's waveform: the peak scan of a 5-minute 44.1 kHz stereo MP3 (music-like:
-// pink noise under a chord), which the editor must show in under a second. The scan decodes
+// pink noise under a tone), which the editor must show in under a second. The scan decodes
 // the whole file. Counters: `seconds`, the wall time of one scan, and `cpu_seconds`, the time all
 // its threads took (which a busy machine does not inflate), each the best of the runs.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "sources/peak_scan.h"
-
-extern char** environ;
 
 namespace {
 
-int runQuietly(std::vector<std::string> argv) {
-    std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using tolvane::bench::processCpuSeconds;
 
 const std::string& fiveMinuteMp3() {
-    static const std::string path = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        const std::filesystem::path dir = std::filesystem::path(tmp ? tmp : "/tmp");
-        const std::string wav = (dir / "tolvane-bench-5min.wav").string();
-        const std::string mp3 = (dir / "tolvane-bench-5min.mp3").string();
-        if (!std::filesystem::exists(mp3)) {
-            runQuietly({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "300",
-                        "pinknoise", "mix", "sine", "220", "gain", "-12"});
-            runQuietly({"ffmpeg", "-y", "-i", wav, "-c:a", "libmp3lame", "-b:a", "192k", mp3});
-            std::filesystem::remove(wav);
-        }
-        return mp3;
-    }();
+    static const std::string path = tolvane::bench::musicMp3(300, 220, 192);
     return path;
-}
-
-// User and system time of every thread of the process.
-double processCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 // The editor's scan: 2000 columns over the whole file.
