@@ -6,22 +6,17 @@
 # out.ogg`. Each pair runs alternately on the same file; prints the median wall times and their
 # ratios. Target: tolvane-convert at most 1.1 x ffmpeg for both.
 set -euo pipefail
-build=${BUILD:-build-bench}
-convert="$build/bin/tolvane-convert"
+. "$(dirname "$0")/lib/figures.sh"
+bench_convert
 rounds=${ROUNDS:-7}
-[ -x "$convert" ] || { echo "no $convert: build it first (make bench)" >&2; exit 1; }
 command -v ffmpeg >/dev/null || { echo "ffmpeg is not installed" >&2; exit 1; }
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# A private settings hive, so the benchmark never touches the user's stored choices.
-export XDG_CONFIG_HOME="$work/config"
+bench_workspace
 sox -D -n -r 44100 -c 2 -b 16 "$work/tones.wav" synth 180 sawtooth 110-440 triangle 165-660 \
   tremolo 1.3 40
 sox -D -n -r 44100 -c 2 -b 16 "$work/noise.wav" synth 180 pinknoise
 sox -D -m -v 0.6 "$work/tones.wav" -v 0.07 "$work/noise.wav" "$work/in.wav"
 
-. "$(dirname "$0")/lib/figures.sh"
 
 # compare NAME FORMAT FFMPEG-ARGS...: alternating runs of ours and ffmpeg's.
 compare() {

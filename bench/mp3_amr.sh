@@ -5,20 +5,10 @@
 # loudness. Each command runs three times; the best time counts. (The MP3 ringtone's figure
 # against ffmpeg is in bench/per_file.sh.)
 set -euo pipefail
-build=${BUILD:-build-bench}
 . "$(dirname "$0")/lib/figures.sh"
-convert="$build/bin/tolvane-convert"
-if [ ! -x "$convert" ]; then
-  echo "skipped: $convert is not built"
-  exit 0
-fi
+bench_convert
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# Our own settings and caches, so the benchmark neither reads nor changes the user's.
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
-       XDG_DATA_HOME="$work/data" TMPDIR="$work"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
+bench_workspace
 
 # Music-like material: a different sweeping voice on each side, mixed with noise, pulsing.
 sox -D -r 44100 -c 2 -n -b 16 "$work/in.wav" synth 180 sine 220-880 sine 330-990 \

@@ -5,17 +5,12 @@
 # both made the same ringtones. Target: --jobs 2 at least 1.7 x faster (ratio <= 0.59).
 # FORMAT (default mp3-medium) and ROUNDS (default 3) may be set in the environment.
 set -euo pipefail
-build=${BUILD:-build-bench}
-convert="$build/bin/tolvane-convert"
+. "$(dirname "$0")/lib/figures.sh"
+bench_convert
 format=${FORMAT:-mp3-medium}
 rounds=${ROUNDS:-3}
-[ -x "$convert" ] || { echo "no $convert: build it first (make bench)" >&2; exit 1; }
-. "$(dirname "$0")/lib/figures.sh"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# A private settings hive, so the benchmark never touches the user's stored choices.
-export XDG_CONFIG_HOME="$work/config"
+bench_workspace
 sources=()
 for i in 1 2 3 4 5 6 7 8; do
   f="$work/song$i.wav"

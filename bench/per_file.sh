@@ -13,25 +13,16 @@
 # busy machine it is the steadier figure. Every figure is one line
 #   FIGURE <path> | ours <s> | peer <s> | ratio <r> | target <t>
 set -euo pipefail
-build=${BUILD:-build-bench}
-convert="$build/bin/tolvane-convert"
+. "$(dirname "$0")/lib/figures.sh"
+bench_convert
 rounds=${ROUNDS:-3}
-if [ ! -x "$convert" ]; then
-  echo "skipped: $convert is not built"
-  exit 0
-fi
 if [ ! -x /usr/bin/time ]; then
   echo "skipped: /usr/bin/time (GNU time) is missing"
   exit 0
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# Our own settings, caches and temporary folder, so the benchmark neither reads nor changes the
-# user's.
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
-  XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work" TMPDIR="$work"
-mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME" "$work/out"
+bench_workspace
+mkdir -p "$work/out"
 
 # Music-like material: a sweeping voice on each side over pink noise, pulsing.
 music() {  # file seconds

@@ -6,17 +6,11 @@
 # alternately; and a 30-second source through tolvane-convert alone. Medians of ROUNDS runs (default 7).
 # Targets: at most 1.5 x ffmpeg; the 30-second source in at most 0.25 s.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-build=${BUILD:-build-bench}
-convert="$build/bin/tolvane-convert"
+. "$(dirname "$0")/lib/figures.sh"
+bench_convert
 rounds=${ROUNDS:-7}
-[ -x "$convert" ] || { echo "no $convert: build it first (make bench)" >&2; exit 1; }
-. "$here/lib/figures.sh"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# A private settings hive and bus folder, so the benchmark touches nothing of the user's.
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work"
+bench_workspace
 sox -D -n -r 44100 -c 2 -b 16 "$work/long.wav" synth 180 sine 220 sine 277 sine 330 pinknoise \
   tremolo 3 60 remix - gain -n -3 channels 2
 sox "$work/long.wav" "$work/short.wav" trim 0 30

@@ -4,15 +4,10 @@
 # process on this machine. Each side is the median of ROUNDS batches (default 7) of 20 runs,
 # alternated, divided by 20. Target: at most 10 ms.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-build=${BUILD:-build-bench}
-convert="$build/bin/tolvane-convert"
+. "$(dirname "$0")/lib/figures.sh"
+bench_convert
 rounds=${ROUNDS:-7}
-[ -x "$convert" ] || { echo "no $convert: build it first (make bench)" >&2; exit 1; }
-. "$here/lib/figures.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME="$work/config"
+bench_workspace
 
 batch() {  # seconds per run of 20 runs of the command
   local t0 t1

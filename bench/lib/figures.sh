@@ -41,3 +41,21 @@ alternate() {
   ours_s=$(median "${ours[@]}")
   peer_s=$(median "${peer[@]}")
 }
+
+# Sets $build and $convert, the tolvane-convert under test (BUILD, default build-bench); stops
+# with a message when it has not been built.
+bench_convert() {
+  build=${BUILD:-build-bench}
+  convert="$build/bin/tolvane-convert"
+  [ -x "$convert" ] || { echo "no $convert: build it first (make bench)" >&2; exit 1; }
+}
+
+# Makes $work, removed when the script ends, and points settings, caches, the window bus and
+# temporary files there, so that a benchmark neither reads nor changes the user's.
+bench_workspace() {
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache" \
+    XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work" TMPDIR="$work"
+  mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
+}
