@@ -33,19 +33,6 @@ CommandResult convert(std::vector<std::string> args) {
     return run(args);
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 class ConvertCliTest : public ::testing::Test {
 protected:
     std::string tone(const std::string& name, double seconds,

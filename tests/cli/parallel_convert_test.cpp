@@ -32,19 +32,6 @@ std::string program() {
     return (binDir() / "tolvane-convert").string();
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
 // Music with noise: a plucked chord over pink noise, stereo 44.1 kHz.
 bool music(const TempDir& dir, const std::string& path, double seconds) {
     const std::string chord = dir.file("chord-" + fs::path(path).filename().string());

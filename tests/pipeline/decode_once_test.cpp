@@ -38,18 +38,6 @@ struct HookedView : ProgressView {
     void postMessage(int) override {}
 };
 
-// The files this process holds open in `folder` (a nameless file shows as "<folder>/#n (deleted)").
-int openFilesIn(const fs::path& folder) {
-    int count = 0;
-    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        const std::string target = fs::read_symlink(fd.path(), error).string();
-        if (!error && target.rfind(folder.string() + "/", 0) == 0)
-            ++count;
-    }
-    return count;
-}
-
 // How the decoded PCM is kept between the two passes.
 enum class Keeping { InMemory, Spilled, DecodedAgain };
 

@@ -27,18 +27,6 @@ std::vector<std::uint8_t> noise(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-// The files this process holds open in `folder` (a nameless file shows as "<folder>/#n (deleted)").
-int openFilesIn(const fs::path& folder) {
-    int count = 0;
-    for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        const std::string target = fs::read_symlink(fd.path(), error).string();
-        if (!error && target.rfind(folder.string() + "/", 0) == 0)
-            ++count;
-    }
-    return count;
-}
-
 struct StoreCase {
     const char* name;
     std::size_t memoryLimit;

@@ -33,6 +33,30 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+int openFilesIn(const std::filesystem::path& folder) {
+    int count = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+        if (!error && target.rfind(folder.string() + "/", 0) == 0)
+            ++count;
+    }
+    return count;
+}
+
 CommandResult run(const std::vector<std::string>& argv, const std::string& input) {
     CommandResult result;
     int in[2], out[2], err[2];

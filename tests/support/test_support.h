@@ -32,6 +32,13 @@ struct CommandResult {
 // Runs argv[0] with arguments (no shell), capturing both outputs.
 CommandResult run(const std::vector<std::string>& argv, const std::string& input = {});
 
+// The lines of a program's output, without their line ends (a last line without one counts).
+std::vector<std::string> lines(const std::string& text);
+
+// How many files this process holds open in `folder` (a file without a name shows in /proc as
+// "<folder>/#n (deleted)", so it counts too).
+int openFilesIn(const std::filesystem::path& folder);
+
 // True when the tool is on PATH.
 bool haveTool(const std::string& name);
 
