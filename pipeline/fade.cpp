@@ -30,10 +30,7 @@ CFader::CFader(std::unique_ptr<CReader> inner, FadeLengths fades,
     : inner_(std::move(inner)), limitFrames_(limitFrames) {
     if (!inner_)
         throw ReaderException("Internal error #392");
-    totalBytes_ = inner_->totalBytes();
-    sampleRate_ = inner_->sampleRate();
-    channels_ = inner_->channels();
-    bitsPerSample_ = inner_->bitsPerSample();
+    takeFormatOf(*inner_);
     sampleWidthKnown_ = (bitsPerSample_ == 8 || bitsPerSample_ == 16) && channels_ > 0;
     frameBytes_ = sampleWidthKnown_ ? std::size_t(channels_) * (bitsPerSample_ / 8) : 1;
     if (sampleWidthKnown_) {

@@ -222,10 +222,7 @@ CNormalizer::CNormalizer(std::unique_ptr<CReader> inner, double gain, const File
       peakLow_(levels.peakLow) {
     if (!inner_)
         throw ReaderException("Internal error #392");
-    totalBytes_ = inner_->totalBytes();
-    sampleRate_ = inner_->sampleRate();
-    channels_ = inner_->channels();
-    bitsPerSample_ = inner_->bitsPerSample();
+    takeFormatOf(*inner_);
     const int width = 8 * (bitsPerSample_ / 8) - 1;
     maximum_ = width > 0 ? (1 << width) - 1 : 0;
     minimum_ = width > 0 ? -(1 << width) : 0;

@@ -39,6 +39,14 @@ public:
     std::int32_t bitsPerSample() const { return bitsPerSample_; }
 
 protected:
+    // For a stage that passes another reader's stream on: takes that reader's format as its own.
+    void takeFormatOf(const CReader& inner) {
+        totalBytes_ = inner.totalBytes();
+        sampleRate_ = inner.sampleRate();
+        channels_ = inner.channels();
+        bitsPerSample_ = inner.bitsPerSample();
+    }
+
     std::int32_t totalBytes_ = -1;
     std::int32_t sampleRate_ = -1;
     std::int32_t channels_ = -1;

@@ -11,10 +11,7 @@ CReplayingReader::CReplayingReader(std::unique_ptr<CReader> source, std::unique_
     : source_(std::move(source)), store_(std::move(store)), keepBytes_(keepBytes) {
     if (!source_ || !store_)
         throw ReaderException("Internal error #392");
-    totalBytes_ = source_->totalBytes();
-    sampleRate_ = source_->sampleRate();
-    channels_ = source_->channels();
-    bitsPerSample_ = source_->bitsPerSample();
+    takeFormatOf(*source_);
     startSecond_ = source_->tell();
 }
 
