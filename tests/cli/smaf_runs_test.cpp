@@ -251,9 +251,17 @@ TEST_F(SmafRunsTest, ABusFolderTakenByAnotherUserIsNotUsedAndTheConversionWorks)
     fs::permissions(taken, fs::perms::all);
     song(dir_, "root/work/Taken Song.wav", 2);
 
-    const std::string script = "mount --bind '" + root +
+    // The build itself may live under /tmp (a clone made there): the host's /tmp stays reachable
+    // as host-tmp inside the private one, and the program is started from there.
+    const std::string hostTmp = root + "/host-tmp";
+    fs::create_directory(hostTmp);
+    std::string visibleProgram = program();
+    if (visibleProgram.starts_with("/tmp/"))
+        visibleProgram = "/tmp/host-tmp/" + visibleProgram.substr(5);
+    const std::string script = "mount --bind /tmp '" + hostTmp + "' && mount --rbind '" + root +
                                "' /tmp && exec env -u XDG_RUNTIME_DIR TMPDIR=/tmp/work '" +
-                               program() + "' -f smaf -o /tmp/work/out '/tmp/work/Taken Song.wav'";
+                               visibleProgram +
+                               "' -f smaf -o /tmp/work/out '/tmp/work/Taken Song.wav'";
     const auto result = tolvane::test::run({"unshare", "--mount", "sh", "-c", script});
     if (result.errors.find("mount") != std::string::npos && result.status != 0)
         GTEST_SKIP() << "no private mount namespace here: " << result.errors;
